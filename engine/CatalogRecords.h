@@ -1,0 +1,106 @@
+// The records the engine builds from the catalog and the table definitions.
+// Texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace talmera {
+
+// One property of a column or table: a name and its value as text.
+struct columnProperties {
+    std::string name;
+    std::string value;
+};
+
+struct columnInfo {
+    std::string name;
+    uint8_t type = 0;
+    uint16_t columnNumber = 0;
+    uint16_t variableIndex = 0;
+    uint16_t fixedOffset = 0;
+    uint16_t length = 0;
+    bool isFixed = false;
+    bool isVariable = false;
+    bool isHyperlink = false;
+    bool isAutoNumber = false;
+    bool isCalculated = false;
+    bool isFixedDecimal = false;
+    uint8_t precision = 18;
+    uint8_t scale = 0;
+    uint32_t valueTableId = 0;
+    std::vector<columnProperties> properties;
+};
+
+struct indexInfo {
+    bool isPrimary = false;
+    bool isUnique = false;
+    bool ignoresNulls = false;
+    uint32_t realIndexNumber = 0;
+    std::vector<uint16_t> columnNumbers;
+    std::vector<uint8_t> columnOrders;
+    std::vector<std::string> indexNames;
+    std::vector<uint8_t> indexTypes;
+};
+
+// One entry of a deleted-row list: the page and the slot's 16-bit entry.
+struct delRecordTableInfo {
+    uint64_t pagePosition = 0;
+    uint64_t entry = 0;
+};
+
+struct tableInfo {
+    std::string name;
+    uint32_t definitionPage = 0;
+    std::vector<columnInfo> columns;
+    std::vector<indexInfo> indexes;
+    std::vector<uint64_t> pages;          // file positions of the table's data pages
+    uint32_t recordCount = 0;
+    uint32_t columnCount = 0;
+    bool hasVariableColumns = false;
+    bool hasAutoNumber = false;
+    std::vector<delRecordTableInfo> deletedRows;
+
+    // Pages that carry the table's owner number but that its readable usage map
+    // does not list: freed pages with rows of older states of the table.
+    std::vector<uint64_t> unlistedPages;
+    uint32_t unlistedRecordCount = 0;
+    bool usageMapRead = false;            // the usage map was readable and consistent
+    // Catalog row of the table, kept to read the definition again.
+    uint64_t catalogPagePosition = 0;
+    // Property header of the catalog row (variable column 2)
+    uint16_t propertyLength = 0;
+    uint16_t propertyFlags = 0;
+    uint8_t propertyRow = 0;
+    uint32_t propertyPage = 0;
+};
+
+struct queryInfo {
+    std::string name;
+    uint32_t catalogId = 0;
+    uint32_t queryFlags = 0;
+    std::string sqlText;
+};
+
+struct systemTableInfo {
+    std::string name;
+    uint32_t definitionPage = 0;
+    uint32_t propertyPage = 0;
+    uint8_t propertyRow = 0;
+    uint16_t propertyFlags = 0;
+    uint16_t propertyLength = 0;
+};
+
+struct LinkedTableInfo {
+    std::string linkName;
+    std::string foreignName;
+    std::string databasePath;
+    uint32_t databasePage = 0;
+    uint8_t databaseRow = 0;
+    uint16_t databaseLength = 0;
+    uint16_t databaseFlags = 0;
+    uint64_t connectPosition = 0;
+};
+
+}  // namespace talmera

@@ -1,0 +1,154 @@
+// The repair engine: one object per selected file. It reads the damaged file
+// itself, page by page, and builds the lists of tables, queries, links and other
+// objects that the front ends show and the save writes.
+//
+// The operations are grouped by what they read, one source file each:
+//   DatabaseFile.cpp     open, layout, page scan, page lists, row-offset tables
+//   Catalog.cpp          the object catalog rows and the user-table check
+//   TableDefinition.cpp  column entries, column names and indexes
+//   UsageMap.cpp         a table's usage map (which pages it really owns)
+//   LaterStages.cpp      steps that later readers fill (properties, deleted rows,
+//                        complex columns, queries, relationships, link paths)
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "engine/CatalogRecords.h"
+#include "engine/PageFile.h"
+
+namespace talmera {
+
+struct CQuorvinAccessRecoveryApp;
+class IMessageReceiver;
+
+// What the readers passed over, for the log: damage is reported, not hidden.
+struct ScanStatistics {
+    uint64_t pagesScanned = 0;
+    uint64_t partialPageBytes = 0;       // bytes of a last, incomplete page
+    uint64_t catalogRowsSkipped = 0;     // catalog rows that could not be understood
+    uint64_t tablesRejected = 0;         // table entries whose definition is unreadable
+    uint64_t definitionsCut = 0;         // definitions whose page chain broke
+    uint64_t unlistedPages = 0;          // pages set aside: not in their table's usage map
+    uint64_t unlistedRows = 0;
+    uint64_t usageMapsUnreadable = 0;    // tables whose usage map could not be trusted
+    int layoutAttempts = 0;
+};
+
+class CMDBRecovery {
+public:
+    explicit CMDBRecovery(CQuorvinAccessRecoveryApp& app);
+    ~CMDBRecovery();
+    CMDBRecovery(const CMDBRecovery&) = delete;
+    CMDBRecovery& operator=(const CMDBRecovery&) = delete;
+
+    CQuorvinAccessRecoveryApp& app;
+
+    // ---- Source file ------------------------------------------------------
+    PageFile databaseFile;
+    bool fileOpened = false;
+    std::string sourcePath;
+    uint64_t fileLength = 0;
+    uint16_t pageSize = 2048;
+    bool jet4Layout = false;
+    bool aceFormat = false;
+    uint32_t rowCountOffset = 8;
+    uint32_t textUnit = 1;
+    uint8_t versionByte = 0;
+
+    // ---- Page lists -------------------------------------------------------
+    std::vector<uint64_t> otherDataPages;
+    std::vector<uint64_t> queryCatalogPages;
+    std::vector<uint64_t> relationCatalogPages;
+    std::vector<uint64_t> catalogPages;   // the object catalog's own data pages
+    std::vector<uint16_t> currentPageRows;
+    std::vector<uint16_t> pageBoundaries;
+    uint64_t currentPagePosition = 0;
+    tableInfo* currentTable = nullptr;
+
+    // ---- Catalog results --------------------------------------------------
+    std::deque<tableInfo> tables;          // stable references, indexed by position
+    std::vector<queryInfo> queries;
+    std::vector<systemTableInfo> systemTables;
+    std::vector<LinkedTableInfo> linkedTables;
+    uint32_t storageTableId = 0;
+    uint32_t tableOrdinal = 0;
+    uint32_t tdefRowCount = 0;
+    std::vector<uint32_t> skippedColumns;
+    uint32_t unnamedTableCounter = 0;
+    uint32_t complexColumnsTableId = 0;
+
+    // ---- Messages ---------------------------------------------------------
+    IMessageReceiver* mainWindow = nullptr;
+
+    ScanStatistics statistics;
+
+    // ---- Database file and pages (DatabaseFile.cpp) -----------------------
+    bool OpenDatabaseFile();
+    // Open, page scan and catalog scan. Nonzero when the catalog yielded at
+    // least one table, link or saved query.
+    int ScanFile();
+    bool CollectTablePages(tableInfo& table);
+    uint32_t LoadPageRows(size_t tablePosition, uint64_t pagePosition);
+
+    // ---- Object catalog (Catalog.cpp) ---------------------------------------
+    int ScanCatalogPage(uint64_t pagePosition);
+    // Accepts a readable user table; sets tdefRowCount and definitionCursor.
+    bool CheckUserTable(const std::string& name, uint32_t catalogId);
+
+    // ---- Table definitions (TableDefinition.cpp) ------------------------------
+    void ReadTableDefinition(uint32_t catalogId);
+    void ReadTableDefinitionInto(tableInfo& table, uint32_t catalogId);
+
+    // ---- Later readers (LaterStages.cpp) --------------------------------------
+    void ReadTableProperties(tableInfo& table);
+    void BuildDeletedRows();
+    void ReadComplexColumns(uint32_t catalogId);
+    bool LinkComplexColumns();
+    void ReadComplexValues();
+    void ReadSavedQueries();
+    void ReadRelationships();
+    void FetchLinkPaths();
+
+    // Page count of the file in the current layout (a partial last page is not counted).
+    uint64_t pageCount() const { return pageSize ? fileLength / pageSize : 0; }
+    // Text of a stored name per layout: UCS-2 (Jet 4) or 8-bit through the code page (Jet 3).
+    std::string DecodeStoredText(const uint8_t* data, size_t size) const;
+
+    // Where the definition reader continues: just after the table-type byte of
+    // the definition that CheckUserTable accepted last.
+    uint64_t definitionCursor = 0;
+
+private:
+    struct AttemptResult {
+        int verifiedTables = 0;
+        int verifiedQueries = 0;
+        int verifiedLinks = 0;
+        bool any() const { return verifiedTables + verifiedQueries + verifiedLinks > 0; }
+    };
+    friend struct CatalogSnapshot;
+
+    void SetLayout(bool jet4);
+    void ResetAttempt();
+    // One pass over the file in the current layout. Returns false when stopped.
+    bool RunAttempt(AttemptResult& result);
+    void SendProgress(uintptr_t step, intptr_t value = 0);
+    bool Stopped() const;
+
+    // Catalog row parse (Catalog.cpp)
+    void ParseCatalogRow(uint64_t pagePosition, uint32_t start, uint32_t end, bool& previousEntry,
+                         int& result);
+    AttemptResult attempt_;
+
+    // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
+    // unreadable or disagrees with the pages.
+    bool ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& listed) const;
+};
+
+// True when a decoded name is printable text (no control characters, no
+// replacement characters, no private-use or unassigned surrogates).
+bool IsPrintableName(const std::string& utf8);
+
+}  // namespace talmera

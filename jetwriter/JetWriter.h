@@ -1,0 +1,167 @@
+// jetwriter: an independent encoder of Jet 3, Jet 4 and ACE database files.
+//
+// It builds test fixtures, the demo database and benchmark inputs from a plain
+// description. It shares no code with engine/: the engine's reader is checked
+// against this writer, and every undamaged file it writes is also checked with
+// mdbtools, so that writer and reader cannot share one misunderstanding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace jetwriter {
+
+enum class Format { Jet3, Jet4, Ace };
+
+// Column type codes as stored in a table definition.
+enum ColumnType : uint8_t {
+    kBool = 0x01,
+    kByte = 0x02,
+    kInt = 0x03,
+    kLong = 0x04,
+    kCurrency = 0x05,
+    kSingle = 0x06,
+    kDouble = 0x07,
+    kDateTime = 0x08,
+    kBinary = 0x09,
+    kText = 0x0A,
+    kOle = 0x0B,
+    kMemo = 0x0C,
+    kGuid = 0x0F,
+    kDecimal = 0x10,
+    kComplex = 0x12,
+};
+
+struct Column {
+    std::string name;           // UTF-8; may be empty (a damaged or nameless entry)
+    uint8_t type = kLong;
+    uint16_t length = 0;        // 0: the type's natural length (text: 255 chars)
+    bool autoNumber = false;    // long (incrementing) or GUID auto-number
+    bool hyperlink = false;     // memo with the hyperlink flag
+    bool calculated = false;    // Jet 4/ACE: second flags byte 0xC0
+    bool skipped = false;       // Jet 4/ACE: second flags byte 0x20 (entry is not a column)
+    uint8_t precision = 18;     // decimal
+    uint8_t scale = 0;          // decimal
+    std::optional<uint8_t> flagsOverride;  // raw first flags byte, for odd entries
+};
+
+// A cell value. std::monostate is NULL.
+//  bool: Yes/No; int64_t: byte, integer, long, currency (already scaled by 10000),
+//  complex (the value id); double: single, double, date/time (days since 1899-12-30);
+//  std::string: text, memo (UTF-8), decimal (decimal digits with optional sign and point);
+//  Bytes: binary, OLE object, GUID (16 bytes).
+using Bytes = std::vector<uint8_t>;
+using Value = std::variant<std::monostate, bool, int64_t, double, std::string, Bytes>;
+
+struct Row {
+    std::vector<Value> values;  // one per column of the table (skipped entries included, value ignored)
+    // Number of columns the row was written with: a row stored before later
+    // columns were added holds only the first N columns (-1: all).
+    int storedColumns = -1;
+    bool deleted = false;       // slot flagged deleted (0x8000 / 0xC000); bytes stay in place
+    bool overflow = false;      // stored on another page behind an overflow pointer (0x4000 slot)
+};
+
+struct IndexColumn {
+    int column = 0;             // position in Table::columns
+    bool descending = false;
+};
+
+struct Index {
+    std::string name;
+    std::vector<IndexColumn> columns;
+    bool primary = false;
+    bool unique = false;
+    bool ignoreNulls = false;
+    bool foreignKey = false;    // logical index of type 2 (foreign-key side of a relationship)
+};
+
+struct Table {
+    std::string name;           // UTF-8; may be empty
+    std::vector<Column> columns;
+    std::vector<Index> indexes;
+    std::vector<Row> rows;
+    bool system = false;        // catalog flags 0x80000000 (hidden system object)
+    uint8_t tableType = 0x4E;   // 0x4E user table, 0x53 system table
+    // Stale pages: freed pages that still carry this table's owner number and
+    // old rows, but are not listed in the table's usage map.
+    int stalePages = 0;
+    int staleRowsPerPage = 5;
+    // Stream offsets (from the start of the first definition page, counting a
+    // continuation page's bytes from its offset 8) at which the definition is
+    // broken onto the next page. Empty: break only when a page is full.
+    std::vector<size_t> definitionBreaks;
+    int rowsPerPage = 0;        // 0: as many as fit
+};
+
+enum class ObjectKind { Form, Report, Macro, Module, Query, LinkedTable, OdbcLink, DatabaseEntry };
+
+// A catalog entry that is not a local table.
+struct CatalogObject {
+    std::string name;
+    ObjectKind kind = ObjectKind::Form;
+    bool system = false;
+    // Linked tables
+    std::string linkPath;       // the external database path (Database column)
+    std::string foreignName;    // the table's name in its source database
+    std::string connect;        // connect string
+};
+
+struct Database {
+    Format format = Format::Jet4;
+    std::vector<Table> tables;
+    std::vector<CatalogObject> objects;
+    bool addStandardSystemTables = true;  // MSysACEs, MSysQueries, ... as Access has them
+    bool addDatabaseEntry = true;         // the "MSysDb" entry
+    uint16_t codePage = 1252;             // for Jet 3 8-bit text
+};
+
+// Where things landed, so that tests can aim damage precisely.
+struct TableLayout {
+    std::string name;
+    uint32_t definitionPage = 0;
+    std::vector<uint32_t> definitionPages;  // first page first
+    std::vector<uint32_t> dataPages;        // pages listed in the usage map
+    std::vector<uint32_t> stalePages;
+    uint32_t usageMapPage = 0;
+    uint8_t usageMapRow = 0;
+    size_t columnEntriesOffset = 0;         // stream offset of the first column entry
+    size_t columnEntrySize = 0;             // 25 (Jet 4/ACE) or 18 (Jet 3)
+    size_t columnNamesOffset = 0;           // stream offset of the first column name length
+};
+
+struct Layout {
+    uint32_t pageSize = 0;
+    uint32_t pageCount = 0;
+    std::vector<uint32_t> catalogPages;     // data pages of MSysObjects
+    std::vector<TableLayout> tables;        // user tables in Database::tables order
+};
+
+struct Damage {
+    std::vector<uint32_t> zeroPages;        // fill these pages with zeros
+    std::optional<uint8_t> versionByte;     // overwrite the version byte at offset 0x14
+    bool zeroCatalogDefinition = false;     // zero page 2 (MSysObjects' definition)
+    std::optional<uint64_t> truncateTo;     // cut the file to this many bytes
+    struct Flip { uint64_t offset; uint8_t mask; };
+    std::vector<Flip> flips;                // XOR bytes
+};
+
+// Encodes a database. Throws std::invalid_argument for a description that cannot be
+// written (a row with the wrong number of values, a value of the wrong kind, ...).
+std::vector<uint8_t> write(const Database& db, Layout* layout = nullptr);
+
+// Applies damage to a written image in place.
+void applyDamage(std::vector<uint8_t>& image, const Damage& damage, const Layout& layout);
+
+// Writes the image to a file; throws std::runtime_error naming the file on failure.
+void saveFile(const std::string& path, const std::vector<uint8_t>& image);
+
+// A small database with every column type and every catalog entry kind: the demo
+// database of the README and a convenient fixture.
+Database demoDatabase(Format format);
+
+}  // namespace jetwriter
