@@ -101,6 +101,11 @@ public:
     // ---- Table definitions (TableDefinition.cpp) ------------------------------
     void ReadTableDefinition(uint32_t catalogId);
     void ReadTableDefinitionInto(tableInfo& table, uint32_t catalogId);
+    // The two later stages of a definition, reading on from where the column
+    // entries ended (stream is the definition reader of TableDefinition.cpp).
+    void ReadColumnNames(tableInfo& table, void* stream, uint32_t entryCount, uint32_t realIndexes,
+                         uint32_t logicalIndexes);
+    void ReadIndexes(tableInfo& table, void* stream, uint32_t realIndexes, uint32_t logicalIndexes);
 
     // ---- Later readers (LaterStages.cpp) --------------------------------------
     void ReadTableProperties(tableInfo& table);
@@ -138,8 +143,8 @@ private:
     bool Stopped() const;
 
     // Catalog row parse (Catalog.cpp)
-    void ParseCatalogRow(uint64_t pagePosition, uint32_t start, uint32_t end, bool& previousEntry,
-                         int& result);
+    void ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, uint32_t start, uint32_t end,
+                         bool& previousEntry, int& result);
     AttemptResult attempt_;
 
     // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
@@ -150,5 +155,9 @@ private:
 // True when a decoded name is printable text (no control characters, no
 // replacement characters, no private-use or unassigned surrogates).
 bool IsPrintableName(const std::string& utf8);
+
+// Names the user-table check always rejects: the catalog's own system tables,
+// any name beginning with "MSys", and "fVersionHistory".
+bool IsSystemTableName(const std::string& name);
 
 }  // namespace talmera

@@ -40,6 +40,7 @@ private:
     void Save();
     void ListTables();
     void LogObjectSummary();
+    void LogDamage();
 
     CQuorvinAccessRecoveryApp& app_;
     std::thread thread_;

@@ -6,7 +6,7 @@
 
 namespace talmera {
 
-// strftime in the user's locale; a two-digit year in the format becomes four digits.
+// strftime in the current locale.
 std::string formatLocalTime(const char* format, std::time_t when);
 
 // "%A, %B %d, %Y, %I:%M:%S %p": the recovery run's time stamp.

@@ -1,0 +1,343 @@
+// Opening the damaged file, choosing its page layout, and the page-level
+// operations every later reader rests on: filing the data pages by owner,
+// collecting one table's pages, and loading one page's row-offset table.
+#include <cstring>
+#include <utility>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+#include "platform/MessageReceiver.h"
+#include "platform/TextCodec.h"
+
+namespace talmera {
+
+namespace {
+constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL" read as a little-endian number
+constexpr uint32_t kCatalogDefinitionPage = 2;
+constexpr uint32_t kQueryCatalogPage = 4;
+constexpr uint32_t kFifthDefinitionPage = 5;  // relationships (Jet 4) or more query rows (Jet 3)
+
+bool isDeletedOrPointer(uint16_t entry) {
+    uint16_t top = entry >> 12;
+    return top == 0xC || top == 0x8 || top == 0x4;
+}
+}  // namespace
+
+CMDBRecovery::CMDBRecovery(CQuorvinAccessRecoveryApp& application) : app(application) {}
+CMDBRecovery::~CMDBRecovery() = default;
+
+void CMDBRecovery::SetLayout(bool jet4) {
+    jet4Layout = jet4;
+    rowCountOffset = jet4 ? 12 : 8;
+    textUnit = jet4 ? 2 : 1;
+    pageSize = jet4 ? 4096 : 2048;
+}
+
+bool CMDBRecovery::OpenDatabaseFile() {
+    fileOpened = databaseFile.open(sourcePath);
+    if (!fileOpened) return false;
+    fileLength = databaseFile.length();
+    versionByte = databaseFile.u8(20);
+    SetLayout(versionByte >= 1 && versionByte <= 3);
+    aceFormat = versionByte == 2 || versionByte == 3;
+    return true;
+}
+
+void CMDBRecovery::SendProgress(uintptr_t step, intptr_t value) {
+    if (mainWindow) mainWindow->send(UM_PROGRESS, step, value);
+}
+
+bool CMDBRecovery::Stopped() const { return app.stopRequested.load(std::memory_order_relaxed); }
+
+void CMDBRecovery::ResetAttempt() {
+    app.catalogFound = false;
+    app.formNames.clear();
+    app.macroNames.clear();
+    app.reportNames.clear();
+    app.moduleNames.clear();
+    app.formCount = app.macroCount = app.reportCount = app.moduleCount = app.queryCount = 0;
+    app.tableCount = 0;
+    catalogPages.clear();
+    otherDataPages.clear();
+    queryCatalogPages.clear();
+    relationCatalogPages.clear();
+    tables.clear();
+    queries.clear();
+    systemTables.clear();
+    linkedTables.clear();
+    storageTableId = 0;
+    tableOrdinal = 0;
+    unnamedTableCounter = 0;
+    complexColumnsTableId = 0;
+    currentTable = nullptr;
+    attempt_ = AttemptResult{};
+}
+
+bool CMDBRecovery::RunAttempt(AttemptResult& result) {
+    ResetAttempt();
+    ++statistics.layoutAttempts;
+    const uint64_t pages = pageCount();
+    statistics.partialPageBytes = fileLength - pages * pageSize;
+    SendProgress(kProgressStart, static_cast<intptr_t>(pages));
+    for (uint64_t p = 0; p < pages; ++p) {
+        const uint64_t pos = p * pageSize;
+        const uint8_t* head = databaseFile.view(pos, 8);
+        if (head && head[0] == 0x01) {
+            const uint32_t owner = head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<uint32_t>(head[7]) << 24);
+            if (owner == kCatalogDefinitionPage) {
+                if (head[1] == 0x01) {
+                    catalogPages.push_back(pos);
+                    app.catalogFound = true;
+                } else {
+                    otherDataPages.push_back(pos);
+                }
+            } else if (owner == kQueryCatalogPage) {
+                queryCatalogPages.push_back(pos);
+                app.catalogFound = true;
+            } else if (owner == kFifthDefinitionPage) {
+                (jet4Layout ? relationCatalogPages : queryCatalogPages).push_back(pos);
+            } else if (owner != kLvalOwner) {
+                otherDataPages.push_back(pos);
+            }
+        }
+        ++statistics.pagesScanned;
+        SendProgress(kProgressStep);
+        if (Stopped()) return false;
+    }
+    SendProgress(kProgressEnd);
+
+    SendProgress(kProgressStart, static_cast<intptr_t>(catalogPages.size()));
+    for (uint64_t pos : catalogPages) {
+        ScanCatalogPage(pos);
+        if (Stopped()) return false;
+        SendProgress(kProgressStep);
+    }
+    if (LinkComplexColumns()) ReadComplexValues();
+    SendProgress(kProgressEnd);
+    result = attempt_;
+    return true;
+}
+
+// Everything one layout attempt produced, so that two attempts can be compared
+// and the better one kept.
+struct CatalogSnapshot {
+    uint16_t pageSize;
+    bool jet4Layout;
+    uint32_t rowCountOffset, textUnit;
+    std::vector<uint64_t> otherDataPages, queryCatalogPages, relationCatalogPages, catalogPages;
+    std::deque<tableInfo> tables;
+    std::vector<queryInfo> queries;
+    std::vector<systemTableInfo> systemTables;
+    std::vector<LinkedTableInfo> linkedTables;
+    uint32_t storageTableId, tableOrdinal, unnamedTableCounter, complexColumnsTableId;
+    bool catalogFound;
+    int tableCount, queryCount, formCount, reportCount, macroCount, moduleCount;
+    std::vector<std::string> formNames, reportNames, macroNames, moduleNames;
+    ScanStatistics statistics;
+
+    explicit CatalogSnapshot(CMDBRecovery& e)
+        : pageSize(e.pageSize), jet4Layout(e.jet4Layout), rowCountOffset(e.rowCountOffset), textUnit(e.textUnit),
+          otherDataPages(std::move(e.otherDataPages)), queryCatalogPages(std::move(e.queryCatalogPages)),
+          relationCatalogPages(std::move(e.relationCatalogPages)), catalogPages(std::move(e.catalogPages)),
+          tables(std::move(e.tables)), queries(std::move(e.queries)), systemTables(std::move(e.systemTables)),
+          linkedTables(std::move(e.linkedTables)), storageTableId(e.storageTableId), tableOrdinal(e.tableOrdinal),
+          unnamedTableCounter(e.unnamedTableCounter), complexColumnsTableId(e.complexColumnsTableId),
+          catalogFound(e.app.catalogFound), tableCount(e.app.tableCount), queryCount(e.app.queryCount),
+          formCount(e.app.formCount), reportCount(e.app.reportCount), macroCount(e.app.macroCount),
+          moduleCount(e.app.moduleCount), formNames(std::move(e.app.formNames)),
+          reportNames(std::move(e.app.reportNames)), macroNames(std::move(e.app.macroNames)),
+          moduleNames(std::move(e.app.moduleNames)), statistics(e.statistics) {}
+
+    void restore(CMDBRecovery& e) {
+        e.pageSize = pageSize;
+        e.jet4Layout = jet4Layout;
+        e.rowCountOffset = rowCountOffset;
+        e.textUnit = textUnit;
+        e.otherDataPages = std::move(otherDataPages);
+        e.queryCatalogPages = std::move(queryCatalogPages);
+        e.relationCatalogPages = std::move(relationCatalogPages);
+        e.catalogPages = std::move(catalogPages);
+        e.tables = std::move(tables);
+        e.queries = std::move(queries);
+        e.systemTables = std::move(systemTables);
+        e.linkedTables = std::move(linkedTables);
+        e.storageTableId = storageTableId;
+        e.tableOrdinal = tableOrdinal;
+        e.unnamedTableCounter = unnamedTableCounter;
+        e.complexColumnsTableId = complexColumnsTableId;
+        e.app.catalogFound = catalogFound;
+        e.app.tableCount = tableCount;
+        e.app.queryCount = queryCount;
+        e.app.formCount = formCount;
+        e.app.reportCount = reportCount;
+        e.app.macroCount = macroCount;
+        e.app.moduleCount = moduleCount;
+        e.app.formNames = std::move(formNames);
+        e.app.reportNames = std::move(reportNames);
+        e.app.macroNames = std::move(macroNames);
+        e.app.moduleNames = std::move(moduleNames);
+        int attempts = e.statistics.layoutAttempts;
+        e.statistics = statistics;
+        e.statistics.layoutAttempts = attempts;
+        e.currentTable = nullptr;
+    }
+};
+
+int CMDBRecovery::ScanFile() {
+    storageTableId = 0;
+    app.catalogFound = false;
+    statistics = ScanStatistics{};
+    if (!OpenDatabaseFile()) {
+        // Name the real reason: "already in use" would send the user looking
+        // for another program when the file is missing or unreadable.
+        app.logLine = "This file cannot be opened: " + sourcePath + ": " + databaseFile.error() + ".";
+        if (mainWindow) mainWindow->showPlatformMessage(app.logLine);
+        return 0;
+    }
+
+    // The version byte only suggests a layout: read with the wrong one, a
+    // catalog page yields garbage rows that can look like tables, links and
+    // queries. So an attempt counts only what verifies, and when the first
+    // layout verifies no table the other one is tried as well; the layout that
+    // verifies more tables (then queries, then links) is kept.
+    AttemptResult first;
+    if (!RunAttempt(first)) return 0;
+    AttemptResult kept = first;
+    if (first.verifiedTables == 0) {
+        CatalogSnapshot firstAttempt(*this);
+        const bool firstFoundCatalog = firstAttempt.catalogFound;
+        SetLayout(!jet4Layout);
+        AttemptResult second;
+        if (!RunAttempt(second)) return 0;
+        auto better = [](const AttemptResult& a, const AttemptResult& b) {
+            if (a.verifiedTables != b.verifiedTables) return a.verifiedTables > b.verifiedTables;
+            if (a.verifiedQueries != b.verifiedQueries) return a.verifiedQueries > b.verifiedQueries;
+            return a.verifiedLinks > b.verifiedLinks;
+        };
+        if (better(first, second)) {
+            firstAttempt.restore(*this);
+        } else {
+            kept = second;
+            // Catalog pages seen in either layout make the file an Access file
+            // whose catalog is unreadable, not a file of another kind.
+            app.catalogFound = app.catalogFound || firstFoundCatalog;
+        }
+    }
+    const int result = kept.any() ? 1 : 0;
+    if (result == 0 && !app.catalogFound) {
+        app.invalidFile = true;
+        app.logLine = "This file is not a valid MS Access file.";
+        app.messageLine1 = "This file is not a valid MS Access file.";
+        app.messageLine2 = "                  ";
+        if (mainWindow) mainWindow->showMessageBox(app.messageLine1, app.messageLine2);
+    }
+    return result;
+}
+
+bool CMDBRecovery::CollectTablePages(tableInfo& table) {
+    if (!fileOpened) return false;
+    std::vector<uint64_t> owned;
+    for (uint64_t pos : otherDataPages) {
+        if (Stopped()) return false;
+        if (databaseFile.u32(pos + 4) == table.definitionPage) owned.push_back(pos);
+    }
+
+    // Access leaves freed pages with their old owner number. When the table's
+    // usage map is readable and agrees with the pages, it decides which pages
+    // are the table's; the others hold rows of older states and are set aside.
+    std::vector<uint32_t> listed;
+    table.usageMapRead = !owned.empty() && ReadUsageMap(table, listed) && !listed.empty();
+    if (!owned.empty() && !table.usageMapRead) ++statistics.usageMapsUnreadable;
+
+    const uint32_t maxSlots = (pageSize - rowCountOffset - 2) / 2;
+    auto liveRows = [&](uint64_t pos) {
+        uint32_t n = databaseFile.u16(pos + rowCountOffset);
+        if (n > maxSlots) n = maxSlots;
+        uint32_t count = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            uint16_t top = databaseFile.u16(pos + rowCountOffset + 2 + 2 * i) >> 12;
+            if (top != 0x8 && top != 0xC && top != 0xD) ++count;
+        }
+        return count;
+    };
+
+    uint32_t count = 0;
+    size_t next = 0;  // listed is sorted; owned is in file order
+    table.pages.clear();
+    table.unlistedPages.clear();
+    table.unlistedRecordCount = 0;
+    for (uint64_t pos : owned) {
+        bool take = true;
+        if (table.usageMapRead) {
+            const uint64_t page = pos / pageSize;
+            while (next < listed.size() && listed[next] < page) ++next;
+            take = next < listed.size() && listed[next] == page;
+        }
+        const uint32_t rows = liveRows(pos);
+        if (take || app.includeUnlistedPages) {
+            table.pages.push_back(pos);
+            count += rows;
+        }
+        if (!take) {
+            table.unlistedPages.push_back(pos);
+            table.unlistedRecordCount += rows;
+            ++statistics.unlistedPages;
+            statistics.unlistedRows += rows;
+        }
+    }
+    table.recordCount = count;
+    return !table.pages.empty();
+}
+
+uint32_t CMDBRecovery::LoadPageRows(size_t tablePosition, uint64_t pagePosition) {
+    currentTable = tablePosition < tables.size() ? &tables[tablePosition] : nullptr;
+    if (!fileOpened) return 0;
+    uint32_t n = databaseFile.u16(pagePosition + rowCountOffset);
+    const uint32_t maxSlots = (pageSize - rowCountOffset - 2) / 2;
+    if (n > maxSlots) n = maxSlots;
+    currentPageRows.clear();
+    pageBoundaries.clear();
+    uint16_t previous = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint16_t e = databaseFile.u16(pagePosition + rowCountOffset + 2 + 2 * i);
+        if (isDeletedOrPointer(e)) {
+            if (i == 0) pageBoundaries.push_back(pageSize);
+            if (i > 0 && !isDeletedOrPointer(previous) && previous != 0) pageBoundaries.push_back(previous);
+            pageBoundaries.push_back(e);
+        }
+        currentPageRows.push_back(e);
+        previous = e;
+    }
+    currentPagePosition = pagePosition;
+    return n;
+}
+
+std::string CMDBRecovery::DecodeStoredText(const uint8_t* data, size_t size) const {
+    if (jet4Layout) return ucs2ToUtf8(data, size);
+    return codePageToUtf8(data, size, app.codePage);
+}
+
+bool IsPrintableName(const std::string& utf8) {
+    if (utf8.empty()) return false;
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const uint8_t c = static_cast<uint8_t>(utf8[i]);
+        uint32_t cp;
+        size_t len;
+        if (c < 0x80) { cp = c; len = 1; }
+        else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
+        else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
+        else if ((c >> 3) == 30) { cp = c & 0x07; len = 4; }
+        else return false;
+        if (i + len > utf8.size()) return false;
+        for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
+        i += len;
+        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;
+        if (cp == 0xFFFD || cp == 0xFFFE || cp == 0xFFFF) return false;
+        if (cp >= 0xD800 && cp <= 0xDFFF) return false;
+        if (cp >= 0xE000 && cp <= 0xF8FF) return false;  // private use: not a name Access writes
+    }
+    return true;
+}
+
+}  // namespace talmera

@@ -1,0 +1,231 @@
+// The recovery run: one job per run (scan, deleted-records pass, record
+// preview, save), chosen from the shared state, reported through messages.
+#include "engine/RecoverThread.h"
+
+#include <string>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+#include "platform/LocalTime.h"
+#include "platform/MessageReceiver.h"
+
+namespace talmera {
+
+namespace {
+const std::string kBlankLine = "                  ";  // eighteen spaces
+const std::string kSeparator(48, '-');
+const std::string kDeletedSuffix = "(deleted records)";
+
+std::string counted(const std::string& text, long long count) { return text + "  " + std::to_string(count); }
+bool isDeletedRecordsTable(const tableInfo& t) { return t.name.find(kDeletedSuffix) != std::string::npos; }
+}  // namespace
+
+CRecoverThread::CRecoverThread(CQuorvinAccessRecoveryApp& app, IMessageReceiver* receiver)
+    : mainWindow(receiver), app_(app) {}
+
+CRecoverThread::~CRecoverThread() { Join(); }
+
+void CRecoverThread::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
+
+void CRecoverThread::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void CRecoverThread::Log(const std::string& line) {
+    app_.logLine = line;
+    if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
+}
+
+void CRecoverThread::MessageBox(const std::string& upper, const std::string& lower) {
+    app_.messageLine1 = upper;
+    app_.messageLine2 = lower;
+    if (mainWindow) mainWindow->showMessageBox(upper, lower);
+}
+
+void CRecoverThread::Finish(bool clearTreeLock) {
+    if (mainWindow) mainWindow->post(UM_RUN_FINISHED, 0, 0);
+    if (clearTreeLock) app_.treeLocked = false;
+}
+
+int CRecoverThread::Run() {
+    app_.treeLocked = true;
+    if (app_.stopRequested) {
+        Finish(false);
+        return 0;
+    }
+    CMDBRecovery* engine = app_.engine.get();
+    if (deletedRecordsPass && engine) {
+        DeletedRecordsPass();
+    } else if (engine && engine->tables.empty() && app_.scanRun) {
+        Scan();
+    } else if (engine && app_.previewMode) {
+        Preview();
+    } else if (engine && app_.outputCreated) {
+        Save();
+    } else {
+        MessageBox("\nUnable to stabilize the connection.\n Please restart the application.", "");
+        Finish(false);
+    }
+    return 0;
+}
+
+void CRecoverThread::Scan() {
+    CMDBRecovery& engine = *app_.engine;
+    engine.mainWindow = mainWindow;
+    if (engine.sourcePath.empty()) engine.sourcePath = sourcePath;
+    if (!app_.rescan) {
+        Log(kBlankLine);
+        Log("Repairing process started on: " + runTimestamp());
+        Log("File selected for repair  : " + app_.selectedPath);
+        Log("Repairing file...");
+        if (app_.stopRequested) return Finish(false);
+    }
+
+    app_.tableCount = 0;
+    if (engine.ScanFile() == 0) {
+        if (!app_.catalogFound) {
+            app_.invalidFile = true;
+            // A file that could not be opened says why before the verdict.
+            if (!engine.fileOpened) Log(app_.logLine);
+            Log("This file is not a valid MS Access file.");
+        } else if (!app_.stopRequested) {
+            Log(counted("Total table(s) present  :", app_.tableCount));
+            Log(kSeparator);
+            if (app_.queryCount != 0) Log(counted("Total queries present : ", app_.queryCount));
+            Log(kSeparator);
+            if (app_.formCount != 0) Log("Total forms present : ");
+            if (app_.reportCount != 0) Log("Total reports present : ");
+            if (app_.macroCount != 1) Log("Total macros present : ");
+            if (app_.moduleCount != 0) Log("Total modules present : ");
+            Log(kSeparator);
+            if (mainWindow) {
+                mainWindow->send(UM_PROGRESS, kProgressEnd, 0);
+                mainWindow->send(UM_BUILD_TREE, 0, 0);
+            }
+            Log("Repairing process completed on: " + runTimestamp());
+        }
+        app_.scanRun = false;
+        return Finish(true);
+    }
+
+    engine.ReadSavedQueries();
+    engine.ReadRelationships();
+    engine.FetchLinkPaths();
+    if (app_.stopRequested) return Finish(false);
+
+    if (app_.rescan) {
+        app_.scanRun = false;
+        return Finish(true);
+    }
+
+    long long deletedTables = 0;
+    if (!app_.includeDeletedRecords) {
+        for (const tableInfo& t : engine.tables) deletedTables += isDeletedRecordsTable(t) ? 1 : 0;
+    }
+    Log(counted("Total table(s) present  :", app_.tableCount - deletedTables));
+    Log(kBlankLine);
+    if (mainWindow) mainWindow->send(UM_BUILD_TREE, 0, 0);
+
+    bool deletedExist = false;
+    for (const tableInfo& t : engine.tables) {
+        if (isDeletedRecordsTable(t)) {
+            deletedExist = true;
+            if (app_.includeDeletedRecords) Log(t.name + "  :  " + std::to_string(t.recordCount) + " Record(s)");
+        } else {
+            Log(t.name + "  :  " + std::to_string(t.recordCount) + " Record(s)");
+            if (!t.unlistedPages.empty()) {
+                Log(t.name + "  :  " + std::to_string(t.unlistedPages.size()) +
+                    " page(s) not listed in the table's usage map " +
+                    (app_.includeUnlistedPages ? "included" : "set aside") + " (" +
+                    std::to_string(t.unlistedRecordCount) + " Record(s))");
+            }
+        }
+        if (app_.stopRequested) return Finish(false);
+    }
+    LogDamage();
+
+    if (app_.includeDeletedRecords && engine.jet4Layout && !deletedExist) {
+        MessageBox("There is no deleted record(s) in database.", "");
+    }
+    LogObjectSummary();
+    if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressEnd, 0);
+    Log("Repairing process completed on: " + runTimestamp());
+    MessageBox("\n\nRepairing process successfully completed.", "");
+    app_.scanRun = false;
+    Finish(true);
+}
+
+void CRecoverThread::LogDamage() {
+    // Only what was actually passed over is reported, so an undamaged file
+    // gets no extra lines.
+    const ScanStatistics& s = app_.engine->statistics;
+    if (s.catalogRowsSkipped) Log(counted("Unreadable catalog entries skipped :", s.catalogRowsSkipped));
+    if (s.tablesRejected) Log(counted("Tables with an unreadable definition :", s.tablesRejected));
+    if (s.definitionsCut) Log(counted("Table definitions cut short by damage :", s.definitionsCut));
+    if (s.partialPageBytes) Log(counted("Bytes of an incomplete last page not read :", s.partialPageBytes));
+}
+
+void CRecoverThread::LogObjectSummary() {
+    CMDBRecovery& engine = *app_.engine;
+    Log(kSeparator);
+    if (!engine.linkedTables.empty()) {
+        Log(counted("Total linked table(s) present :", static_cast<long long>(engine.linkedTables.size())));
+        Log(kSeparator);
+    }
+    if (app_.queryCount != 0) {
+        Log(counted("Total queries present : ", app_.queryCount));
+        Log(kSeparator);
+    }
+    if (app_.formCount != 0) {
+        Log(counted("Total forms present : ", app_.formCount));
+        Log(kSeparator);
+    }
+    if (app_.reportCount != 0) {
+        Log(counted("Total reports present : ", app_.reportCount));
+        Log(kSeparator);
+    }
+    if (app_.macroCount > 1) {
+        Log(counted("Total macros present : ", app_.macroCount - 1));
+        Log(kSeparator);
+    }
+    if (app_.moduleCount != 0) Log(counted("Total modules present : ", app_.moduleCount));
+    if (app_.moduleCount || app_.macroCount || app_.reportCount || app_.formCount || app_.queryCount) {
+        Log(kSeparator);
+    }
+}
+
+void CRecoverThread::DeletedRecordsPass() {
+    CMDBRecovery& engine = *app_.engine;
+    long long deletedTables = 0;
+    for (const tableInfo& t : engine.tables) {
+        deletedTables += isDeletedRecordsTable(t) ? 1 : 0;
+        if (app_.stopRequested) return Finish(false);
+    }
+    if (deletedTables == 0) {
+        if (app_.includeDeletedRecords) MessageBox("There is no deleted record(s) in database.", "");
+        return Finish(false);
+    }
+    if (mainWindow) mainWindow->send(UM_BUILD_TREE, 0, 0);
+    Log("Repairing file...");
+    Log(counted("Total table(s) present  :", app_.tableCount - (app_.includeDeletedRecords ? 0 : deletedTables)));
+    Log(kBlankLine);
+    for (const tableInfo& t : engine.tables) {
+        if (!isDeletedRecordsTable(t) || app_.includeDeletedRecords) {
+            Log(t.name + "  :  " + std::to_string(t.recordCount) + " Record(s)");
+        }
+        if (app_.stopRequested) return Finish(false);
+    }
+    LogObjectSummary();
+    if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressEnd, 0);
+    Log("Repairing process completed on: " + runTimestamp());
+    deletedRecordsPass = false;
+    Finish(true);
+}
+
+// Record preview and save arrive with the row decoder and the output database.
+void CRecoverThread::Preview() { Finish(true); }
+void CRecoverThread::Save() { Finish(false); }
+
+}  // namespace talmera

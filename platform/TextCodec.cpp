@@ -1,0 +1,162 @@
+#include "platform/TextCodec.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+namespace talmera {
+namespace {
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+constexpr uint32_t kReplacement = 0xFFFD;
+
+// Code page tables for the 128 upper byte values, built once per code page
+// through iconv; a conversion per text would cost an iconv_open each time.
+struct CodePageTable {
+    bool valid = false;
+    uint32_t upper[128] = {};
+};
+
+const CodePageTable& tableFor(const std::string& codePage) {
+    static std::mutex mutex;
+    static std::unordered_map<std::string, CodePageTable> tables;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = tables.find(codePage);
+    if (it != tables.end()) return it->second;
+    CodePageTable table;
+    iconv_t cd = iconv_open("UTF-32LE", codePage.c_str());
+    if (cd != reinterpret_cast<iconv_t>(-1)) {
+        table.valid = true;
+        for (int b = 0x80; b < 0x100; ++b) {
+            char in[1] = {static_cast<char>(b)};
+            char out[16];
+            char* inp = in;
+            char* outp = out;
+            size_t inLeft = 1, outLeft = sizeof out;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            size_t r = iconv(cd, &inp, &inLeft, &outp, &outLeft);
+            uint32_t cp = kReplacement;
+            if (r != static_cast<size_t>(-1) && sizeof out - outLeft >= 4) {
+                std::memcpy(&cp, out, 4);
+            }
+            table.upper[b - 0x80] = cp;
+        }
+        iconv_close(cd);
+    }
+    return tables.emplace(codePage, table).first->second;
+}
+
+}  // namespace
+
+std::string ucs2ToUtf8(const uint8_t* data, size_t size) {
+    std::string out;
+    out.reserve(size);
+    size_t n = size / 2;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t u = data[2 * i] | (static_cast<uint32_t>(data[2 * i + 1]) << 8);
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
+            uint32_t lo = data[2 * i + 2] | (static_cast<uint32_t>(data[2 * i + 3]) << 8);
+            if (lo >= 0xDC00 && lo <= 0xDFFF) {
+                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) u = kReplacement;
+        appendUtf8(out, u);
+    }
+    return out;
+}
+
+std::string codePageToUtf8(const uint8_t* data, size_t size, const std::string& codePage) {
+    const CodePageTable& table = tableFor(codePage);
+    std::string out;
+    out.reserve(size);
+    for (size_t i = 0; i < size; ++i) {
+        uint8_t b = data[i];
+        if (b < 0x80) {
+            out.push_back(static_cast<char>(b));
+        } else {
+            appendUtf8(out, table.valid ? table.upper[b - 0x80] : kReplacement);
+        }
+    }
+    return out;
+}
+
+std::string utf8ToUcs2(std::string_view s) {
+    std::string out;
+    size_t i = 0;
+    auto put = [&](uint32_t u) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    };
+    while (i < s.size()) {
+        uint8_t c = static_cast<uint8_t>(s[i]);
+        uint32_t cp;
+        size_t len;
+        if (c < 0x80) { cp = c; len = 1; }
+        else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
+        else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
+        else if ((c >> 3) == 30) { cp = c & 0x07; len = 4; }
+        else { put(kReplacement); ++i; continue; }
+        if (i + len > s.size()) { put(kReplacement); break; }
+        for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
+        i += len;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            put(0xD800 + (cp >> 10));
+            put(0xDC00 + (cp & 0x3FF));
+        } else {
+            put(cp);
+        }
+    }
+    return out;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+std::string codePageName(unsigned number) {
+    switch (number) {
+        case 65001: return "UTF-8";
+        case 20127: return "ASCII";
+        case 28591: return "ISO-8859-1";
+        default: break;
+    }
+    if (number >= 1250 && number <= 1258) return "WINDOWS-" + std::to_string(number);
+    return "CP" + std::to_string(number);
+}
+
+}  // namespace talmera
