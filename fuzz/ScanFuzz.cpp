@@ -1,0 +1,53 @@
+// libFuzzer target: the whole scan run on arbitrary bytes. Any crash, hang or
+// sanitizer report is a defect: damaged input is the normal case.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+#include "engine/RecoverThread.h"
+#include "platform/MessageReceiver.h"
+
+namespace {
+
+class SilentReceiver : public talmera::IMessageReceiver {
+public:
+    intptr_t send(uint32_t, uintptr_t, intptr_t) override { return 0; }
+    void post(uint32_t, uintptr_t, intptr_t) override {}
+    void showMessageBox(const std::string&, const std::string&) override {}
+    void showPlatformMessage(const std::string&) override {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The engine reads files by path; an anonymous in-memory file gives it one
+    // without touching the disk.
+    const int fd = memfd_create("fuzz-input", MFD_CLOEXEC);
+    if (fd < 0) return 0;
+    size_t written = 0;
+    while (written < size) {
+        const ssize_t n = write(fd, data + written, size - written);
+        if (n <= 0) break;
+        written += static_cast<size_t>(n);
+    }
+    const std::string path = "/proc/self/fd/" + std::to_string(fd);
+    for (bool deleted : {false, true}) {
+        talmera::CQuorvinAccessRecoveryApp app;
+        SilentReceiver receiver;
+        app.selectedPath = path;
+        app.scanRun = true;
+        app.includeDeletedRecords = deleted;
+        app.engine = std::make_shared<talmera::CMDBRecovery>(app);
+        app.engine->sourcePath = path;
+        talmera::CRecoverThread run(app, &receiver);
+        run.sourcePath = path;
+        run.Run();
+    }
+    close(fd);
+    return 0;
+}
