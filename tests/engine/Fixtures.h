@@ -1,0 +1,67 @@
+// Small databases for the engine tests, written by the independent writer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "jetwriter/JetWriter.h"
+#include "tests/support/TestSupport.h"
+
+namespace talmera::test {
+
+inline const char* formatName(jetwriter::Format f) {
+    switch (f) {
+        case jetwriter::Format::Jet3: return "jet3";
+        case jetwriter::Format::Jet4: return "jet4";
+        case jetwriter::Format::Ace: return "ace";
+    }
+    return "?";
+}
+
+inline jetwriter::Column col(const std::string& name, uint8_t type, uint16_t length = 0) {
+    jetwriter::Column c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    return c;
+}
+
+// A table of a few columns with n rows.
+inline jetwriter::Table simpleTable(const std::string& name, int rows = 3) {
+    jetwriter::Table t;
+    t.name = name;
+    t.columns = {col("ID", jetwriter::kLong), col("Label", jetwriter::kText, 50), col("Amount", jetwriter::kDouble)};
+    t.columns[0].autoNumber = true;
+    for (int i = 0; i < rows; ++i) {
+        t.rows.push_back({{int64_t{i + 1}, std::string("row ") + std::to_string(i + 1), double(i) * 1.5}});
+    }
+    return t;
+}
+
+// Writes the database (with optional damage) into dir and returns its path.
+inline std::string writeDatabase(const TempDir& dir, const std::string& name, const jetwriter::Database& db,
+                                 jetwriter::Layout* layout = nullptr,
+                                 const jetwriter::Damage* damage = nullptr) {
+    jetwriter::Layout local;
+    jetwriter::Layout& l = layout ? *layout : local;
+    std::vector<uint8_t> image = jetwriter::write(db, &l);
+    if (damage) jetwriter::applyDamage(image, *damage, l);
+    const std::string path = dir.file(name);
+    writeFile(path, image);
+    return path;
+}
+
+inline const tableInfo* findTable(const CMDBRecovery& engine, const std::string& name) {
+    for (const tableInfo& t : engine.tables) {
+        if (t.name == name) return &t;
+    }
+    return nullptr;
+}
+
+inline std::vector<std::string> tableNames(const CMDBRecovery& engine) {
+    std::vector<std::string> names;
+    for (const tableInfo& t : engine.tables) names.push_back(t.name);
+    return names;
+}
+
+}  // namespace talmera::test
