@@ -1,0 +1,183 @@
+#include "cli/Catalog.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+
+namespace talmera::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+bool shown(const tableInfo& table, bool includeDeleted) {
+    return includeDeleted || table.name.find(kDeletedRecordsMarker) == std::string::npos;
+}
+
+Json columnJson(const columnInfo& column) {
+    Json c;
+    c["name"] = column.name;
+    c["type"] = column.type;
+    c["number"] = column.columnNumber;
+    c["length"] = column.length;
+    c["fixed"] = column.isFixed;
+    c["variable"] = column.isVariable;
+    c["autoNumber"] = column.isAutoNumber;
+    c["hyperlink"] = column.isHyperlink;
+    c["calculated"] = column.isCalculated;
+    c["precision"] = column.precision;
+    c["scale"] = column.scale;
+    return c;
+}
+
+Json indexJson(const indexInfo& index) {
+    Json i;
+    i["names"] = index.indexNames;
+    i["columns"] = index.columnNumbers;
+    i["orders"] = index.columnOrders;
+    i["primary"] = index.isPrimary;
+    i["unique"] = index.isUnique;
+    i["ignoresNulls"] = index.ignoresNulls;
+    return i;
+}
+
+Json tableJson(const tableInfo& table) {
+    Json t;
+    t["name"] = table.name;
+    t["definitionPage"] = table.definitionPage;
+    t["recordCount"] = table.recordCount;
+    t["pages"] = table.pages.size();
+    t["unlistedPages"] = table.unlistedPages.size();
+    Json columns = Json::array();
+    for (const columnInfo& column : table.columns) columns.push_back(columnJson(column));
+    t["columns"] = std::move(columns);
+    Json indexes = Json::array();
+    for (const indexInfo& index : table.indexes) indexes.push_back(indexJson(index));
+    t["indexes"] = std::move(indexes);
+    return t;
+}
+
+// How a column reads in the listing: the type, then what sets it apart.
+std::string columnDescription(const columnInfo& column) {
+    std::string text = columnTypeName(column.type);
+    if (column.isHyperlink) text += ", hyperlink";
+    if (column.isAutoNumber) text += ", auto-number";
+    if (column.isCalculated) text += ", calculated";
+    if (column.type == 0x0A || column.type == 0x09) {
+        text += ", " + std::to_string(column.length) + " bytes";
+    }
+    if (column.type == 0x10) {
+        text += " (" + std::to_string(column.precision) + ", " + std::to_string(column.scale) + ")";
+    }
+    return text;
+}
+
+void printNameList(std::ostream& out, const char* heading, const std::vector<std::string>& names) {
+    if (names.empty()) return;
+    out << '\n' << heading << " (" << names.size() << "):\n";
+    for (const std::string& name : names) out << "  " << name << '\n';
+}
+
+}  // namespace
+
+std::string formatName(const CMDBRecovery& engine) {
+    if (engine.aceFormat) return "ace";
+    return engine.jet4Layout ? "jet4" : "jet3";
+}
+
+std::string columnTypeName(uint8_t type) {
+    switch (type) {
+        case 0x01: return "Yes/No";
+        case 0x02: return "Byte";
+        case 0x03: return "Integer";
+        case 0x04: return "Long Integer";
+        case 0x05: return "Currency";
+        case 0x06: return "Single";
+        case 0x07: return "Double";
+        case 0x08: return "Date/Time";
+        case 0x09: return "Binary";
+        case 0x0A: return "Text";
+        case 0x0B: return "OLE Object";
+        case 0x0C: return "Memo";
+        case 0x0F: return "Replication ID";
+        case 0x10: return "Decimal";
+        case 0x11: return "Attachment";
+        case 0x12: return "Complex";
+        case 0x13: return "Large Number";
+        case 0x14: return "Date/Time Extended";
+        default: break;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "type 0x%02X", type);
+    return text;
+}
+
+Json catalogJson(const CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& app,
+                 bool includeDeleted) {
+    Json catalog;
+    catalog["format"] = formatName(engine);
+    catalog["pageSize"] = engine.pageSize;
+
+    Json tables = Json::array();
+    for (const tableInfo& table : engine.tables) {
+        if (shown(table, includeDeleted)) tables.push_back(tableJson(table));
+    }
+    catalog["tables"] = std::move(tables);
+
+    Json queries = Json::array();
+    for (const queryInfo& query : engine.queries) {
+        queries.push_back(Json{{"name", query.name}, {"sql", query.sqlText}});
+    }
+    catalog["queries"] = std::move(queries);
+
+    Json links = Json::array();
+    for (const LinkedTableInfo& link : engine.linkedTables) {
+        links.push_back(Json{{"name", link.linkName},
+                             {"foreignName", link.foreignName},
+                             {"path", link.databasePath}});
+    }
+    catalog["linkedTables"] = std::move(links);
+
+    catalog["forms"] = app.formNames;
+    catalog["reports"] = app.reportNames;
+    catalog["macros"] = app.macroNames;
+    catalog["modules"] = app.moduleNames;
+    return catalog;
+}
+
+void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
+                         const CQuorvinAccessRecoveryApp& app, bool includeDeleted) {
+    std::string format = formatName(engine);
+    const char* formatText = format == "ace" ? "ACE" : format == "jet4" ? "Jet 4" : "Jet 3";
+    out << "Format: " << formatText << ", page size " << engine.pageSize << '\n';
+
+    for (const tableInfo& table : engine.tables) {
+        if (!shown(table, includeDeleted)) continue;
+        out << "\nTable: " << table.name << '\n';
+        out << "  Records: " << table.recordCount << '\n';
+        out << "  Columns (" << table.columns.size() << "):\n";
+        for (const columnInfo& column : table.columns) {
+            out << "    " << column.name << ": " << columnDescription(column) << '\n';
+        }
+    }
+
+    if (!engine.queries.empty()) {
+        out << "\nQueries (" << engine.queries.size() << "):\n";
+        for (const queryInfo& query : engine.queries) out << "  " << query.name << '\n';
+    }
+    if (!engine.linkedTables.empty()) {
+        out << "\nLinked tables (" << engine.linkedTables.size() << "):\n";
+        for (const LinkedTableInfo& link : engine.linkedTables) {
+            out << "  " << link.linkName << " -> " << link.foreignName;
+            if (!link.databasePath.empty()) out << " in " << link.databasePath;
+            out << '\n';
+        }
+    }
+    printNameList(out, "Forms", app.formNames);
+    printNameList(out, "Reports", app.reportNames);
+    printNameList(out, "Macros", app.macroNames);
+    printNameList(out, "Modules", app.moduleNames);
+}
+
+}  // namespace talmera::cli

@@ -1,0 +1,36 @@
+// The catalog command's output: what a scan found, as JSON or as a listing.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace talmera {
+class CMDBRecovery;
+struct CQuorvinAccessRecoveryApp;
+}
+
+namespace talmera::cli {
+
+// Tables the deleted-records pass adds carry this in their name.
+inline constexpr const char* kDeletedRecordsMarker = "(deleted records)";
+
+// "jet3", "jet4" or "ace".
+std::string formatName(const CMDBRecovery& engine);
+
+// A readable name of a column type code ("Long Integer", "Text", ...); an
+// unknown code reads "type 0xNN".
+std::string columnTypeName(uint8_t type);
+
+// The scan's findings as one JSON object (keys in a fixed order). Tables of the
+// deleted-records pass are included only when includeDeleted is set.
+nlohmann::ordered_json catalogJson(const CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& app,
+                                   bool includeDeleted);
+
+// The same findings as a readable listing, one block per table.
+void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
+                         const CQuorvinAccessRecoveryApp& app, bool includeDeleted);
+
+}  // namespace talmera::cli

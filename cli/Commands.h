@@ -1,0 +1,34 @@
+// The talmera-repair commands, callable in-process (the tests do) or from main.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace talmera::cli {
+
+// Exit statuses of talmera-repair.
+inline constexpr int kExitOk = 0;            // scanned: objects found, or a valid but empty catalog
+inline constexpr int kExitUnreadable = 1;    // the file cannot be read
+inline constexpr int kExitNotAccess = 2;     // the file was read but is not an Access database
+inline constexpr int kExitUsage = 64;        // bad command line
+inline constexpr int kExitInterrupted = 130; // stopped with Ctrl-C
+
+struct Terminal {
+    std::ostream& out;
+    std::ostream& err;
+    bool progressBar = false;  // draw the progress bar on `err` (it is a terminal)
+};
+
+// Parses the arguments (argv[0] is the program name) and runs the command.
+// Returns the exit status.
+int runCommandLine(int argc, const char* const* argv, const Terminal& terminal);
+
+// Empty when `path` names a regular file that can be opened for reading;
+// otherwise the reason, in the operating system's words where it has some.
+std::string unreadableReason(const std::string& path);
+
+// Lets the first Ctrl-C ask a running scan to stop; a second one ends the
+// program the usual way.
+void installInterruptHandler();
+
+}  // namespace talmera::cli

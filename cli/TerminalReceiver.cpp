@@ -1,0 +1,61 @@
+#include "cli/TerminalReceiver.h"
+
+#include "engine/ApplicationState.h"
+
+namespace talmera::cli {
+
+std::string trimLineBreaks(std::string_view text) {
+    auto isBreak = [](char c) { return c == '\n' || c == '\r'; };
+    size_t first = 0;
+    while (first < text.size() && isBreak(text[first])) ++first;
+    size_t last = text.size();
+    while (last > first && isBreak(text[last - 1])) --last;
+    return std::string(text.substr(first, last - first));
+}
+
+TerminalReceiver::TerminalReceiver(CQuorvinAccessRecoveryApp& app, std::ostream& out,
+                                   ProgressBar& bar)
+    : app_(app), out_(out), bar_(bar) {}
+
+intptr_t TerminalReceiver::send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    switch (message) {
+        case UM_LOG_LINE:
+            bar_.hide();
+            out_ << app_.logLine << '\n';
+            break;
+        case UM_PROGRESS:
+            if (wParam == kProgressStart) {
+                bar_.start(lParam > 0 ? static_cast<uint64_t>(lParam) : 0);
+            } else if (wParam == kProgressStep) {
+                bar_.step();
+            } else if (wParam == kProgressEnd) {
+                bar_.end();
+            }
+            break;
+        default:
+            // The tree, record rows and save notices are for the window.
+            break;
+    }
+    return 0;
+}
+
+void TerminalReceiver::post(uint32_t, uintptr_t, intptr_t) {
+    // Only UM_RUN_FINISHED arrives here; the command line waits for Run() to
+    // return instead.
+}
+
+void TerminalReceiver::showMessageBox(const std::string& upper, const std::string& lower) {
+    printMessage(upper);
+    printMessage(lower);
+}
+
+void TerminalReceiver::showPlatformMessage(const std::string& text) { printMessage(text); }
+
+void TerminalReceiver::printMessage(const std::string& text) {
+    std::string trimmed = trimLineBreaks(text);
+    if (trimmed.empty()) return;
+    bar_.hide();
+    out_ << kMessagePrefix << trimmed << '\n';
+}
+
+}  // namespace talmera::cli

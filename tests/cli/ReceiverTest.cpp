@@ -1,0 +1,157 @@
+// What the terminal shows of a run: log lines and message boxes on standard
+// output, the progress bar on standard error.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
+#include "cli/ProgressBar.h"
+#include "cli/TerminalReceiver.h"
+#include "engine/ApplicationState.h"
+
+namespace talmera::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A clock the test moves by hand.
+struct ManualClock {
+    ProgressBar::TimePoint now{};
+    ProgressBar::Clock function() {
+        return [this] { return now; };
+    }
+};
+
+size_t draws(const std::string& err) { return static_cast<size_t>(std::count(err.begin(), err.end(), '[')); }
+
+TEST(TerminalReceiverTest, PrintsLogLinesAndMessageBoxes) {
+    using Send = std::function<void(TerminalReceiver&, CQuorvinAccessRecoveryApp&)>;
+    struct Case {
+        const char* what;
+        Send send;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"log line as is", [](auto& r, auto& app) { app.logLine = "  Orders  :  3 Record(s)  "; r.send(UM_LOG_LINE, 0, 0); },
+         "  Orders  :  3 Record(s)  \n"},
+        {"line break inside a log line", [](auto& r, auto& app) { app.logLine = "one\ntwo"; r.send(UM_LOG_LINE, 0, 0); },
+         "one\ntwo\n"},
+        {"box: outer breaks trimmed, empty lower text left out",
+         [](auto& r, auto&) { r.showMessageBox("\n\nRepairing process successfully completed.", ""); },
+         "[message] Repairing process successfully completed.\n"},
+        {"box with both texts, inner break kept",
+         [](auto& r, auto&) { r.showMessageBox("\nUnable to stabilize.\n Please restart.", "\r\nLower\r\n"); },
+         "[message] Unable to stabilize.\n Please restart.\n[message] Lower\n"},
+        {"box of line breaks only", [](auto& r, auto&) { r.showMessageBox("\n\n", "\n"); }, ""},
+        {"platform message", [](auto& r, auto&) { r.showPlatformMessage("This file cannot be opened.\n"); },
+         "[message] This file cannot be opened.\n"},
+        {"window-only messages print nothing",
+         [](auto& r, auto&) {
+             r.send(UM_BUILD_TREE, 0, 0);
+             r.send(UM_ADD_RECORD_ROW, 0, 0);
+             r.post(UM_RUN_FINISHED, 0, 0);
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        CQuorvinAccessRecoveryApp app;
+        std::ostringstream out, err;
+        ProgressBar bar(err, false);
+        TerminalReceiver receiver(app, out, bar);
+        c.send(receiver, app);
+        EXPECT_EQ(out.str(), c.expected) << c.what;
+        EXPECT_EQ(err.str(), "") << c.what;
+    }
+}
+
+TEST(ProgressBarTest, ShowsTheShareDone) {
+    struct Case {
+        uint64_t total;
+        int steps;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {3, 0, "\r[------------------------------]   0% 0/3"},
+        {200, 100, "\r[###############---------------]  50% 100/200"},
+        // More steps than announced: the bar stays full, the count stays true.
+        {10, 12, "\r[##############################] 100% 12/10"},
+        // No announced total: only the count.
+        {0, 7, "\r[------------------------------] 7"},
+    };
+    for (const Case& c : cases) {
+        ManualClock clock;
+        std::ostringstream err;
+        ProgressBar bar(err, true, clock.function());
+        bar.start(c.total);
+        if (c.steps > 0) {
+            err.str("");
+            for (int i = 1; i < c.steps; ++i) bar.step();
+            clock.now += 1s;
+            bar.step();
+        }
+        EXPECT_EQ(err.str(), c.expected);
+    }
+}
+
+// A scan sends one step per page: the bar must not write per step.
+TEST(ProgressBarTest, RedrawsAtMostTenTimesASecond) {
+    ManualClock clock;
+    std::ostringstream err;
+    ProgressBar bar(err, true, clock.function());
+    bar.start(400000);
+    for (int i = 0; i < 200000; ++i) bar.step();
+    EXPECT_EQ(draws(err.str()), 1u) << "steps within one interval drew again";
+
+    // 200000 steps, one millisecond apart: 200 seconds, so about 2000 redraws.
+    for (int i = 0; i < 200000; ++i) {
+        clock.now += 1ms;
+        bar.step();
+    }
+    const size_t drawn = draws(err.str()) - 1;
+    EXPECT_LE(drawn, 2001u);
+    EXPECT_GE(drawn, 1900u);
+
+    bar.end();
+    const std::string text = err.str();
+    // The bar is wiped: the last write goes back to the line start over blanks.
+    const size_t clear = text.find_last_of('\r', text.size() - 2);
+    EXPECT_EQ(text.back(), '\r');
+    EXPECT_EQ(text.find_first_not_of(' ', clear + 1), text.size() - 1);
+    EXPECT_FALSE(bar.visible());
+    const size_t length = text.size();
+    bar.step();
+    clock.now += 1s;
+    bar.step();
+    EXPECT_EQ(err.str().size(), length) << "steps after the end drew the bar";
+}
+
+// The receiver drives the bar; a log line first clears it from the terminal.
+TEST(TerminalReceiverTest, DrivesTheProgressBarOnlyOnATerminal) {
+    for (bool terminal : {true, false}) {
+        CQuorvinAccessRecoveryApp app;
+        ManualClock clock;
+        std::ostringstream out, err;
+        ProgressBar bar(err, terminal, clock.function());
+        TerminalReceiver receiver(app, out, bar);
+        receiver.send(UM_PROGRESS, kProgressStart, 10);
+        EXPECT_EQ(bar.visible(), terminal);
+        app.logLine = "Repairing file...";
+        receiver.send(UM_LOG_LINE, 0, 0);
+        EXPECT_FALSE(bar.visible()) << "a log line was printed over the bar";
+        clock.now += 1s;
+        receiver.send(UM_PROGRESS, kProgressStep, 0);
+        EXPECT_EQ(bar.visible(), terminal);
+        receiver.send(UM_PROGRESS, kProgressEnd, 0);
+        EXPECT_FALSE(bar.visible());
+        EXPECT_EQ(out.str(), "Repairing file...\n");
+        if (terminal) {
+            EXPECT_NE(err.str().find("1/10"), std::string::npos) << err.str();
+        } else {
+            EXPECT_EQ(err.str(), "") << "the bar was drawn although standard error is no terminal";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace talmera::cli
