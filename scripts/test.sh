@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds and runs every test twice: an optimised build (build/release) and a
+# Debug build with AddressSanitizer and UndefinedBehaviorSanitizer
+# (build/asan); then the short fuzz run when fuzz/run.sh exists. Every stage
+# runs even after a failure; the exit status is non-zero if any failed.
+#
+# Tests that need the real Access files look for them in ../shared/corpus
+# beside the repository and skip when it is absent.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+bash "$repo/scripts/setup.sh"
+
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}"
+
+failed=()
+
+# run_build NAME BUILD_TYPE [CMAKE_ARGS...]
+run_build() {
+  local name="$1" type="$2"
+  shift 2
+  local dir="$repo/build/$name"
+  echo "== $name: build ($type)"
+  if ! configure "$dir" "$type" "$@" || ! cmake --build "$dir" -j2; then
+    failed+=("$name build")
+    return
+  fi
+  echo "== $name: tests"
+  if ! (cd "$dir" && ctest --output-on-failure -j2); then
+    failed+=("$name tests")
+  fi
+}
+
+run_build release RelWithDebInfo -DTALMERA_SANITIZE=OFF
+run_build asan Debug -DTALMERA_SANITIZE=ON
+
+if [ -f "$repo/fuzz/run.sh" ]; then
+  echo "== fuzz: 60 s"
+  if ! bash "$repo/fuzz/run.sh" 60; then
+    failed+=("fuzz")
+  fi
+fi
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED: ${failed[*]}" >&2
+  exit 1
+fi
+echo "All stages passed."
