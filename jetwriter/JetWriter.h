@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <variant>
@@ -94,8 +95,14 @@ struct Table {
     // Stream offsets (from the start of the first definition page, counting a
     // continuation page's bytes from its offset 8) at which the definition is
     // broken onto the next page. Empty: break only when a page is full.
+    // (mdbtools reads a definition only when every page but the last is full.)
     std::vector<size_t> definitionBreaks;
     int rowsPerPage = 0;        // 0: as many as fit
+    // Rows made on demand, after `rows`: rowSource(i, row) fills row i of
+    // generatedRows. Benchmark inputs use it so that millions of rows need not
+    // be held at once.
+    std::function<void(size_t index, Row& row)> rowSource;
+    size_t generatedRows = 0;
 };
 
 enum class ObjectKind { Form, Report, Macro, Module, Query, LinkedTable, OdbcLink, DatabaseEntry };
@@ -118,6 +125,10 @@ struct Database {
     bool addStandardSystemTables = true;  // MSysACEs, MSysQueries, ... as Access has them
     bool addDatabaseEntry = true;         // the "MSysDb" entry
     uint16_t codePage = 1252;             // for Jet 3 8-bit text
+    // Jet 4 / ACE: store text (and memo values of at most 1024 characters) in
+    // the compressed form (FF FE, one byte per character) whenever every
+    // character fits in one byte. Names in the catalog are never compressed.
+    bool compressText = false;
 };
 
 // Where things landed, so that tests can aim damage precisely.

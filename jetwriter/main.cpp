@@ -1,0 +1,2 @@
+#include "jetwriter/JetWriter.h"
+int main() { return 0; }
