@@ -128,36 +128,41 @@ void CMDBRecovery::ReadTableDefinitionInto(tableInfo& table, uint32_t /*catalogI
         }
         columnInfo col;
         col.type = e[0];
+        // Both layouts keep a flags byte in the entry: 0x01 fixed length,
+        // 0x04 auto-number (long), 0x40 auto-number (GUID), 0x80 hyperlink.
+        // Jet 3 must be read by it too: without it, fixed values would be
+        // looked for at a running position that null fixed columns break.
+        uint8_t flags;
         if (jet4Layout) {
             col.columnNumber = le16(e + 5);
             col.variableIndex = le16(e + 7);
             col.precision = e[11];
             col.scale = e[12];
-            const uint8_t flags = e[15];
-            if (flags & 0x01) {
-                col.isFixed = true;
-                col.fixedOffset = le16(e + 21);
-                col.isFixedDecimal = col.type == 0x10;
-            } else {
-                col.isVariable = true;
-                table.hasVariableColumns = true;
-            }
+            flags = e[15];
             col.isCalculated = e[16] == 0xC0;
-            // Auto-number: bit 0x04 on a long integer (Access 2007 and later also
-            // set 0x10 there, as in 0x17), bit 0x40 on a GUID.
-            if ((col.type == 0x04 && (flags & 0x04)) ||
-                (col.type == 0x0F && (flags & 0x40) && (flags & 0x0F) <= 3)) {
-                col.isAutoNumber = true;
-                table.hasAutoNumber = true;
-            }
-            col.isHyperlink = (flags & 0x80) != 0;
+            col.fixedOffset = le16(e + 21);
             col.length = le16(e + 23);
         } else {
             col.columnNumber = le16(e + 1);
             col.variableIndex = le16(e + 3);
+            flags = e[13];
             col.fixedOffset = le16(e + 14);
             col.length = le16(e + 16);
         }
+        if (flags & 0x01) {
+            col.isFixed = true;
+            col.isFixedDecimal = col.type == 0x10;
+        } else {
+            col.isVariable = true;
+            table.hasVariableColumns = true;
+        }
+        // Auto-number: bit 0x04 on a long integer (Access 2007 and later also
+        // set 0x10 there, as in 0x17), bit 0x40 on a GUID.
+        if ((col.type == 0x04 && (flags & 0x04)) || (col.type == 0x0F && (flags & 0x40) && (flags & 0x0F) <= 3)) {
+            col.isAutoNumber = true;
+            table.hasAutoNumber = true;
+        }
+        col.isHyperlink = (flags & 0x80) != 0;
         ++table.columnCount;
         if (!table.hasVariableColumns &&
             (col.type == 0x0A || col.type == 0x0B || col.type == 0x0C || col.type == 0x10)) {

@@ -103,11 +103,14 @@ TEST_P(EveryFormat, CatalogListsEveryObject) {
         EXPECT_EQ(byName[w.name]->type, w.type);
     }
     EXPECT_EQ(byName["Name"]->length, format == Format::Jet3 ? 40 : 80);
+    // Both layouts carry the column flags.
+    EXPECT_TRUE(byName["ID"]->isAutoNumber);
+    EXPECT_TRUE(customers->hasAutoNumber);
+    EXPECT_TRUE(byName["ID"]->isFixed);
+    EXPECT_TRUE(byName["Born"]->isFixed);
+    EXPECT_TRUE(byName["Name"]->isVariable);
+    EXPECT_FALSE(byName["Small"]->isAutoNumber);
     if (format != Format::Jet3) {
-        EXPECT_TRUE(byName["ID"]->isAutoNumber);
-        EXPECT_TRUE(customers->hasAutoNumber);
-        EXPECT_TRUE(byName["ID"]->isFixed);
-        EXPECT_TRUE(byName["Name"]->isVariable);
         EXPECT_EQ(byName["Price"]->precision, 10);
         EXPECT_EQ(byName["Price"]->scale, 2);
     }
