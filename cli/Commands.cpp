@@ -72,7 +72,8 @@ void addScanOptions(CLI::App& command, ScanOptions& options) {
                      "Also recover deleted records, as extra tables named \"... (deleted records)\"");
     command.add_option("--codepage", options.codePage,
                        "Windows code page of 8-bit texts (Access 97 files)")
-        ->check(CLI::Validator(checkCodePage, "NUMBER"))
+        ->type_name("N")
+        ->check(CLI::Validator(checkCodePage, ""))
         ->capture_default_str();
     command.add_flag("--include-unlisted-pages", options.unlistedPages,
                      "Also read pages that carry a table's rows but are not listed as its pages "
