@@ -1,9 +1,195 @@
+// The demo database: a small file with every column type the format has, the
+// usual index kinds, NULLs, a memo longer than a page, a table over several
+// data pages, and one catalog entry of each other kind.
+#include <string>
+
 #include "jetwriter/JetWriter.h"
 
 namespace jetwriter {
+
+namespace {
+
+Column column(const std::string& name, uint8_t type, uint16_t length = 0) {
+    Column c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    return c;
+}
+
+Bytes guid(uint8_t seed) {
+    Bytes g(16);
+    for (int i = 0; i < 16; ++i) g[i] = uint8_t(seed * 16 + i);
+    return g;
+}
+
+// Days since 1899-12-30 of a date (proleptic Gregorian), plus a time of day.
+double dateValue(int y, int m, int d, int hh = 0, int mm = 0, int ss = 0) {
+    // Days from civil (Howard Hinnant's algorithm), relative to 1970-01-01.
+    y -= m <= 2;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = unsigned(y - era * 400);
+    const unsigned doy = unsigned((153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1);
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days1970 = long(era) * 146097 + long(doe) - 719468;
+    return double(days1970 + 25569) + (hh * 3600 + mm * 60 + ss) / 86400.0;
+}
+
+std::string longMemo() {
+    std::string s;
+    for (int i = 0; s.size() < 6000; ++i) s += "Line " + std::to_string(i) + " of a memo longer than one page. ";
+    return s;
+}
+
+}  // namespace
+
 Database demoDatabase(Format format) {
+    const bool jet3 = format == Format::Jet3;
+    const bool ace = format == Format::Ace;
     Database db;
     db.format = format;
+
+    Table customers;
+    customers.name = "Customers";
+    Column id = column("CustomerID", kLong);
+    id.autoNumber = true;
+    Column website = column("Website", kMemo);
+    website.hyperlink = true;
+    Column amount = column("Amount", kDecimal);
+    amount.precision = 18;
+    amount.scale = 4;
+    customers.columns = {
+        id,
+        column("Name", kText, 50),
+        column("City", kText, 30),
+        column("Active", kBool),
+        column("Rating", kByte),
+        column("Visits", kInt),
+        column("Balance", kCurrency),
+        column("Score", kSingle),
+        column("Ratio", kDouble),
+        column("Joined", kDateTime),
+        column("Notes", kMemo),
+        column("Photo", kOle),
+        column("Tag", kBinary, 16),
+        column("Guid", kGuid),
+        website,
+    };
+    if (!jet3) customers.columns.push_back(amount);
+    if (ace) customers.columns.push_back(column("Labels", kComplex));
+
+    struct Customer {
+        const char* name;
+        const char* city;
+        bool active;
+        int rating, visits;
+        int64_t balance;
+        double score, ratio, joined;
+        std::string notes;
+    };
+    const Customer people[] = {
+        {"Alfreds Futterkiste", "Berlin", true, 5, 12, 1234500, 4.5, 0.125, dateValue(2001, 2, 3, 4, 5, 6), "Regular customer"},
+        {"Ana Trujillo", "México D.F.", false, 3, 0, -5000, 2.25, 1.5, dateValue(1999, 12, 31, 23, 59, 59), longMemo()},
+        {"Antonio Moreno", nullptr, true, 0, 7, 0, 0, -2.75, dateValue(2020, 2, 29), ""},
+        {"Around the Horn", "London", false, 255, -32768, 99999999, -1.5, 1e10, dateValue(1900, 1, 1, 12), "Ünïcödé ok"},
+    };
+    int n = 0;
+    for (const Customer& c : people) {
+        ++n;
+        Row r;
+        r.values = {
+            int64_t(n),
+            std::string(c.name),
+            c.city ? Value(std::string(c.city)) : Value{},
+            c.active,
+            int64_t(c.rating),
+            int64_t(c.visits),
+            c.balance,
+            c.score,
+            c.ratio,
+            c.joined,
+            n == 3 ? Value{} : Value(c.notes),
+            n % 2 ? Value(Bytes{0x15, 0x1C, 0x2F, 0x00, uint8_t(n)}) : Value{},
+            n == 4 ? Value{} : Value(Bytes{0xDE, 0xAD, 0xBE, 0xEF, uint8_t(n)}),
+            n == 2 ? Value{} : Value(guid(uint8_t(n))),
+            n == 1 ? Value(std::string("Example#https://example.com/#")) : Value{},
+        };
+        if (!jet3) r.values.push_back(n == 3 ? Value{} : Value(std::string(n == 2 ? "-12345.6789" : "42.5")));
+        if (ace) r.values.push_back(int64_t(n));
+        customers.rows.push_back(r);
+    }
+    Index pk;
+    pk.name = "PrimaryKey";
+    pk.primary = true;
+    pk.columns = {{0}};
+    Index byName;
+    byName.name = "Name";
+    byName.unique = true;
+    byName.columns = {{1}};
+    Index byCity;
+    byCity.name = "City";
+    byCity.ignoreNulls = true;
+    byCity.columns = {{2}, {9, true}};
+    customers.indexes = {pk, byName, byCity};
+    db.tables.push_back(customers);
+
+    // Enough rows for several data pages in every format.
+    Table orders;
+    orders.name = "Orders";
+    Column orderId = column("OrderID", kLong);
+    orderId.autoNumber = true;
+    orders.columns = {
+        orderId,
+        column("CustomerID", kLong),
+        column("Product", kText, 40),
+        column("Quantity", kInt),
+        column("Price", kCurrency),
+        column("Ordered", kDateTime),
+        column("Shipped", kBool),
+    };
+    const char* products[] = {"Chai", "Chang", "Aniseed Syrup", "Tofu", "Pavlova", "Ikura", "Konbu"};
+    for (int i = 1; i <= 300; ++i) {
+        Row r;
+        r.values = {
+            int64_t(i),
+            int64_t(1 + i % 4),
+            std::string(products[i % 7]) + " #" + std::to_string(i),
+            i % 11 == 0 ? Value{} : Value(int64_t(i % 50 + 1)),
+            int64_t(i) * 12500,
+            dateValue(2023, 1 + i % 12, 1 + i % 28, i % 24, i % 60, 0),
+            i % 3 == 0,
+        };
+        orders.rows.push_back(r);
+    }
+    Index orderPk;
+    orderPk.name = "PrimaryKey";
+    orderPk.primary = true;
+    orderPk.columns = {{0}};
+    Index orderCustomer;
+    orderCustomer.name = "CustomerID";
+    orderCustomer.columns = {{1}};
+    orders.indexes = {orderPk, orderCustomer};
+    db.tables.push_back(orders);
+
+    auto object = [&](const std::string& name, ObjectKind kind) {
+        CatalogObject o;
+        o.name = name;
+        o.kind = kind;
+        db.objects.push_back(o);
+        return &db.objects.back();
+    };
+    object("Customer List", ObjectKind::Query);
+    CatalogObject* linked = object("Linked Suppliers", ObjectKind::LinkedTable);
+    linked->linkPath = "C:\\Data\\Suppliers.mdb";
+    linked->foreignName = "Suppliers";
+    CatalogObject* odbc = object("Remote Invoices", ObjectKind::OdbcLink);
+    odbc->connect = "ODBC;DSN=Invoices;DATABASE=billing";
+    odbc->foreignName = "dbo.Invoices";
+    object("Customer Form", ObjectKind::Form);
+    object("Sales Report", ObjectKind::Report);
+    object("AutoExec", ObjectKind::Macro);
+    object("Utilities", ObjectKind::Module);
     return db;
 }
+
 }  // namespace jetwriter
