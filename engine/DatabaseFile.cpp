@@ -75,7 +75,10 @@ void CMDBRecovery::ResetAttempt() {
 
 bool CMDBRecovery::RunAttempt(AttemptResult& result) {
     ResetAttempt();
-    ++statistics.layoutAttempts;
+    // Statistics describe the attempt whose results are kept.
+    const int attempts = statistics.layoutAttempts;
+    statistics = ScanStatistics{};
+    statistics.layoutAttempts = attempts + 1;
     const uint64_t pages = pageCount();
     statistics.partialPageBytes = fileLength - pages * pageSize;
     SendProgress(kProgressStart, static_cast<intptr_t>(pages));
@@ -205,7 +208,6 @@ int CMDBRecovery::ScanFile() {
     AttemptResult kept = first;
     if (first.verifiedTables == 0) {
         CatalogSnapshot firstAttempt(*this);
-        const bool firstFoundCatalog = firstAttempt.catalogFound;
         SetLayout(!jet4Layout);
         AttemptResult second;
         if (!RunAttempt(second)) return 0;
@@ -214,13 +216,15 @@ int CMDBRecovery::ScanFile() {
             if (a.verifiedQueries != b.verifiedQueries) return a.verifiedQueries > b.verifiedQueries;
             return a.verifiedLinks > b.verifiedLinks;
         };
-        if (better(first, second)) {
-            firstAttempt.restore(*this);
-        } else {
+        // On a tie the layout the version byte names stays.
+        if (better(second, first)) {
             kept = second;
+        } else {
+            const bool secondFoundCatalog = app.catalogFound;
+            firstAttempt.restore(*this);
             // Catalog pages seen in either layout make the file an Access file
             // whose catalog is unreadable, not a file of another kind.
-            app.catalogFound = app.catalogFound || firstFoundCatalog;
+            app.catalogFound = app.catalogFound || secondFoundCatalog;
         }
     }
     const int result = kept.any() ? 1 : 0;

@@ -15,8 +15,8 @@ namespace {
 
 // Reads a definition across its continuation pages. A continuation page's
 // bytes start at its offset 8; its offset 4 names the page after it. The chain
-// is untrusted: it stops at a zero or out-of-file page number and at a page it
-// has already visited.
+// is untrusted: it stops at a zero or out-of-file page number, at a page that
+// is not a definition page, and at a page it has already visited.
 class DefinitionStream {
 public:
     DefinitionStream(const PageFile& file, uint32_t pageSize, uint64_t fileLength, uint64_t position)
@@ -59,6 +59,9 @@ private:
         const uint32_t next = file_.u32(pagePos_ + 4);
         if (next == 0 || static_cast<uint64_t>(next) * pageSize_ >= fileLength_) return false;
         if (!visited_.insert(next).second) return false;
+        // A page that is no longer a definition page (zeroed, reused) ends the
+        // chain: its bytes would otherwise become invented columns.
+        if (file_.u8(static_cast<uint64_t>(next) * pageSize_) != 0x02) return false;
         pagePos_ = static_cast<uint64_t>(next) * pageSize_;
         off_ = 8;
         return true;

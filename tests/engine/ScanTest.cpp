@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <regex>
 
@@ -93,7 +94,8 @@ TEST_P(EveryFormat, CatalogListsEveryObject) {
 
     const tableInfo* customers = findTable(e, "Customers");
     ASSERT_NE(customers, nullptr);
-    const jw::Table& written = richDatabase(format).tables[0];
+    const jw::Database description = richDatabase(format);
+    const jw::Table& written = description.tables[0];
     ASSERT_EQ(customers->columns.size(), written.columns.size());
     std::map<std::string, const columnInfo*> byName;
     for (const columnInfo& c : customers->columns) byName[c.name] = &c;
@@ -244,55 +246,65 @@ TEST(DamagedCatalog, ZeroedCatalogDefinitionStillYieldsEveryTable) {
     }
 }
 
-// A definition broken onto several pages, inside a column entry and inside a
-// name, reads the same as one written in one piece.
-TEST(TableDefinition, SplitEntriesAndNamesReadAsUnsplit) {
+// Definitions longer than a page continue on further pages, and Access fills
+// each page to its end, so entries and names are split wherever the boundary
+// falls. With a first page of 4096 (2048) bytes and a 63-byte (43-byte)
+// header, entry 161 (111) of a wide table straddles the boundary; with 100
+// columns of 10-character names, a name does.
+TEST(TableDefinition, DefinitionsAcrossPagesSplitEntriesAndNames) {
+    struct Case {
+        int columns;
+        const char* pattern;
+        size_t jet4Cut;  // columns kept when the second page is lost
+        size_t jet3Cut;
+    };
+    const Case cases[] = {{170, "C%03d", 161, 111}, {100, "Column%04d", 100, 100}};
     for (Format format : kFormats) {
-        SCOPED_TRACE(formatName(format));
-        jw::Database db;
-        db.format = format;
-        db.tables = {richDatabase(format).tables[0]};
-        TempDir dir;
-        jw::Layout layout;
-        const std::string whole = writeDatabase(dir, "whole.mdb", db, &layout);
-        const jw::TableLayout& tl = layout.tables[0];
-        ASSERT_GT(tl.columnEntrySize, 0u);
-        // Break inside the third column entry and inside the second name.
-        db.tables[0].definitionBreaks = {tl.columnEntriesOffset + 2 * tl.columnEntrySize + 7,
-                                         tl.columnNamesOffset + 5};
-        jw::Layout splitLayout;
-        const std::string split = writeDatabase(dir, "split.mdb", db, &splitLayout);
-        ASSERT_GE(splitLayout.tables[0].definitionPages.size(), 3u);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(formatName(format)) + " " + std::to_string(c.columns) + " columns");
+            jw::Database db;
+            db.format = format;
+            jw::Table t;
+            t.name = "Wide";
+            for (int i = 0; i < c.columns; ++i) {
+                char name[32];
+                std::snprintf(name, sizeof name, c.pattern, i);
+                t.columns.push_back(col(name, i % 3 == 0 ? jw::kText : jw::kLong, i % 3 == 0 ? 20 : 0));
+            }
+            jw::Row row;
+            for (int i = 0; i < c.columns; ++i) {
+                row.values.push_back(i % 3 == 0 ? jw::Value(std::string("t")) : jw::Value(int64_t{i}));
+            }
+            t.rows = {row, row};
+            db.tables = {t};
+            TempDir dir;
+            jw::Layout layout;
+            const std::string path = writeDatabase(dir, "wide.mdb", db, &layout);
+            ASSERT_GE(layout.tables[0].definitionPages.size(), 2u);
 
-        ScanResult a = runScan(whole);
-        ScanResult b = runScan(split);
-        const tableInfo* ta = findTable(*a.engine, "Customers");
-        const tableInfo* tb = findTable(*b.engine, "Customers");
-        ASSERT_NE(ta, nullptr);
-        ASSERT_NE(tb, nullptr);
-        ASSERT_EQ(ta->columns.size(), tb->columns.size());
-        for (size_t i = 0; i < ta->columns.size(); ++i) {
-            EXPECT_EQ(ta->columns[i].name, tb->columns[i].name);
-            EXPECT_EQ(ta->columns[i].type, tb->columns[i].type);
-            EXPECT_EQ(ta->columns[i].columnNumber, tb->columns[i].columnNumber);
-            EXPECT_EQ(ta->columns[i].length, tb->columns[i].length);
+            ScanResult scan = runScan(path);
+            const tableInfo* wide = findTable(*scan.engine, "Wide");
+            ASSERT_NE(wide, nullptr);
+            ASSERT_EQ(wide->columns.size(), t.columns.size());
+            for (size_t i = 0; i < t.columns.size(); ++i) {
+                EXPECT_EQ(wide->columns[i].name, t.columns[i].name);
+                EXPECT_EQ(wide->columns[i].type, t.columns[i].type);
+            }
+            EXPECT_EQ(wide->recordCount, 2u);
+            EXPECT_FALSE(wide->pages.empty());
+
+            // Lose the second definition page: the columns before the cut stay;
+            // when the cut is inside the columns, no pages are taken.
+            jw::Damage damage;
+            damage.zeroPages = {layout.tables[0].definitionPages[1]};
+            ScanResult cut = runScan(writeDatabase(dir, "cut.mdb", db, nullptr, &damage));
+            const tableInfo* kept = findTable(*cut.engine, "Wide");
+            ASSERT_NE(kept, nullptr);
+            const size_t expected = format == Format::Jet3 ? c.jet3Cut : c.jet4Cut;
+            EXPECT_EQ(kept->columns.size(), expected);
+            EXPECT_EQ(kept->pages.empty(), expected < t.columns.size());
+            EXPECT_EQ(cut.engine->statistics.definitionsCut, expected < t.columns.size() ? 1u : 0u);
         }
-        ASSERT_EQ(ta->indexes.size(), tb->indexes.size());
-        for (size_t i = 0; i < ta->indexes.size(); ++i) EXPECT_EQ(ta->indexes[i].indexNames, tb->indexes[i].indexNames);
-        EXPECT_EQ(ta->recordCount, tb->recordCount);
-        EXPECT_FALSE(tb->pages.empty());
-
-        // A zeroed continuation page cuts the definition inside the columns:
-        // the columns read so far stay, and no pages are taken.
-        jw::Damage damage;
-        damage.zeroPages = {splitLayout.tables[0].definitionPages[1]};
-        const std::string cut = writeDatabase(dir, "cut.mdb", db, nullptr, &damage);
-        ScanResult c = runScan(cut);
-        const tableInfo* tc = findTable(*c.engine, "Customers");
-        ASSERT_NE(tc, nullptr);
-        EXPECT_EQ(tc->columns.size(), 2u);
-        EXPECT_TRUE(tc->pages.empty());
-        EXPECT_EQ(c.engine->statistics.definitionsCut, 1u);
     }
 }
 
@@ -493,17 +505,30 @@ TEST(InvalidInput, NotAnAccessFileAndUnreadableFiles) {
     }
 }
 
-// A cut-off file: the partial last page is not read, the tables before it are.
-TEST(DamagedFile, TruncatedFileKeepsWhatIsBeforeTheCut) {
+// A file whose length is not a whole number of pages: the partial last page
+// is not read, and what lies in the whole pages is recovered.
+TEST(DamagedFile, PartialLastPageIsNotRead) {
     jw::Database db = richDatabase(Format::Jet4);
     TempDir dir;
     jw::Layout layout;
-    writeDatabase(dir, "full.mdb", db, &layout);
+    std::vector<uint8_t> image = jw::write(db, &layout);
+    image.insert(image.end(), 100, 0x01);  // looks like a data page's start
+    writeFile(dir.file("tail.mdb"), image);
+    ScanResult scan = runScan(dir.file("tail.mdb"));
+    EXPECT_EQ(scan.engine->statistics.partialPageBytes, 100u);
+    EXPECT_EQ(scan.engine->statistics.pagesScanned, layout.pageCount);
+    const tableInfo* t = findTable(*scan.engine, "Customers");
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->recordCount, 4u);
+    const auto& log = scan.receiver->logLines;
+    EXPECT_NE(std::find(log.begin(), log.end(), "Bytes of an incomplete last page not read :  100"), log.end());
+
+    // Cut in the middle of the last page: no crash, the cut page is not read.
     jw::Damage damage;
     damage.truncateTo = static_cast<uint64_t>(layout.pageCount - 1) * layout.pageSize + 100;
-    ScanResult scan = runScan(writeDatabase(dir, "cut.mdb", db, nullptr, &damage));
-    EXPECT_EQ(scan.engine->statistics.partialPageBytes, 100u);
-    EXPECT_FALSE(scan.engine->tables.empty());
+    ScanResult cut = runScan(writeDatabase(dir, "cut.mdb", db, nullptr, &damage));
+    EXPECT_EQ(cut.engine->statistics.partialPageBytes, 100u);
+    EXPECT_EQ(cut.engine->statistics.pagesScanned, layout.pageCount - 1);
 }
 
 }  // namespace
