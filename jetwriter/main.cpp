@@ -1,2 +1,196 @@
+// talmera-jetwriter: writes the demo database or benchmark inputs, optionally
+// damaged, for tests, demonstrations and benchmarks.
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "jetwriter/JetWriter.h"
-int main() { return 0; }
+
+namespace {
+
+using namespace jetwriter;
+
+Format parseFormat(const std::string& s) {
+    if (s == "jet3") return Format::Jet3;
+    if (s == "jet4") return Format::Jet4;
+    if (s == "ace") return Format::Ace;
+    throw std::invalid_argument("unknown format \"" + s + "\" (jet3, jet4 or ace)");
+}
+
+uint64_t parseNumber(const std::string& s, const char* what) {
+    size_t used = 0;
+    uint64_t v = 0;
+    try {
+        v = std::stoull(s, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != s.size()) throw std::invalid_argument(std::string("bad ") + what + " \"" + s + "\"");
+    return v;
+}
+
+struct DamageOptions {
+    std::string versionByte;
+    std::vector<std::string> zeroPages;
+    bool zeroCatalogDefinition = false;
+    std::string truncate;
+    std::vector<std::string> flips;
+
+    void addTo(CLI::App* app) {
+        app->add_option("--version-byte", versionByte, "Overwrite the version byte at offset 0x14");
+        app->add_option("--zero-page", zeroPages, "Fill this page with zeros (repeatable)")->allow_extra_args(false);
+        app->add_flag("--zero-catalog-definition", zeroCatalogDefinition, "Zero page 2, the catalog's definition");
+        app->add_option("--truncate", truncate, "Cut the file to this many bytes");
+        app->add_option("--flip", flips, "XOR the byte at OFFSET with MASK, as OFFSET:MASK (repeatable)")->allow_extra_args(false);
+    }
+
+    Damage parse() const {
+        Damage d;
+        if (!versionByte.empty()) {
+            uint64_t v = parseNumber(versionByte, "version byte");
+            if (v > 255) throw std::invalid_argument("version byte must be 0..255");
+            d.versionByte = uint8_t(v);
+        }
+        for (const std::string& p : zeroPages) d.zeroPages.push_back(uint32_t(parseNumber(p, "page number")));
+        d.zeroCatalogDefinition = zeroCatalogDefinition;
+        if (!truncate.empty()) d.truncateTo = parseNumber(truncate, "length");
+        for (const std::string& f : flips) {
+            size_t colon = f.find(':');
+            if (colon == std::string::npos) throw std::invalid_argument("--flip needs OFFSET:MASK, got \"" + f + "\"");
+            uint64_t mask = parseNumber(f.substr(colon + 1), "mask");
+            if (mask > 255) throw std::invalid_argument("flip mask must be 0..255");
+            d.flips.push_back({parseNumber(f.substr(0, colon), "offset"), uint8_t(mask)});
+        }
+        return d;
+    }
+};
+
+// Benchmark tables: an event log of `rows` rows and an account table of one
+// row per fifty events, generated row by row.
+Database bigDatabase(Format format, size_t rows) {
+    Database db;
+    db.format = format;
+    auto column = [](const char* name, uint8_t type, uint16_t length = 0) {
+        Column c;
+        c.name = name;
+        c.type = type;
+        c.length = length;
+        return c;
+    };
+    Table events;
+    events.name = "Events";
+    events.columns = {column("EventID", kLong),        column("Created", kDateTime), column("AccountID", kLong),
+                      column("Amount", kCurrency),     column("Kind", kText, 20),    column("Description", kText, 100),
+                      column("Processed", kBool)};
+    events.columns[0].autoNumber = true;
+    Index pk;
+    pk.name = "PrimaryKey";
+    pk.primary = true;
+    pk.columns = {{0}};
+    events.indexes = {pk};
+    static const char* kinds[] = {"deposit", "withdrawal", "transfer", "fee", "interest"};
+    events.generatedRows = rows;
+    events.rowSource = [](size_t i, Row& r) {
+        r.values.resize(7);
+        r.values[0] = int64_t(i + 1);
+        r.values[1] = 44927.0 + double(i % 86400) / 86400.0 + double(i / 86400);
+        r.values[2] = int64_t(1 + i % 997);
+        r.values[3] = int64_t((i * 7919) % 10000000) - 2000000;
+        r.values[4] = std::string(kinds[i % 5]);
+        r.values[5] = i % 13 == 0 ? Value{} : Value("Event " + std::to_string(i + 1) + " of the benchmark ledger");
+        r.values[6] = i % 2 == 0;
+    };
+    db.tables.push_back(std::move(events));
+
+    Table accounts;
+    accounts.name = "Accounts";
+    accounts.columns = {column("AccountID", kLong), column("Owner", kText, 60), column("Opened", kDateTime),
+                        column("Balance", kCurrency)};
+    accounts.indexes = {pk};
+    accounts.generatedRows = std::max<size_t>(1, rows / 50);
+    accounts.rowSource = [](size_t i, Row& r) {
+        r.values.resize(4);
+        r.values[0] = int64_t(i + 1);
+        r.values[1] = "Account holder " + std::to_string(i + 1);
+        r.values[2] = 36526.0 + double(i % 9000);
+        r.values[3] = int64_t(i * 104729 % 100000000);
+    };
+    db.tables.push_back(std::move(accounts));
+    return db;
+}
+
+nlohmann::json layoutJson(const Layout& l) {
+    nlohmann::json j;
+    j["pageSize"] = l.pageSize;
+    j["pageCount"] = l.pageCount;
+    j["catalogPages"] = l.catalogPages;
+    for (const TableLayout& t : l.tables) {
+        j["tables"].push_back({{"name", t.name},
+                               {"definitionPages", t.definitionPages},
+                               {"dataPages", t.dataPages},
+                               {"stalePages", t.stalePages},
+                               {"usageMapPage", t.usageMapPage},
+                               {"usageMapRow", t.usageMapRow},
+                               {"columnEntriesOffset", t.columnEntriesOffset},
+                               {"columnEntrySize", t.columnEntrySize},
+                               {"columnNamesOffset", t.columnNamesOffset}});
+    }
+    return j;
+}
+
+int emit(const Database& db, const std::string& out, const DamageOptions& damage, bool printLayout) {
+    auto start = std::chrono::steady_clock::now();
+    Layout layout;
+    std::vector<uint8_t> image = write(db, &layout);
+    applyDamage(image, damage.parse(), layout);
+    saveFile(out, image);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (printLayout)
+        std::cout << layoutJson(layout).dump(2) << "\n";
+    else
+        std::cerr << "wrote " << out << ": " << image.size() << " bytes, " << layout.pageCount << " pages of "
+                  << layout.pageSize << " bytes in " << seconds << " s\n";
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Writes Jet 3, Jet 4 and ACE database files: the demo database and benchmark inputs"};
+    app.require_subcommand(1);
+
+    std::string format = "jet4";
+    std::string out;
+    size_t rows = 100000;
+    bool printLayout = false;
+    DamageOptions damage;
+
+    CLI::App* demo = app.add_subcommand("demo", "Write the demo database");
+    demo->add_option("--format", format, "jet3, jet4 or ace")->check(CLI::IsMember({"jet3", "jet4", "ace"}));
+    demo->add_option("OUT", out, "File to write")->required();
+    demo->add_flag("--print-layout", printLayout, "Print where pages landed, as JSON");
+    damage.addTo(demo);
+
+    CLI::App* big = app.add_subcommand("big", "Write large tables for benchmarks");
+    big->add_option("--format", format, "jet3, jet4 or ace")->check(CLI::IsMember({"jet3", "jet4", "ace"}));
+    big->add_option("--rows", rows, "Rows of the main table")->check(CLI::Range(size_t(1), size_t(50000000)));
+    big->add_option("OUT", out, "File to write")->required();
+    big->add_flag("--print-layout", printLayout, "Print where pages landed, as JSON");
+    damage.addTo(big);
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        Format f = parseFormat(format);
+        if (*demo) return emit(demoDatabase(f), out, damage, printLayout);
+        return emit(bigDatabase(f, rows), out, damage, printLayout);
+    } catch (const std::exception& e) {
+        std::cerr << "talmera-jetwriter: " << e.what() << "\n";
+        return 1;
+    }
+}
