@@ -7,7 +7,6 @@
 namespace talmera {
 
 void CMDBRecovery::ReadTableProperties(tableInfo&) {}
-void CMDBRecovery::BuildDeletedRows() {}
 void CMDBRecovery::ReadComplexColumns(uint32_t) {}
 bool CMDBRecovery::LinkComplexColumns() { return false; }
 void CMDBRecovery::ReadComplexValues() {}

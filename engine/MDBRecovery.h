@@ -18,6 +18,7 @@
 
 #include "engine/CatalogRecords.h"
 #include "engine/PageFile.h"
+#include "engine/RowValue.h"
 
 namespace talmera {
 
@@ -34,6 +35,9 @@ struct ScanStatistics {
     uint64_t unlistedPages = 0;          // pages set aside: not in their table's usage map
     uint64_t unlistedRows = 0;
     uint64_t usageMapsUnreadable = 0;    // tables whose usage map could not be trusted
+    // Rows and values (counted while rows are decoded)
+    uint64_t rowsUnreadable = 0;         // slots that held no decodable row
+    uint64_t valuesIncomplete = 0;       // long values whose storage broke part-way
     int layoutAttempts = 0;
 };
 
@@ -107,9 +111,38 @@ public:
                          uint32_t logicalIndexes);
     void ReadIndexes(tableInfo& table, void* stream, uint32_t realIndexes, uint32_t logicalIndexes);
 
+    // ---- Rows (RowDecoding.cpp) ------------------------------------------------
+    // Decodes one slot of the page loaded last by LoadPageRows, or with
+    // fromDeletedList one entry of the current table's deleted-row list. In a
+    // preview the texts go to currentRowValues; otherwise the values are kept
+    // in lastRowValues for the record transfer. Returns 1 when a row was decoded.
+    int DecodeRow(size_t slot, bool fromDeletedList);
+    // The decoder itself. readLongValues: follow long-value chains and read
+    // OLE objects (a save does; a preview shows placeholders instead).
+    bool DecodeRowValues(size_t slot, bool fromDeletedList, bool readLongValues, std::vector<RowValue>& values);
+    std::vector<RowValue> lastRowValues;
+    uint32_t recordsWritten = 0;
+
+    // ---- Long values (LongValues.cpp) -------------------------------------------
+    // A memo column's bytes (its 12-byte header and what follows) to text.
+    std::string ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value);
+    std::string ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row);
+    std::string ReadLongTextChain(uint64_t pagePosition, uint8_t row, uint32_t length, bool& incomplete);
+    void ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row, std::vector<uint8_t>& buffer);
+    void ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length, std::vector<uint8_t>& buffer,
+                             bool& incomplete);
+    // Text bytes of a text or memo value per layout (compressed, UCS-2, code page).
+    std::string DecodeTextBytes(const uint8_t* data, size_t size) const;
+    // Engine flags of the single-page readers: a calculated value carries a
+    // 16-byte header and a 4-byte length; the code-project reader shifts the
+    // row entry or the start by 4.
+    bool calculatedValue = false;
+    bool entryShift = false;
+    bool startShift = false;
+
     // ---- Later readers (LaterStages.cpp) --------------------------------------
     void ReadTableProperties(tableInfo& table);
-    void BuildDeletedRows();
+    void BuildDeletedRows();  // DeletedRows.cpp
     void ReadComplexColumns(uint32_t catalogId);
     bool LinkComplexColumns();
     void ReadComplexValues();

@@ -224,8 +224,58 @@ void CRecoverThread::DeletedRecordsPass() {
     Finish(true);
 }
 
-// Record preview and save arrive with the row decoder and the output database.
-void CRecoverThread::Preview() { Finish(true); }
+void CRecoverThread::Preview() {
+    CMDBRecovery& engine = *app_.engine;
+    engine.mainWindow = mainWindow;
+    if (previewTableIndex < 0 || static_cast<size_t>(previewTableIndex) >= engine.tables.size()) {
+        return Finish(true);
+    }
+    const size_t index = static_cast<size_t>(previewTableIndex);
+    const tableInfo& table = engine.tables[index];
+    auto send = [&](uint32_t message, uintptr_t w, intptr_t l) {
+        if (mainWindow) mainWindow->send(message, w, l);
+    };
+    bool first = true;
+    auto addRow = [&]() {
+        send(UM_ADD_RECORD_ROW, 0, first ? 1 : 0);
+        first = false;
+        app_.currentRowValues.clear();
+    };
+    if (!isDeletedRecordsTable(table)) {
+        const std::vector<uint64_t> pages = table.pages;
+        for (uint64_t page : pages) {
+            const uint32_t slots = engine.LoadPageRows(index, page);
+            if (slots == 0) continue;
+            send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(slots));
+            for (uint32_t slot = 0; slot < slots; ++slot) {
+                engine.DecodeRow(slot, false);
+                if (app_.stopRequested) return Finish(false);
+                addRow();
+                if (app_.stopRequested) return Finish(false);
+                send(UM_PROGRESS, kProgressStep, 0);
+            }
+            send(UM_PROGRESS, kProgressEnd, 0);
+        }
+    } else if (app_.includeDeletedRecords) {
+        const size_t entries = table.deletedRows.size();
+        send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(entries));
+        for (size_t j = 0; j < entries; ++j) {
+            if (j == 0) engine.LoadPageRows(index, table.deletedRows[0].pagePosition);
+            const uint64_t top = (table.deletedRows[j].entry >> 12) & 0xF;
+            if (top == 0xC || top == 0x8) {
+                engine.DecodeRow(j, true);
+                addRow();
+            }
+            app_.currentRowValues.clear();
+            if (app_.stopRequested) return Finish(false);
+            send(UM_PROGRESS, kProgressStep, 0);
+        }
+        send(UM_PROGRESS, kProgressEnd, 0);
+    }
+    Finish(true);
+}
+
+// The save arrives with the output database.
 void CRecoverThread::Save() { Finish(false); }
 
 }  // namespace talmera

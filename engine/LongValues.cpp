@@ -1,0 +1,209 @@
+// Memo and OLE values: a 12-byte header in the row, and the value after it,
+// in one row of a long-value page, or in a chain of long-value rows.
+//
+// Header: 4 bytes whose top two bits say where the value is (0x80 in the row,
+// 0x40 one long-value row, 0 a chain) and whose low 30 bits are its length;
+// then 1 byte row and 3 bytes page of the first long-value row; 4 bytes unused.
+// Every piece of a chain starts with 4 bytes naming the next (row, page).
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+#include "platform/TextCodec.h"
+
+namespace talmera {
+
+namespace {
+
+constexpr uint32_t kLvalMarker = 0x4C41564C;  // "LVAL"
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Compressed text: a zero byte switches between one-byte characters (the byte
+// is the code point U+0000 to U+00FF itself) and two-byte UCS-2 characters;
+// the text starts in one-byte mode.
+std::string decodeCompressed(const uint8_t* data, size_t size) {
+    std::string out;
+    out.reserve(size);
+    bool oneByte = true;
+    size_t i = 0;
+    while (i < size) {
+        size_t end = i;
+        while (end < size && data[end] != 0) ++end;
+        if (oneByte) {
+            for (size_t k = i; k < end; ++k) appendUtf8(out, data[k]);
+        } else {
+            out += ucs2ToUtf8(data + i, end - i);
+        }
+        if (end < size) oneByte = !oneByte;  // the zero byte itself yields nothing
+        i = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string CMDBRecovery::DecodeTextBytes(const uint8_t* data, size_t size) const {
+    if (size == 0) return {};
+    if (!jet4Layout) return codePageToUtf8(data, size, app.codePage);
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) return decodeCompressed(data + 2, size - 2);
+    return ucs2ToUtf8(data, size);
+}
+
+namespace {
+
+// Where one row of a long-value page lies: [start, end) within the page.
+struct LvalRow {
+    uint32_t start = 0;
+    uint32_t end = 0;
+};
+
+}  // namespace
+
+// Finds row r of the long-value page at pagePosition. Rows marked deleted are
+// still read (values of deleted records point at them); class 0xD is not.
+static bool locateLvalRow(const CMDBRecovery& e, uint64_t pagePosition, uint32_t r, bool entryShift,
+                          LvalRow& out) {
+    if (pagePosition + e.pageSize > e.fileLength) return false;
+    if (e.databaseFile.u32(pagePosition + 4) != kLvalMarker) return false;
+    const uint32_t n = e.databaseFile.u16(pagePosition + e.rowCountOffset);
+    const uint32_t maxSlots = (e.pageSize - e.rowCountOffset - 2) / 2;
+    if (r >= n || r >= maxSlots) return false;
+    auto entry = [&](uint32_t i) { return e.databaseFile.u16(pagePosition + e.rowCountOffset + 2 + 2 * i); };
+    uint16_t value = entry(r);
+    if (entryShift) value = static_cast<uint16_t>(value + 4);
+    if ((value >> 12) == 0xD) return false;
+    out.start = value & 0x1FFF;
+    out.end = r == 0 ? e.pageSize : (entry(r - 1) & 0x1FFF);
+    return out.start < out.end && out.end <= e.pageSize;
+}
+
+std::string CMDBRecovery::ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row) {
+    LvalRow r;
+    if (!locateLvalRow(*this, pagePosition, row, false, r)) {
+        calculatedValue = false;
+        return {};
+    }
+    uint64_t pos = pagePosition + r.start;
+    uint32_t extent = r.end - r.start;
+    if (calculatedValue && jet4Layout) {
+        // A calculated value: 16 bytes of header, then its own 4-byte length.
+        calculatedValue = false;
+        if (extent < 20) return {};
+        length = databaseFile.u32(pos + 16) & 0xFFFF;
+        pos += 20;
+        extent -= 20;
+    }
+    calculatedValue = false;
+    const uint32_t take = std::min(length, extent);
+    const uint8_t* data = databaseFile.view(pos, take);
+    return data ? DecodeTextBytes(data, take) : std::string();
+}
+
+// Walks a chain of long-value rows from (page, row) and collects up to length
+// bytes. Each piece names the next; a chain ends at page 0. A piece that cannot
+// be found, or a piece seen before (a loop), breaks the chain: the bytes read
+// so far are kept and the value is marked incomplete.
+static std::vector<uint8_t> readChain(CMDBRecovery& e, uint64_t pagePosition, uint8_t row, uint32_t length,
+                                      bool& incomplete) {
+    std::vector<uint8_t> bytes;
+    incomplete = false;
+    if (pagePosition == 0) return bytes;
+    // Nothing longer than the file can be stored in it.
+    const uint64_t cap = std::min<uint64_t>(length, e.fileLength);
+    bytes.reserve(static_cast<size_t>(std::min<uint64_t>(cap, 1u << 24)));
+    std::set<std::pair<uint64_t, uint32_t>> seen;
+    uint32_t r = row;
+    while (bytes.size() < cap) {
+        if (e.app.stopRequested) break;
+        LvalRow piece;
+        if (!seen.insert({pagePosition, r}).second || !locateLvalRow(e, pagePosition, r, false, piece) ||
+            piece.end - piece.start < 4) {
+            incomplete = true;
+            break;
+        }
+        const uint32_t next = e.databaseFile.u32(pagePosition + piece.start);
+        const uint32_t dataSize = piece.end - piece.start - 4;
+        const size_t take = static_cast<size_t>(std::min<uint64_t>(dataSize, cap - bytes.size()));
+        const uint8_t* data = e.databaseFile.view(pagePosition + piece.start + 4, take);
+        if (!data) {
+            incomplete = true;
+            break;
+        }
+        bytes.insert(bytes.end(), data, data + take);
+        const uint32_t nextPage = next >> 8;
+        if (nextPage == 0) {
+            if (bytes.size() < cap) incomplete = true;
+            break;
+        }
+        r = next & 0xFF;
+        pagePosition = static_cast<uint64_t>(nextPage) * e.pageSize;
+    }
+    return bytes;
+}
+
+std::string CMDBRecovery::ReadLongTextChain(uint64_t pagePosition, uint8_t row, uint32_t length,
+                                            bool& incomplete) {
+    std::vector<uint8_t> bytes = readChain(*this, pagePosition, row, length, incomplete);
+    // Chained text is compressed or not, just like text stored in one row.
+    return DecodeTextBytes(bytes.data(), bytes.size());
+}
+
+void CMDBRecovery::ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row,
+                                        std::vector<uint8_t>& buffer) {
+    const bool shifted = startShift;
+    LvalRow r;
+    const bool found = locateLvalRow(*this, pagePosition, row, entryShift, r);
+    entryShift = false;
+    if (!found) return;
+    const uint32_t start = r.start + (shifted ? 4 : 0);
+    if (start >= r.end) return;
+    const uint32_t take = std::min<uint32_t>({length, r.end - start, static_cast<uint32_t>(buffer.size())});
+    databaseFile.read(pagePosition + start, take, buffer.data());
+}
+
+void CMDBRecovery::ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length,
+                                       std::vector<uint8_t>& buffer, bool& incomplete) {
+    buffer = readChain(*this, pagePosition, row, length, incomplete);
+}
+
+std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value) {
+    if (size < 12) return {};
+    const uint32_t raw = column[0] | (column[1] << 8) | (column[2] << 16) | (static_cast<uint32_t>(column[3]) << 24);
+    const uint32_t length = raw & 0x3FFFFFFF;
+    const uint8_t where = static_cast<uint8_t>(raw >> 24) & 0xC0;
+    const uint8_t row = column[4];
+    const uint32_t page = column[5] | (column[6] << 8) | (static_cast<uint32_t>(column[7]) << 16);
+    const uint64_t pagePosition = static_cast<uint64_t>(page) * pageSize;
+    if (where == 0x80) {
+        const size_t take = std::min<size_t>(length, size - 12);
+        return DecodeTextBytes(column + 12, take);
+    }
+    if (where == 0x40) return ReadLongTextSingle(pagePosition, length, row);
+    if (!followChain) {
+        value.deferred = true;
+        return "LargeMemoData";
+    }
+    bool incomplete = false;
+    std::string text = ReadLongTextChain(pagePosition, row, length, incomplete);
+    if (incomplete) {
+        value.incomplete = true;
+        ++statistics.valuesIncomplete;
+    }
+    return text;
+}
+
+}  // namespace talmera
