@@ -83,7 +83,9 @@ TEST(Corpus, CatalogMatchesMdbtools) {
 
         ScanResult scan = runScan(file.string());
         std::set<std::string> found;
-        for (const tableInfo& t : scan.engine->tables) found.insert(t.name);
+        for (const tableInfo& t : scan.engine->tables) {
+            if (t.deletedRows.empty()) found.insert(t.name);
+        }
         EXPECT_EQ(found, expected);
 
         for (const tableInfo& t : scan.engine->tables) {
