@@ -100,3 +100,114 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 }  // namespace talmera::test
+
+#include <algorithm>
+#include <cmath>
+#include <strings.h>
+#include <cstring>
+
+#include "engine/ValueText.h"
+
+namespace talmera::test {
+
+std::vector<std::vector<RowValue>> readAllRows(CMDBRecovery& engine, size_t tablePosition, bool readLongValues) {
+    std::vector<std::vector<RowValue>> rows;
+    const std::vector<uint64_t> pages = engine.tables[tablePosition].pages;
+    for (uint64_t page : pages) {
+        const uint32_t slots = engine.LoadPageRows(tablePosition, page);
+        for (uint32_t slot = 0; slot < slots; ++slot) {
+            std::vector<RowValue> values;
+            if (engine.DecodeRowValues(slot, false, readLongValues, values)) rows.push_back(std::move(values));
+        }
+    }
+    return rows;
+}
+
+std::vector<std::vector<std::optional<std::string>>> mdbExportRows(const std::string& file, const std::string& table) {
+    // Unit and record separators, and a start-of-text byte for NULL: none of
+    // them occur in the tables compared.
+    std::string out;
+    runCommand("mdb-export -H -Q -d \"$(printf '\\037')\" -R \"$(printf '\\036')\" -0 \"$(printf '\\002')\" "
+               "-D '%Y-%m-%d %H:%M:%S' -T '%Y-%m-%d %H:%M:%S' -b hex " +
+                   shellQuote(file) + " " + shellQuote(table) + " 2>/dev/null",
+               &out);
+    std::vector<std::vector<std::optional<std::string>>> rows;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\x1e', start);
+        if (end == std::string::npos) end = out.size();
+        std::vector<std::optional<std::string>> row;
+        const std::string line = out.substr(start, end - start);
+        size_t cell = 0;
+        while (true) {
+            size_t next = line.find('\x1f', cell);
+            std::string text = line.substr(cell, next == std::string::npos ? std::string::npos : next - cell);
+            if (text == "\x02") row.push_back(std::nullopt);
+            else row.push_back(text);
+            if (next == std::string::npos) break;
+            cell = next + 1;
+        }
+        rows.push_back(std::move(row));
+        start = end + 1;
+    }
+    return rows;
+}
+
+std::optional<std::string> exportText(const RowValue& v) {
+    if (v.type == 0x01) return std::string(v.state == RowValue::State::Value ? "1" : "0");
+    if (v.state != RowValue::State::Value) return std::nullopt;
+    char buffer[64];
+    switch (v.kind) {
+        case RowValue::Kind::Integer:
+        case RowValue::Kind::Complex:
+            return std::to_string(v.integer);
+        case RowValue::Kind::Currency: {
+            const uint64_t m = v.integer < 0 ? 0 - static_cast<uint64_t>(v.integer) : static_cast<uint64_t>(v.integer);
+            std::snprintf(buffer, sizeof buffer, "%s%llu.%04llu", v.integer < 0 ? "-" : "",
+                          static_cast<unsigned long long>(m / 10000), static_cast<unsigned long long>(m % 10000));
+            return std::string(buffer);
+        }
+        case RowValue::Kind::Real:
+            std::snprintf(buffer, sizeof buffer, "%.17g", v.real);
+            return std::string(buffer);
+        case RowValue::Kind::DateTime: {
+            int y, mo, d, h, mi, s;
+            SplitDateTime(v.real, y, mo, d, h, mi, s);
+            std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, d, h, mi, s);
+            return std::string(buffer);
+        }
+        case RowValue::Kind::Bytes:
+            return HexText(v.bytes.data(), v.bytes.size());
+        default:
+            return v.string;
+    }
+}
+
+bool sameCell(const RowValue& ours, const std::optional<std::string>& theirs, std::string* why) {
+    const std::optional<std::string> mine = exportText(ours);
+    auto explain = [&](const char* what) {
+        if (why) *why = std::string(what) + ": ours [" + mine.value_or("NULL") + "] mdbtools [" + theirs.value_or("NULL") + "]";
+        return false;
+    };
+    if (!mine || !theirs) {
+        // mdbtools writes an empty text where a value is empty; we keep it as an empty value.
+        if (!mine && theirs && theirs->empty()) return true;
+        if (mine && mine->empty() && !theirs) return true;
+        return mine.has_value() == theirs.has_value() ? true : explain("null");
+    }
+    if (ours.kind == RowValue::Kind::Real || ours.kind == RowValue::Kind::Decimal ||
+        ours.kind == RowValue::Kind::Currency) {
+        char* end = nullptr;
+        const double a = std::strtod(mine->c_str(), nullptr);
+        const double b = std::strtod(theirs->c_str(), &end);
+        if (end == theirs->c_str()) return explain("not a number");
+        const double tolerance = 1e-6 * std::max({1.0, std::fabs(a), std::fabs(b)});
+        return std::fabs(a - b) <= tolerance ? true : explain("number");
+    }
+    if (ours.kind == RowValue::Kind::Bytes || ours.kind == RowValue::Kind::Guid) {
+        return strcasecmp(mine->c_str(), theirs->c_str()) == 0 ? true : explain("bytes");
+    }
+    return *mine == *theirs ? true : explain("text");
+}
+
+}  // namespace talmera::test

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,5 +71,21 @@ bool haveProgram(const std::string& name);
 std::filesystem::path corpusDir();
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace talmera::test
+
+namespace talmera::test {
+
+// Every decoded row of one table, in page and slot order (live rows only).
+std::vector<std::vector<RowValue>> readAllRows(CMDBRecovery& engine, size_t tablePosition, bool readLongValues);
+
+// mdb-export's rows of a table: cells split, NULL as std::nullopt. Dates as
+// "%Y-%m-%d %H:%M:%S", binary as hexadecimal.
+std::vector<std::vector<std::optional<std::string>>> mdbExportRows(const std::string& file, const std::string& table);
+
+// Our value in mdb-export's conventions, for comparison.
+std::optional<std::string> exportText(const RowValue& value);
+// Compares one of our cells with one of mdb-export's; numbers numerically.
+bool sameCell(const RowValue& ours, const std::optional<std::string>& theirs, std::string* why);
 
 }  // namespace talmera::test
