@@ -1,0 +1,375 @@
+// Row decoding on databases written by the independent writer: every column
+// type (preview text and typed value), null and absent columns, overflow rows,
+// long values in all three storage forms, deleted records, Jet 3 rows, and
+// damage to long-value chains.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "engine/ValueText.h"
+#include "platform/MessageReceiver.h"
+#include "engine/RecoverThread.h"
+#include "tests/engine/Fixtures.h"
+
+namespace talmera::test {
+namespace {
+
+using jetwriter::Format;
+namespace jw = jetwriter;
+using State = RowValue::State;
+using Kind = RowValue::Kind;
+
+size_t tableIndex(const CMDBRecovery& e, const std::string& name) {
+    for (size_t i = 0; i < e.tables.size(); ++i) {
+        if (e.tables[i].name == name) return i;
+    }
+    ADD_FAILURE() << "no table " << name;
+    return 0;
+}
+
+std::vector<std::string> texts(const std::vector<RowValue>& row) {
+    std::vector<std::string> out;
+    for (const RowValue& v : row) {
+        if (v.state != State::NoText) out.push_back(v.text);
+    }
+    return out;
+}
+
+std::string longText(size_t n) {
+    std::string s;
+    for (size_t i = 0; s.size() < n; ++i) s += "Line " + std::to_string(i) + " of a long memo. ";
+    s.resize(n);
+    return s;
+}
+
+jw::Bytes pattern(size_t n) {
+    jw::Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + 3);
+    return b;
+}
+
+// Pages whose bytes 4..7 read "LVAL", in file order.
+std::vector<uint32_t> lvalPages(const std::vector<uint8_t>& image, uint32_t pageSize) {
+    std::vector<uint32_t> pages;
+    for (size_t p = 0; (p + 1) * pageSize <= image.size(); ++p) {
+        if (image[p * pageSize] == 0x01 && std::memcmp(&image[p * pageSize + 4], "LVAL", 4) == 0) {
+            pages.push_back(static_cast<uint32_t>(p));
+        }
+    }
+    return pages;
+}
+
+const Format kFormats[] = {Format::Jet3, Format::Jet4, Format::Ace};
+
+TEST(Rows, EveryColumnTypeGivesItsTextAndTypedValue) {
+    for (Format format : kFormats) {
+        SCOPED_TRACE(formatName(format));
+        const bool jet3 = format == Format::Jet3;
+        jw::Table t;
+        t.name = "Types";
+        t.columns = {col("Flag", jw::kBool),      col("Tiny", jw::kByte),   col("Small", jw::kInt),
+                     col("Count", jw::kLong),     col("Money", jw::kCurrency), col("Ratio", jw::kSingle),
+                     col("Whole", jw::kDouble),   col("Tenth", jw::kDouble),   col("When", jw::kDateTime),
+                     col("Name", jw::kText, 60),  col("Note", jw::kMemo),   col("Big", jw::kMemo),
+                     col("Blob", jw::kOle),       col("Photo", jw::kOle),   col("Raw", jw::kBinary, 8)};
+        const std::string name = jet3 ? "Grüße aus Köln" : "Grüße Ωμέγα Привет 日本";
+        const std::string big = longText(9000);
+        jw::Row full{{true, int64_t{200}, int64_t{-1234}, int64_t{123456789}, int64_t{125000}, 1.5, 2.0, 0.1,
+                      45293.75, name, std::string("short memo"), big, pattern(100), pattern(10000),
+                      jw::Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0x03}}};
+        if (!jet3) {
+            t.columns.push_back(col("Key", jw::kGuid));
+            jw::Column dec = col("Price", jw::kDecimal);
+            dec.precision = 18;
+            dec.scale = 2;
+            t.columns.push_back(dec);
+            t.columns.push_back(col("One", jw::kDecimal));
+            full.values.push_back(jw::Bytes{0x78, 0x56, 0x34, 0x12, 0xCD, 0xAB, 0x01, 0xEF, 1, 2, 3, 4, 5, 6, 7, 8});
+            full.values.push_back(std::string("-123.45"));
+            full.values.push_back(std::string("1"));
+        }
+        jw::Row empty;
+        empty.values.assign(t.columns.size(), std::monostate{});
+        t.rows = {full, empty};
+        jw::Database db;
+        db.format = format;
+        db.tables = {t};
+        TempDir dir;
+        ScanResult scan = runScan(writeDatabase(dir, "types.mdb", db));
+        CMDBRecovery& e = *scan.engine;
+        const size_t index = tableIndex(e, "Types");
+
+        const auto preview = readAllRows(e, index, false);
+        ASSERT_EQ(preview.size(), 2u);
+        std::vector<std::string> expected = {"Yes", "200", "-1234", "123456789", "12.500000", "1.5", "2",
+                                             "0.1000000000000000055511151231", FormatDateTime(45293.75), name,
+                                             "short memo", "LargeMemoData", "OLE DATA", "OLE DATA",
+                                             "DEADBEEF00010203"};
+        if (!jet3) {
+            expected.push_back("{12345678-ABCD-EF01-0102-030405060708}");
+            expected.push_back("-123.45");
+            expected.push_back("1");
+        }
+        EXPECT_EQ(texts(preview[0]), expected);
+        EXPECT_EQ(texts(preview[1]), std::vector<std::string>(t.columns.size(), " "));
+
+        // A save reads what a preview defers: the whole memo and the OLE bytes.
+        const auto saved = readAllRows(e, index, true);
+        ASSERT_EQ(saved.size(), 2u);
+        const auto& v = saved[0];
+        EXPECT_EQ(v[0].kind, Kind::Boolean);
+        EXPECT_EQ(v[3].integer, 123456789);
+        EXPECT_EQ(v[4].kind, Kind::Currency);
+        EXPECT_EQ(v[4].integer, 125000);
+        EXPECT_DOUBLE_EQ(v[8].real, 45293.75);
+        EXPECT_EQ(v[9].string, name);
+        EXPECT_EQ(v[11].string, big);
+        EXPECT_FALSE(v[11].incomplete);
+        EXPECT_EQ(v[12].bytes, pattern(100));
+        EXPECT_EQ(v[13].bytes, pattern(10000));  // a chain, to its last byte
+        EXPECT_EQ(v[14].bytes, (jw::Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x02, 0x03}));
+        for (const RowValue& n : saved[1]) EXPECT_EQ(n.state, State::Null);
+    }
+}
+
+// Rows stored before columns were added hold fewer columns: the new ones are
+// absent (not null), a Yes/No then shows "No".
+TEST(Rows, RowsOlderThanAColumnShowItAbsent) {
+    for (Format format : kFormats) {
+        SCOPED_TRACE(formatName(format));
+        jw::Table t;
+        t.name = "Grown";
+        t.columns = {col("ID", jw::kLong), col("Old", jw::kText, 20), col("NewFlag", jw::kBool),
+                     col("NewText", jw::kText, 20), col("NewCount", jw::kLong)};
+        jw::Row old{{int64_t{1}, std::string("before"), std::monostate{}, std::monostate{}, std::monostate{}}};
+        old.storedColumns = 2;
+        jw::Row recent{{int64_t{2}, std::string("after"), true, std::string("x"), int64_t{7}}};
+        t.rows = {old, recent};
+        jw::Database db;
+        db.format = format;
+        db.tables = {t};
+        TempDir dir;
+        ScanResult scan = runScan(writeDatabase(dir, "grown.mdb", db));
+        const auto rows = readAllRows(*scan.engine, tableIndex(*scan.engine, "Grown"), true);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(texts(rows[0]), (std::vector<std::string>{"1", "before", "No", "", ""}));
+        EXPECT_EQ(rows[0][2].state, State::Absent);
+        EXPECT_EQ(rows[0][4].state, State::Absent);
+        EXPECT_EQ(texts(rows[1]), (std::vector<std::string>{"2", "after", "Yes", "x", "7"}));
+    }
+}
+
+// A row behind an overflow pointer is read from its other page, and the slots
+// after the pointer on the first page are still read.
+TEST(Rows, OverflowRowsAreFollowedWithoutLosingTheirNeighbours) {
+    for (Format format : kFormats) {
+        SCOPED_TRACE(formatName(format));
+        jw::Table t = simpleTable("Moved", 5);
+        t.rows[1].overflow = true;
+        t.rows[3].overflow = true;
+        jw::Database db;
+        db.format = format;
+        db.tables = {t};
+        TempDir dir;
+        ScanResult scan = runScan(writeDatabase(dir, "moved.mdb", db));
+        const auto rows = readAllRows(*scan.engine, tableIndex(*scan.engine, "Moved"), false);
+        std::vector<std::string> labels;
+        for (const auto& r : rows) labels.push_back(r[1].text);
+        EXPECT_EQ(labels, (std::vector<std::string>{"row 1", "row 2", "row 3", "row 4", "row 5"}));
+    }
+}
+
+// Deleted rows of the Jet 4 layout become a "(deleted records)" table that the
+// preview run shows when the option is on; Jet 3 files get none.
+TEST(DeletedRecords, DeletedRowsFormTheirOwnTable) {
+    for (Format format : kFormats) {
+        SCOPED_TRACE(formatName(format));
+        jw::Table t = simpleTable("People", 5);
+        t.rows[1].deleted = true;
+        t.rows[2].deleted = true;
+        jw::Database db;
+        db.format = format;
+        db.tables = {t};
+        TempDir dir;
+        const std::string path = writeDatabase(dir, "people.mdb", db);
+        ScanResult scan = runScan(path, true);
+        CMDBRecovery& e = *scan.engine;
+        EXPECT_EQ(e.tables[tableIndex(e, "People")].recordCount, 3u);
+        if (format == Format::Jet3) {
+            EXPECT_EQ(e.tables.size(), 1u);
+            continue;
+        }
+        ASSERT_EQ(e.tables.size(), 2u);
+        const tableInfo& deleted = e.tables[1];
+        EXPECT_EQ(deleted.name, "People(deleted records)");
+        EXPECT_EQ(deleted.deletedRows.size(), 3u);  // the bounding entry and the two deleted slots
+        EXPECT_EQ(deleted.recordCount, 2u);
+        EXPECT_EQ(scan.app->tableCount, 2);
+        const auto& log = scan.receiver->logLines;
+        EXPECT_NE(std::find(log.begin(), log.end(), "People(deleted records)  :  2 Record(s)"), log.end());
+
+        // The preview run of the deleted-records table.
+        scan.app->previewMode = true;
+        std::vector<std::vector<std::string>> shown;
+        struct Grid : RecordingReceiver {
+            using RecordingReceiver::RecordingReceiver;
+            std::vector<std::vector<std::string>>* rows = nullptr;
+            CQuorvinAccessRecoveryApp* app = nullptr;
+            intptr_t send(uint32_t m, uintptr_t w, intptr_t l) override {
+                if (m == UM_ADD_RECORD_ROW && !app->currentRowValues.empty()) rows->push_back(app->currentRowValues);
+                return RecordingReceiver::send(m, w, l);
+            }
+        } grid(*scan.app);
+        grid.rows = &shown;
+        grid.app = scan.app.get();
+        CRecoverThread preview(*scan.app, &grid);
+        preview.previewTableIndex = 1;
+        preview.Run();
+        ASSERT_EQ(shown.size(), 2u);
+        EXPECT_EQ(shown[0][1], "row 2");
+        EXPECT_EQ(shown[1][1], "row 3");
+        EXPECT_EQ(grid.finishedPosts, 1);
+
+        // Off, the summary leaves the table out of the count.
+        ScanResult quiet = runScan(path, false);
+        const auto& lines = quiet.receiver->logLines;
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "Total table(s) present  :  1"), lines.end());
+    }
+}
+
+// Compressed text: one byte per character (the byte is the code point
+// U+0000 to U+00FF), a zero byte switches to two-byte characters and back.
+TEST(Text, CompressedTextIsDecodedCompletely) {
+    CQuorvinAccessRecoveryApp app;
+    CMDBRecovery e(app);
+    e.jet4Layout = true;
+    const uint8_t plain[] = {0xFF, 0xFE, 'M', 0xFC, 'l', 'l', 'e', 'r', ' ', 0x92, 0xFF};
+    EXPECT_EQ(e.DecodeTextBytes(plain, sizeof plain), "M\u00fcller \u0092\u00ff");
+    const uint8_t switched[] = {0xFF, 0xFE, 'A', 'B', 0x00, 0x1F, 0x04, 0x40, 0x04, 0x00, 'x'};
+    EXPECT_EQ(e.DecodeTextBytes(switched, sizeof switched), "AB\u041f\u0440x");
+
+    // The same through the writer's compressed form, with bytes 0x80 to 0xFF.
+    for (Format format : {Format::Jet4, Format::Ace}) {
+        jw::Table t;
+        t.name = "Compressed";
+        t.columns = {col("Name", jw::kText, 60), col("Note", jw::kMemo)};
+        t.rows = {{{std::string("Müller \u00a9 \u0092 ÿ"), std::string("Café crème")}}};
+        jw::Database db;
+        db.format = format;
+        db.compressText = true;
+        db.tables = {t};
+        TempDir dir;
+        ScanResult scan = runScan(writeDatabase(dir, "c.mdb", db));
+        const auto rows = readAllRows(*scan.engine, 0, false);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(texts(rows[0]), (std::vector<std::string>{"Müller \u00a9 \u0092 ÿ", "Café crème"}));
+    }
+}
+
+// Long-value chains that break: the text read so far is kept and the value
+// is marked incomplete; a loop in the chain ends.
+TEST(LongValues, BrokenAndLoopingChainsEnd) {
+    jw::Table t;
+    t.name = "Memos";
+    t.columns = {col("ID", jw::kLong), col("Body", jw::kMemo)};
+    const std::string body = longText(12000);
+    t.rows = {{{int64_t{1}, body}}};
+    jw::Database db;
+    db.format = Format::Jet4;
+    db.tables = {t};
+    jw::Layout layout;
+    std::vector<uint8_t> image = jw::write(db, &layout);
+    const std::vector<uint32_t> lval = lvalPages(image, layout.pageSize);
+    ASSERT_GE(lval.size(), 3u);
+    TempDir dir;
+
+    // The second piece's page is zeroed.
+    std::vector<uint8_t> broken = image;
+    std::fill(broken.begin() + lval[1] * layout.pageSize, broken.begin() + (lval[1] + 1) * layout.pageSize, 0);
+    writeFile(dir.file("broken.mdb"), broken);
+    ScanResult a = runScan(dir.file("broken.mdb"));
+    auto rows = readAllRows(*a.engine, 0, true);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows[0][1].incomplete);
+    EXPECT_FALSE(rows[0][1].string.empty());
+    EXPECT_EQ(body.rfind(rows[0][1].string, 0), 0u) << "the text read so far is the start of the value";
+    EXPECT_LT(rows[0][1].string.size(), body.size());
+
+    // The first piece names itself as the next one: a loop.
+    std::vector<uint8_t> looped = image;
+    const size_t page = static_cast<size_t>(lval[0]) * layout.pageSize;
+    const uint16_t start = static_cast<uint16_t>(looped[page + 14] | (looped[page + 15] << 8)) & 0x1FFF;
+    const uint32_t self = (lval[0] << 8) | 0;
+    std::memcpy(&looped[page + start], &self, 4);
+    writeFile(dir.file("loop.mdb"), looped);
+    ScanResult b = runScan(dir.file("loop.mdb"));
+    rows = readAllRows(*b.engine, 0, true);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows[0][1].incomplete);
+}
+
+// A large number (0x13) and an extended date/time (0x14), which the writer
+// does not write: a currency and a binary column are relabelled in the
+// definition, so their bytes are read as the other types.
+TEST(Rows, LargeNumberAndExtendedDateTime) {
+    jw::Table t;
+    t.name = "Newer";
+    t.columns = {col("Big", jw::kCurrency), col("When", jw::kBinary, 42)};
+    const std::string stamp = "0000000000000738000:0000000000000000000.0";
+    t.rows = {{{int64_t{-9000000000000000000LL}, jw::Bytes(stamp.begin(), stamp.end())}}};
+    jw::Database db;
+    db.format = Format::Ace;
+    db.tables = {t};
+    jw::Layout layout;
+    std::vector<uint8_t> image = jw::write(db, &layout);
+    const jw::TableLayout& tl = layout.tables[0];
+    const size_t entries = static_cast<size_t>(tl.definitionPages[0]) * layout.pageSize + tl.columnEntriesOffset;
+    ASSERT_EQ(image[entries], jw::kCurrency);
+    ASSERT_EQ(image[entries + tl.columnEntrySize], jw::kBinary);
+    image[entries] = 0x13;
+    image[entries + tl.columnEntrySize] = 0x14;
+    TempDir dir;
+    writeFile(dir.file("newer.accdb"), image);
+    ScanResult scan = runScan(dir.file("newer.accdb"));
+    const auto rows = readAllRows(*scan.engine, 0, true);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].text, "-9000000000000000000");
+    EXPECT_EQ(rows[0][0].integer, -9000000000000000000LL);
+    EXPECT_EQ(rows[0][1].text, stamp);
+}
+
+// Jet 3 rows: fixed columns sit at their offsets even beside text columns and
+// after a null fixed column; rows of 256 bytes or more carry a jump table.
+TEST(Rows, Jet3FixedColumnsAndLongRows) {
+    jw::Table t;
+    t.name = "Legacy";
+    t.columns = {col("Name", jw::kText, 50), col("Born", jw::kDateTime), col("Count", jw::kLong),
+                 col("When", jw::kDateTime), col("A", jw::kText, 200), col("B", jw::kText, 200),
+                 col("C", jw::kText, 200)};
+    const std::string a(150, 'a'), b(170, 'b'), c(90, 'c');
+    t.rows = {{{std::string("first"), 36526.0, std::monostate{}, 36527.5, a, b, c}},
+              {{std::string("second"), std::monostate{}, int64_t{5}, 40000.25, std::string("x"),
+                std::monostate{}, std::string("z")}}};
+    jw::Database db;
+    db.format = Format::Jet3;
+    db.tables = {t};
+    TempDir dir;
+    ScanResult scan = runScan(writeDatabase(dir, "legacy.mdb", db));
+    const auto rows = readAllRows(*scan.engine, 0, true);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0][0].string, "first");
+    EXPECT_DOUBLE_EQ(rows[0][1].real, 36526.0);
+    EXPECT_EQ(rows[0][2].state, State::Null);
+    EXPECT_DOUBLE_EQ(rows[0][3].real, 36527.5);
+    EXPECT_EQ(rows[0][4].string, a);
+    EXPECT_EQ(rows[0][5].string, b);
+    EXPECT_EQ(rows[0][6].string, c);
+    EXPECT_EQ(rows[1][1].state, State::Null);
+    EXPECT_EQ(rows[1][2].integer, 5);
+    EXPECT_DOUBLE_EQ(rows[1][3].real, 40000.25);
+    EXPECT_EQ(rows[1][5].state, State::Null);
+    EXPECT_EQ(rows[1][6].string, "z");
+}
+
+}  // namespace
+}  // namespace talmera::test
