@@ -166,8 +166,9 @@ TEST(CatalogCommandTest, ListingShowsEachTableWithItsColumns) {
     }
 }
 
-// --codepage decodes Access 97 names; --include-unlisted-pages takes the
-// pages a table's usage map no longer lists.
+// --codepage decodes Access 97 names; --deleted adds the table of deleted
+// rows; --include-unlisted-pages takes the pages a table's usage map no
+// longer lists.
 TEST(CatalogCommandTest, OptionsReachTheScan) {
     TempDir dir;
     jetwriter::Database cyrillic;
@@ -197,6 +198,22 @@ TEST(CatalogCommandTest, OptionsReachTheScan) {
     orders.staleRowsPerPage = 5;
     stale.tables.push_back(orders);
     const std::string stalePath = writeDatabase(dir, "stale.mdb", stale);
+
+    jetwriter::Database withDeleted;
+    jetwriter::Table staff;
+    staff.name = "Staff";
+    staff.columns.push_back(column("ID", jetwriter::kLong));
+    for (int64_t id = 1; id <= 4; ++id) staff.rows.push_back({.values = {id}, .deleted = id % 2 == 0});
+    withDeleted.tables.push_back(staff);
+    const std::string deletedPath = writeDatabase(dir, "deleted.mdb", withDeleted);
+    EXPECT_EQ(namesOf(catalogOf({deletedPath})["tables"]), (std::multiset<std::string>{"Staff"}));
+    // How many rows the deleted-records table counts is the engine's affair;
+    // here it must appear, and only with the option.
+    const json recovered = catalogOf({deletedPath, "--deleted"})["tables"];
+    ASSERT_EQ(recovered.size(), 2u) << recovered.dump();
+    EXPECT_EQ(recovered[0]["name"], "Staff");
+    EXPECT_EQ(recovered[0]["recordCount"], 2);
+    EXPECT_TRUE(contains(recovered[1]["name"], kDeletedRecordsMarker)) << recovered[1]["name"];
 
     const json setAside = catalogOf({stalePath})["tables"][0];
     const json included = catalogOf({stalePath, "--include-unlisted-pages"})["tables"][0];

@@ -204,6 +204,14 @@ bool sameCell(const RowValue& ours, const std::optional<std::string>& theirs, st
         const double tolerance = 1e-6 * std::max({1.0, std::fabs(a), std::fabs(b)});
         return std::fabs(a - b) <= tolerance ? true : explain("number");
     }
+    if (ours.kind == RowValue::Kind::Guid && theirs->size() == 76) {
+        // With -b hex mdbtools prints a GUID's text as hexadecimal bytes.
+        std::string text;
+        for (size_t i = 0; i + 1 < theirs->size(); i += 2) {
+            text.push_back(static_cast<char>(std::stoi(theirs->substr(i, 2), nullptr, 16)));
+        }
+        return strcasecmp(mine->c_str(), text.c_str()) == 0 ? true : explain("guid");
+    }
     if (ours.kind == RowValue::Kind::Bytes || ours.kind == RowValue::Kind::Guid) {
         return strcasecmp(mine->c_str(), theirs->c_str()) == 0 ? true : explain("bytes");
     }
