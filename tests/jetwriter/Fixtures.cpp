@@ -128,13 +128,10 @@ Table wideRowsTable() {
     t.columns.push_back(column("N", kLong));
     for (int k = 0; k < 6; ++k) {
         Row r;
-        for (int i = 0; i < 6; ++i) {
-            if ((i + k) % 4 == 0)
-                r.values.push_back(Value{});
-            else
-                r.values.push_back(std::string(size_t(30 + 30 * i + 10 * k), char('a' + i)));
-        }
-        r.values.push_back(int64_t(k));
+        r.values.resize(7);  // NULL unless set below
+        for (int i = 0; i < 6; ++i)
+            if ((i + k) % 4 != 0) r.values[size_t(i)] = std::string(size_t(30 + 30 * i + 10 * k), char('a' + i));
+        r.values[6] = int64_t(k);
         t.rows.push_back(r);
     }
     return t;

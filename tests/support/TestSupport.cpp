@@ -204,13 +204,19 @@ bool sameCell(const RowValue& ours, const std::optional<std::string>& theirs, st
         const double tolerance = 1e-6 * std::max({1.0, std::fabs(a), std::fabs(b)});
         return std::fabs(a - b) <= tolerance ? true : explain("number");
     }
-    if (ours.kind == RowValue::Kind::Guid && theirs->size() == 76) {
+    if (ours.kind == RowValue::Kind::Guid && theirs->size() % 2 == 0 && theirs->size() > 38 &&
+        theirs->find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos) {
         // With -b hex mdbtools prints a GUID's text as hexadecimal bytes.
         std::string text;
         for (size_t i = 0; i + 1 < theirs->size(); i += 2) {
             text.push_back(static_cast<char>(std::stoi(theirs->substr(i, 2), nullptr, 16)));
         }
-        return strcasecmp(mine->c_str(), text.c_str()) == 0 ? true : explain("guid");
+        // mdbtools leaves out the dash before the last twelve digits.
+        auto bare = [](std::string t) {
+            t.erase(std::remove(t.begin(), t.end(), '-'), t.end());
+            return t;
+        };
+        return strcasecmp(bare(*mine).c_str(), bare(text).c_str()) == 0 ? true : explain("guid");
     }
     if (ours.kind == RowValue::Kind::Bytes || ours.kind == RowValue::Kind::Guid) {
         return strcasecmp(mine->c_str(), theirs->c_str()) == 0 ? true : explain("bytes");
