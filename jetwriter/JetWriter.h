@@ -63,8 +63,10 @@ struct Row {
     // Number of columns the row was written with: a row stored before later
     // columns were added holds only the first N columns (-1: all).
     int storedColumns = -1;
-    bool deleted = false;       // slot flagged deleted (0x8000 / 0xC000); bytes stay in place
-    bool overflow = false;      // stored on another page behind an overflow pointer (0x4000 slot)
+    bool deleted = false;       // slot flagged deleted (0xC000, as Access marks it); bytes stay in place
+    // Stored on another data page of the table (slot flagged 0x8000) and reached
+    // through a 4-byte pointer in this row's place (slot flagged 0x4000).
+    bool overflow = false;
 };
 
 struct IndexColumn {
