@@ -101,13 +101,17 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     const uint32_t w = jet4Layout ? 2 : 1;
     const uint32_t catalogId = row.u32(w);
     const uint8_t typeLow = row.u8(w + 8);
+    const uint8_t typeHigh = row.u8(w + 9);
 
     Kind kind = Kind::Other;
     switch (typeLow) {
         case 0x00: kind = Kind::Form; break;
         case 0x01: kind = Kind::Table; break;
         case 0x02: kind = Kind::Macro; break;
-        case 0x04: kind = (!jet4Layout || (catalogId >> 24) == 0x80) ? Kind::Report : Kind::Link; break;
+        // A report's type is 0x8004, an ODBC link's 0x0004. The catalog id
+        // cannot tell them apart: every object without a definition page has
+        // an id with the top bit set, links included.
+        case 0x04: kind = typeHigh == 0x80 ? Kind::Report : Kind::Link; break;
         case 0x05: kind = Kind::Query; break;
         case 0x06: kind = Kind::Link; break;
         case 0x07: kind = Kind::Module; break;

@@ -1,11 +1,13 @@
-// Deleted records: Jet only marks a deleted row's slot; its bytes stay on the
-// page until the space is reused. For each table of the Jet 4 layout the
-// slots marked deleted (and overflow pointers) are gathered into an extra
-// table named after it with "(deleted records)" appended.
+// Deleted records: Jet only marks a deleted row's slot (0xC in the top four
+// bits); its bytes stay on the page until the space is reused. For each table
+// of the Jet 4 layout those slots are gathered into an extra table named
+// after it with "(deleted records)" appended.
+//
+// Slots marked 0x8 are not deleted rows: they are the rows that overflow
+// pointers (0x4) lead to, live rows read through their pointer. They stay in
+// the list as boundaries but are neither counted nor shown.
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-
-#include <algorithm>
 
 namespace talmera {
 
@@ -14,8 +16,12 @@ void CMDBRecovery::BuildDeletedRows() {
     const size_t sourcePosition = tables.size() - 1;
     if (tables[sourcePosition].pages.empty()) return;
 
+    // The list holds, page by page, each run of deleted or overflow slots
+    // preceded by the entry that bounds it. Only the deleted slots are rows:
+    // bounding entries, overflow pointers and their targets are not counted,
+    // so the count matches what the preview shows.
     std::vector<delRecordTableInfo> entries;
-    uint64_t notRows = 0;
+    uint32_t rows = 0;
     const std::vector<uint64_t> pages = tables[sourcePosition].pages;
     for (uint64_t page : pages) {
         if (Stopped()) return;
@@ -25,17 +31,14 @@ void CMDBRecovery::BuildDeletedRows() {
         for (uint16_t entry : pageBoundaries) {
             if (entry == previous) continue;
             previous = entry;
-            if (!first) {
-                // A slot whose first bytes cannot be a column count holds no row.
-                if (databaseFile.u16(page + (entry & 0x0FFF)) > 260) ++notRows;
-            }
+            const uint16_t top = entry >> 12;
+            // A slot whose first bytes cannot be a column count holds no row.
+            if (!first && top == 0xC && databaseFile.u16(page + (entry & 0x0FFF)) <= 260) ++rows;
             first = false;
             entries.push_back({page, entry});
         }
-        // The page's bounding entry is no row either.
-        if (!pageBoundaries.empty()) ++notRows;
     }
-    if (entries.empty()) return;
+    if (rows == 0) return;
 
     const tableInfo& source = tables[sourcePosition];
     tableInfo deleted;
@@ -55,7 +58,7 @@ void CMDBRecovery::BuildDeletedRows() {
     deleted.propertyRow = source.propertyRow;
     deleted.propertyPage = source.propertyPage;
     deleted.deletedRows = std::move(entries);
-    deleted.recordCount = static_cast<uint32_t>(deleted.deletedRows.size() - std::min<uint64_t>(notRows, deleted.deletedRows.size()));
+    deleted.recordCount = rows;
     tables.push_back(std::move(deleted));
     currentTable = nullptr;
     ++tableOrdinal;

@@ -261,8 +261,9 @@ void CRecoverThread::Preview() {
         send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(entries));
         for (size_t j = 0; j < entries; ++j) {
             if (j == 0) engine.LoadPageRows(index, table.deletedRows[0].pagePosition);
+            // Only slots marked deleted; 0x8 marks the live target of an overflow pointer.
             const uint64_t top = (table.deletedRows[j].entry >> 12) & 0xF;
-            if (top == 0xC || top == 0x8) {
+            if (top == 0xC) {
                 engine.DecodeRow(j, true);
                 addRow();
             }

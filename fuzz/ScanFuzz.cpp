@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
@@ -47,6 +48,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         talmera::CRecoverThread run(app, &receiver);
         run.sourcePath = path;
         run.Run();
+        // Decode every row of every table found, long values included, and
+        // every entry of the deleted-row lists.
+        talmera::CMDBRecovery& engine = *app.engine;
+        std::vector<talmera::RowValue> values;
+        for (size_t t = 0; t < engine.tables.size(); ++t) {
+            const std::vector<uint64_t> pages = engine.tables[t].pages;
+            for (uint64_t page : pages) {
+                const uint32_t slots = engine.LoadPageRows(t, page);
+                for (uint32_t slot = 0; slot < slots; ++slot) engine.DecodeRowValues(slot, false, true, values);
+            }
+            const size_t entries = engine.tables[t].deletedRows.size();
+            if (entries) engine.LoadPageRows(t, engine.tables[t].deletedRows[0].pagePosition);
+            for (size_t j = 0; j < entries; ++j) engine.DecodeRowValues(j, true, true, values);
+        }
     }
     close(fd);
     return 0;

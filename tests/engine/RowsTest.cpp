@@ -171,11 +171,13 @@ TEST(Rows, OverflowRowsAreFollowedWithoutLosingTheirNeighbours) {
         db.format = format;
         db.tables = {t};
         TempDir dir;
-        ScanResult scan = runScan(writeDatabase(dir, "moved.mdb", db));
+        ScanResult scan = runScan(writeDatabase(dir, "moved.mdb", db), true);
         const auto rows = readAllRows(*scan.engine, tableIndex(*scan.engine, "Moved"), false);
         std::vector<std::string> labels;
         for (const auto& r : rows) labels.push_back(r[1].text);
         EXPECT_EQ(labels, (std::vector<std::string>{"row 1", "row 2", "row 3", "row 4", "row 5"}));
+        // The rows the pointers lead to are marked 0x8: live rows, not deleted ones.
+        EXPECT_EQ(scan.engine->tables.size(), 1u);
     }
 }
 
