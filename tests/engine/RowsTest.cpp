@@ -310,6 +310,35 @@ TEST(LongValues, BrokenAndLoopingChainsEnd) {
     EXPECT_TRUE(rows[0][1].incomplete);
 }
 
+// A value of a deleted record points at a long-value row that Access marked
+// deleted with it: the row's bytes are still there and are read.
+TEST(LongValues, LongValueRowMarkedDeletedIsStillRead) {
+    for (Format format : {Format::Jet3, Format::Jet4}) {
+        SCOPED_TRACE(formatName(format));
+        jw::Table t;
+        t.name = "Notes";
+        t.columns = {col("ID", jw::kLong), col("Body", jw::kMemo)};
+        const std::string body = longText(1500);  // one long-value row, not a chain
+        t.rows = {{{int64_t{1}, body}}};
+        jw::Database db;
+        db.format = format;
+        db.tables = {t};
+        jw::Layout layout;
+        std::vector<uint8_t> image = jw::write(db, &layout);
+        const std::vector<uint32_t> lval = lvalPages(image, layout.pageSize);
+        ASSERT_EQ(lval.size(), 1u);
+        const size_t page = static_cast<size_t>(lval[0]) * layout.pageSize;
+        const size_t slot = page + (format == Format::Jet3 ? 10 : 14);
+        image[slot + 1] = static_cast<uint8_t>((image[slot + 1] & 0x0F) | 0xC0);
+        TempDir dir;
+        writeFile(dir.file("notes.mdb"), image);
+        ScanResult scan = runScan(dir.file("notes.mdb"));
+        const auto rows = readAllRows(*scan.engine, 0, false);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0][1].text, body);
+    }
+}
+
 // A large number (0x13) and an extended date/time (0x14), which the writer
 // does not write: a currency and a binary column are relabelled in the
 // definition, so their bytes are read as the other types.
