@@ -177,4 +177,14 @@ void saveFile(const std::string& path, const std::vector<uint8_t>& image);
 // database of the README and a convenient fixture.
 Database demoDatabase(Format format);
 
+// Benchmark inputs, generated row by row (Table::rowSource).
+// "big": Events (`rows` rows of long, date/time, currency, text and Yes/No) and
+// Accounts (one row per fifty events).
+Database bigDatabase(Format format, size_t rows);
+// "bench-rows": one table, Ledger, of `rows` rows with every kind of value a row
+// decoder meets: long, text, double, date/time, currency, Yes/No, memo values
+// in the row, on one long-value row and chained over pages, and OLE values in
+// the row, on one long-value row and over pages.
+Database benchRowsDatabase(Format format, size_t rows);
+
 }  // namespace jetwriter

@@ -71,60 +71,6 @@ struct DamageOptions {
     }
 };
 
-// Benchmark tables: an event log of `rows` rows and an account table of one
-// row per fifty events, generated row by row.
-Database bigDatabase(Format format, size_t rows) {
-    Database db;
-    db.format = format;
-    auto column = [](const char* name, uint8_t type, uint16_t length = 0) {
-        Column c;
-        c.name = name;
-        c.type = type;
-        c.length = length;
-        return c;
-    };
-    Table events;
-    events.name = "Events";
-    events.columns = {column("EventID", kLong),        column("Created", kDateTime), column("AccountID", kLong),
-                      column("Amount", kCurrency),     column("Kind", kText, 20),    column("Description", kText, 100),
-                      column("Processed", kBool)};
-    events.columns[0].autoNumber = true;
-    Index pk;
-    pk.name = "PrimaryKey";
-    pk.primary = true;
-    pk.columns = {{0}};
-    events.indexes = {pk};
-    static const char* kinds[] = {"deposit", "withdrawal", "transfer", "fee", "interest"};
-    events.generatedRows = rows;
-    events.rowSource = [](size_t i, Row& r) {
-        r.values.resize(7);
-        r.values[0] = int64_t(i + 1);
-        r.values[1] = 44927.0 + double(i % 86400) / 86400.0 + double(i / 86400);
-        r.values[2] = int64_t(1 + i % 997);
-        r.values[3] = int64_t((i * 7919) % 10000000) - 2000000;
-        r.values[4] = std::string(kinds[i % 5]);
-        r.values[5] = i % 13 == 0 ? Value{} : Value("Event " + std::to_string(i + 1) + " of the benchmark ledger");
-        r.values[6] = i % 2 == 0;
-    };
-    db.tables.push_back(std::move(events));
-
-    Table accounts;
-    accounts.name = "Accounts";
-    accounts.columns = {column("AccountID", kLong), column("Owner", kText, 60), column("Opened", kDateTime),
-                        column("Balance", kCurrency)};
-    accounts.indexes = {pk};
-    accounts.generatedRows = std::max<size_t>(1, rows / 50);
-    accounts.rowSource = [](size_t i, Row& r) {
-        r.values.resize(4);
-        r.values[0] = int64_t(i + 1);
-        r.values[1] = "Account holder " + std::to_string(i + 1);
-        r.values[2] = 36526.0 + double(i % 9000);
-        r.values[3] = int64_t(i * 104729 % 100000000);
-    };
-    db.tables.push_back(std::move(accounts));
-    return db;
-}
-
 nlohmann::json layoutJson(const Layout& l) {
     nlohmann::json j;
     j["pageSize"] = l.pageSize;
@@ -171,23 +117,26 @@ int main(int argc, char** argv) {
     bool printLayout = false;
     DamageOptions damage;
 
-    CLI::App* demo = app.add_subcommand("demo", "Write the demo database");
-    demo->add_option("--format", format, "jet3, jet4 or ace")->check(CLI::IsMember({"jet3", "jet4", "ace"}));
-    demo->add_option("OUT", out, "File to write")->required();
-    demo->add_flag("--print-layout", printLayout, "Print where pages landed, as JSON");
-    damage.addTo(demo);
-
-    CLI::App* big = app.add_subcommand("big", "Write large tables for benchmarks");
-    big->add_option("--format", format, "jet3, jet4 or ace")->check(CLI::IsMember({"jet3", "jet4", "ace"}));
-    big->add_option("--rows", rows, "Rows of the main table")->check(CLI::Range(size_t(1), size_t(50000000)));
-    big->add_option("OUT", out, "File to write")->required();
-    big->add_flag("--print-layout", printLayout, "Print where pages landed, as JSON");
-    damage.addTo(big);
+    // Options every subcommand has; rowsHelp adds --rows.
+    auto subcommand = [&](const char* name, const char* help, const char* rowsHelp) {
+        CLI::App* sub = app.add_subcommand(name, help);
+        sub->add_option("--format", format, "jet3, jet4 or ace")->check(CLI::IsMember({"jet3", "jet4", "ace"}));
+        if (rowsHelp) sub->add_option("--rows", rows, rowsHelp)->check(CLI::Range(size_t(1), size_t(50000000)));
+        sub->add_option("OUT", out, "File to write")->required();
+        sub->add_flag("--print-layout", printLayout, "Print where pages landed, as JSON");
+        damage.addTo(sub);
+        return sub;
+    };
+    CLI::App* demo = subcommand("demo", "Write the demo database", nullptr);
+    subcommand("big", "Write large tables for benchmarks", "Rows of the main table");
+    CLI::App* benchRows =
+        subcommand("bench-rows", "Write one large table of mixed values, memos and OLE objects", "Rows of the table");
 
     CLI11_PARSE(app, argc, argv);
     try {
         Format f = parseFormat(format);
         if (*demo) return emit(demoDatabase(f), out, damage, printLayout);
+        if (*benchRows) return emit(benchRowsDatabase(f, rows), out, damage, printLayout);
         return emit(bigDatabase(f, rows), out, damage, printLayout);
     } catch (const std::exception& e) {
         std::cerr << "talmera-jetwriter: " << e.what() << "\n";

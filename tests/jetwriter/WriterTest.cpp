@@ -125,6 +125,47 @@ TEST(Command, BigWritesTheRowsAsked) {
     EXPECT_EQ(mdbExport(out, "Accounts").size(), 100u);
 }
 
+// The row-decoding benchmark's table: mdbtools reads every value back, and the
+// memo and OLE values take all three storage forms (in the row, one long-value
+// row, a chain) in both page sizes.
+TEST(Command, BenchRowsWritesEveryValueKind) {
+    if (!haveMdbTools()) GTEST_SKIP() << "mdbtools is not installed";
+    struct Case {
+        Format format;
+        const char* name;
+        size_t bytesPerChar;
+        size_t maxRow;  // the largest row a data page holds
+    };
+    const size_t rows = 2100;  // reaches the first OLE value over pages (row 1001)
+    for (const Case& c : {Case{Format::Jet3, "jet3", 1, 2048 - 12}, Case{Format::Jet4, "jet4", 2, 4096 - 16}}) {
+        SCOPED_TRACE(c.name);
+        const Table table = benchRowsDatabase(c.format, rows).tables[0];
+        size_t memo[3] = {}, ole[3] = {};
+        auto form = [&](size_t bytes) { return bytes <= 64 ? 0 : bytes <= c.maxRow ? 1 : 2; };
+        Row r;
+        for (size_t i = 0; i < rows; ++i) {
+            table.rowSource(i, r);
+            if (auto* s = std::get_if<std::string>(&r.values[7])) ++memo[form(s->size() * c.bytesPerChar)];
+            if (auto* b = std::get_if<Bytes>(&r.values[8])) ++ole[form(b->size())];
+        }
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_GT(memo[k], 0u) << "memo storage form " << k;
+            EXPECT_GT(ole[k], 0u) << "OLE storage form " << k;
+        }
+
+        TempDir dir;
+        const std::string out = dir.file("rows.mdb");
+        ASSERT_EQ(run(quote(JETWRITER_EXE) + " bench-rows --format " + c.name + " --rows " + std::to_string(rows) + " " +
+                      quote(out) + " 2>/dev/null"),
+                  0);
+        EXPECT_EQ(mdbTables(out), std::vector<std::string>{"Ledger"});
+        const Rows expected = expectedRows(c.format, table);
+        const Rows actual = mdbExport(out, "Ledger");
+        ASSERT_EQ(actual.size(), expected.size());
+        for (size_t i = 0; i < actual.size(); ++i) ASSERT_EQ(actual[i], expected[i]) << "row " << i;
+    }
+}
+
 TEST(Description, RefusedWhenItCannotBeWritten) {
     struct Case {
         const char* what;
