@@ -5,48 +5,23 @@
 // The file is generated once with talmera-jetwriter; its size is set with
 // TALMERA_BENCH_ROWS (rows of the big table, default 3,000,000: about 400 MB).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
+#include "bench/BenchFiles.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 
 namespace {
 
 const std::string& bigFile() {
-    static const std::string path = [] {
-        const char* rows = std::getenv("TALMERA_BENCH_ROWS");
-        const std::string count = rows ? rows : "3000000";
-        const std::string file =
-            (std::filesystem::temp_directory_path() / ("talmera-bench-" + count + ".mdb")).string();
-        if (!std::filesystem::exists(file)) {
-            const std::string command = std::string(TALMERA_JETWRITER) + " big --format jet4 --rows " + count +
-                                        " '" + file + ".part' >/dev/null && mv '" + file + ".part' '" + file + "'";
-            if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot generate " + file);
-        }
-        return file;
-    }();
+    static const std::string path =
+        talmera::bench::generatedFile("big", "jet4", talmera::bench::rowsFromEnvironment("TALMERA_BENCH_ROWS", 3000000));
     return path;
 }
 
-void BM_ReadWholeFile(benchmark::State& state) {
-    const std::string& path = bigFile();
-    std::vector<char> buffer(1 << 20);
-    uint64_t total = 0;
-    for (auto _ : state) {
-        const int fd = open(path.c_str(), O_RDONLY);
-        ssize_t n;
-        while ((n = read(fd, buffer.data(), buffer.size())) > 0) total += static_cast<uint64_t>(n);
-        close(fd);
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(total));
-}
+void BM_ReadWholeFile(benchmark::State& state) { talmera::bench::readWholeFileBenchmark(state, bigFile()); }
 BENCHMARK(BM_ReadWholeFile)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ScanFile(benchmark::State& state) {

@@ -1,9 +1,37 @@
 #!/usr/bin/env bash
-# Builds the release configuration and runs the benchmarks. Arguments go to
-# Google Benchmark (for example --benchmark_repetitions=3).
+# Builds the benchmarks in the release configuration (RelWithDebInfo) and runs
+# them.
+#
+#   bash bench/run.sh [scan|decode] [Google Benchmark options]
+#
+#   scan     only scan_bench: the page walk and catalog scan of a large file
+#   decode   only decode_bench: every row of a large table decoded (save and
+#            preview), beside mdb-export and a plain read of the same file
+#   (none)   both
+#
+# Examples:
+#   bash bench/run.sh
+#   bash bench/run.sh decode --benchmark_repetitions=3
+#   TALMERA_DECODE_ROWS=3000000 bash bench/run.sh decode --benchmark_filter=Decode
+#
+# Environment:
+#   TALMERA_BENCH_ROWS   rows of scan_bench's big table (default 3000000)
+#   TALMERA_DECODE_ROWS  rows of decode_bench's table (default 1000000)
+#   TALMERA_BUILD_DIR    build folder (default build/release in the repository)
+#
+# Input files are generated once with talmera-jetwriter and kept in the temp
+# folder as talmera-<subcommand>-<format>-<rows>.mdb; delete them after
+# changing the writer's benchmark tables.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
-build="$repo/build/release"
+build="${TALMERA_BUILD_DIR:-$repo/build/release}"
+benches=(scan_bench decode_bench)
+case "${1:-}" in
+  scan) benches=(scan_bench); shift ;;
+  decode) benches=(decode_bench); shift ;;
+esac
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target scan_bench -j2 >/dev/null
-"$build/bench/scan_bench" "$@"
+cmake --build "$build" --target "${benches[@]}" -j2 >/dev/null
+for bench in "${benches[@]}"; do
+  "$build/bench/$bench" "$@"
+done
