@@ -1,6 +1,7 @@
 // Steps of the scan that later readers fill: table and column property blocks,
 // deleted-row lists, complex columns, saved queries, relationships and the
-// external paths of links. Each is called where the scan needs it, and does
+// external paths of links, and the save's writers of links, queries and
+// relationships. Each is called where the scan or the save needs it, and does
 // nothing yet.
 #include "engine/MDBRecovery.h"
 
@@ -13,5 +14,8 @@ void CMDBRecovery::ReadComplexValues() {}
 void CMDBRecovery::ReadSavedQueries() {}
 void CMDBRecovery::ReadRelationships() {}
 void CMDBRecovery::FetchLinkPaths() {}
+void CMDBRecovery::SaveLinkedTables() {}
+bool CMDBRecovery::SaveQuery(size_t) { return false; }
+void CMDBRecovery::SaveRelationships() {}
 
 }  // namespace talmera

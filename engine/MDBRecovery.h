@@ -12,13 +12,16 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "engine/CatalogRecords.h"
 #include "engine/PageFile.h"
 #include "engine/RowValue.h"
+#include "output/dao/Dao.h"
 
 namespace talmera {
 
@@ -140,6 +143,66 @@ public:
     bool entryShift = false;
     bool startShift = false;
 
+    // ---- Output database (output/OutputDatabase.cpp, FieldProperties.cpp,
+    //      ScratchTable.cpp) and record transfer (engine/RecordTransfer.cpp) ----
+    // The objects of one output database; two sets exist, chosen by aceFormat.
+    struct OutputSet {
+        dao::EnginePtr engine;
+        dao::DatabasePtr database;
+        dao::TableDefPtr tableDef;
+        dao::FieldPtr field;
+        dao::IndexPtr index;
+        dao::FieldPtr indexField;
+        dao::PropertyPtr property;
+        dao::RecordsetPtr recordset;
+        dao::QueryDefPtr queryDef;
+    };
+    OutputSet mdbOutput;
+    OutputSet accdbOutput;
+    OutputSet& Output() { return aceFormat ? accdbOutput : mdbOutput; }
+    // Makes the output engine; set by the front end (the embedded SQLite
+    // engine, dao::CreateSqliteEngine), so that the engine knows no back end.
+    std::function<dao::EnginePtr()> outputEngineFactory;
+    std::string outputPath;
+    bool saveMode = false;
+    // Per-save flags the tree reads to know what UM_OBJECT_SAVED is about.
+    bool savingTables = false;
+    bool savingQueries = false;
+    bool savingForms = false;
+    bool savingReports = false;
+    bool savingMacros = false;
+    bool savingModules = false;
+    bool savingLinkedTables = false;
+    bool savingDone = false;
+    // Output names given to the tables of this save (a damaged catalog may
+    // hold two tables of one name: the second is written under another name).
+    std::vector<std::string> outputTableNames;  // parallel to tables; empty when not created
+    std::vector<std::pair<std::string, std::string>> renamedTables;  // (source name, output name)
+    // Errors of output calls: formatted, kept for the log's counts, never shown.
+    std::vector<std::string> outputErrors;
+    uint32_t recordsRefused = 0;
+
+    // receiver: asks the overwrite question and the new location.
+    int StartOutputDatabase(IMessageReceiver* receiver);
+    int CreateOutputTables();
+    void CreateOutputIndexes(const tableInfo& table, const std::string& outputName);
+    int CloseOutputDatabase();
+    void ApplyFieldProperties(const tableInfo& table, const std::string& outputName);
+    void PrepareScratchTable(const std::string& scratchName, const tableInfo& table);
+    // Returns true when every record was moved and the scratch table deleted.
+    bool MoveScratchRecords(const std::string& scratchName, const std::string& tableName);
+    // Writes one decoded row into the open recordset (the save's half of DecodeRow).
+    void TransferRow(const tableInfo& table, const std::vector<RowValue>& values);
+    void NoteOutputError(const dao::ComError& error);
+    // The output field of each column of the table being written.
+    struct TransferFields {
+        const dao::Recordset* recordset = nullptr;
+        const tableInfo* table = nullptr;
+        std::vector<dao::FieldPtr> fields;
+    } transferFields;
+    // The time-stamped proposal for a new output name beside an existing one.
+    static std::string ProposeNewLocation(const std::string& existing, std::time_t when);
+
     // ---- Later readers (LaterStages.cpp) --------------------------------------
     void ReadTableProperties(tableInfo& table);
     void BuildDeletedRows();  // DeletedRows.cpp
@@ -149,6 +212,9 @@ public:
     void ReadSavedQueries();
     void ReadRelationships();
     void FetchLinkPaths();
+    void SaveLinkedTables();
+    bool SaveQuery(size_t position);
+    void SaveRelationships();
 
     // Page count of the file in the current layout (a partial last page is not counted).
     uint64_t pageCount() const { return pageSize ? fileLength / pageSize : 0; }

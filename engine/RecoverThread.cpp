@@ -15,6 +15,7 @@ namespace {
 const std::string kBlankLine = "                  ";  // eighteen spaces
 const std::string kSeparator(48, '-');
 const std::string kDeletedSuffix = "(deleted records)";
+const char kScratchTable[] = "QTARTable";
 
 std::string counted(const std::string& text, long long count) { return text + "  " + std::to_string(count); }
 bool isDeletedRecordsTable(const tableInfo& t) { return t.name.find(kDeletedSuffix) != std::string::npos; }
@@ -276,7 +277,162 @@ void CRecoverThread::Preview() {
     Finish(true);
 }
 
-// The save arrives with the output database.
-void CRecoverThread::Save() { Finish(false); }
+void CRecoverThread::Save() {
+    CMDBRecovery& engine = *app_.engine;
+    engine.mainWindow = mainWindow;
+    auto send = [&](uint32_t message, uintptr_t w, intptr_t l) {
+        if (mainWindow) mainWindow->send(message, w, l);
+    };
+    Log(kBlankLine);
+    Log("Saving process started on:" + runTimestamp());
+    engine.savingTables = engine.savingQueries = engine.savingForms = engine.savingReports = false;
+    engine.savingMacros = engine.savingModules = engine.savingLinkedTables = engine.savingDone = false;
+    CMDBRecovery::OutputSet& out = engine.Output();
+
+    // Ends the run at a stop: what is written stays, the output is closed.
+    auto stopNow = [&]() {
+        if (out.recordset) {
+            try {
+                out.recordset->Close();
+            } catch (const dao::ComError& error) {
+                engine.NoteOutputError(error);
+            }
+            out.recordset.reset();
+        }
+        engine.CloseOutputDatabase();
+        Finish(false);
+    };
+
+    if (app_.tableCount != 0) {
+        if (!out.database || !engine.CreateOutputTables()) {
+            MessageBox("Unable to save repaired database file.  ", kBlankLine);
+            return Finish(false);
+        }
+        app_.outputStarted = true;
+        if (!app_.selectedTables.empty()) {
+            for (size_t k = 0; k < engine.tables.size(); ++k) {
+                if (app_.stopRequested) return stopNow();
+                const tableInfo& table = engine.tables[k];
+                const bool deletedTable = isDeletedRecordsTable(table);
+                if (deletedTable && !app_.includeDeletedRecords) continue;
+                bool selected = false;
+                for (const std::string& name : app_.selectedTables) selected = selected || name == table.name;
+                // Written once, however often it is selected, into the output
+                // table created for it.
+                const std::string outputName = k < engine.outputTableNames.size() ? engine.outputTableNames[k] : "";
+                if (selected && !outputName.empty()) {
+                    engine.savingTables = true;
+                    Log("Saving Table.....  " + table.name);
+                    Log(counted("Total field(s) present  :", table.columnCount));
+                    if (outputName != table.name) Log("Table name already in use, saved as  : " + outputName);
+                    std::string target = outputName;
+                    bool scratch = false;
+                    if (table.hasAutoNumber) {
+                        try {
+                            engine.PrepareScratchTable(kScratchTable, table);
+                            target = kScratchTable;
+                            scratch = true;
+                        } catch (const dao::ComError& error) {
+                            engine.NoteOutputError(error);
+                        }
+                    }
+                    engine.recordsWritten = 0;
+                    engine.recordsRefused = 0;
+                    engine.transferFields = {};
+                    try {
+                        out.recordset = out.database->OpenRecordset(target, dao::dbOpenDynaset, 2, 3);
+                        send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(table.recordCount));
+                        if (!deletedTable) {
+                            const std::vector<uint64_t> pages = table.pages;
+                            for (uint64_t page : pages) {
+                                const uint32_t slots = engine.LoadPageRows(k, page);
+                                for (uint32_t slot = 0; slot < slots; ++slot) {
+                                    if (app_.stopRequested) return stopNow();
+                                    engine.DecodeRow(slot, false);
+                                    app_.currentRowValues.clear();
+                                    send(UM_PROGRESS, kProgressStep, 0);
+                                }
+                            }
+                        } else {
+                            const size_t entries = table.deletedRows.size();
+                            for (size_t j = 0; j < entries; ++j) {
+                                if (app_.stopRequested) return stopNow();
+                                if (j == 0) engine.LoadPageRows(k, table.deletedRows[0].pagePosition);
+                                // Only slots marked deleted; 0x8 marks the live target of an overflow pointer.
+                                if (((table.deletedRows[j].entry >> 12) & 0xF) == 0xC) {
+                                    engine.DecodeRow(j, true);
+                                    send(UM_ADD_RECORD_ROW, 0, j == 0 ? 1 : 0);
+                                }
+                                app_.currentRowValues.clear();
+                                send(UM_PROGRESS, kProgressStep, 0);
+                            }
+                        }
+                    } catch (const dao::ComError& error) {
+                        engine.NoteOutputError(error);  // ends this table's transfer
+                    }
+                    if (scratch && !engine.MoveScratchRecords(kScratchTable, outputName)) {
+                        Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
+                    }
+                    if (out.recordset) {
+                        try {
+                            out.recordset->Close();
+                        } catch (const dao::ComError& error) {
+                            engine.NoteOutputError(error);
+                        }
+                        out.recordset.reset();
+                    }
+                    send(UM_PROGRESS, kProgressEnd, 0);
+                    Log(counted("Total record(s) Repaired  :", engine.recordsWritten));
+                    if (engine.recordsRefused) {
+                        Log(counted("Record(s) refused by the output database  :", engine.recordsRefused));
+                    }
+                    Log(kSeparator);
+                }
+                send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(k));
+            }
+        }
+        engine.savingTables = false;
+    }
+
+    if (!app_.selectedLinkedTables.empty()) {
+        engine.SaveLinkedTables();
+        if (app_.stopRequested) return stopNow();
+        Log(kSeparator);
+    }
+
+    if (app_.queryCount != 0 && !app_.selectedQueries.empty()) {
+        Log("Saving Queries");
+        send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app_.selectedQueries.size()));
+        for (size_t n = 0; n < engine.queries.size(); ++n) {
+            if (app_.stopRequested) return stopNow();
+            bool selected = false;
+            for (const std::string& name : app_.selectedQueries) selected = selected || name == engine.queries[n].name;
+            if (!selected) continue;
+            engine.savingQueries = true;
+            const bool saved = engine.SaveQuery(n);
+            send(UM_PROGRESS, kProgressStep, 0);
+            if (saved) send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(n));
+        }
+        send(UM_PROGRESS, kProgressEnd, 0);
+        engine.savingQueries = false;
+    }
+
+    if (!app_.selectedTables.empty() || app_.includeDeletedRecords) engine.SaveRelationships();
+
+    Log(kSeparator);
+    if (app_.stopRequested) return stopNow();
+    // Forms, reports, macros and modules need Microsoft Access to be copied
+    // into the output; it is not available here, so the output is closed now.
+    engine.CloseOutputDatabase();
+
+    app_.saveSucceeded = true;
+    if (app_.stopRequested) {
+        app_.saveSucceeded = false;
+        return Finish(false);
+    }
+    if (engine.savingDone) send(UM_OBJECT_SAVED, 0, 0);
+    Log("Saving process completed on " + runTimestamp());
+    Finish(true);
+}
 
 }  // namespace talmera

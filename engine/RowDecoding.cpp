@@ -208,8 +208,9 @@ int CMDBRecovery::DecodeRow(size_t slot, bool fromDeletedList) {
         for (const RowValue& v : values) {
             if (v.state != RowValue::State::NoText) app.currentRowValues.push_back(v.text);
         }
-        ++recordsWritten;
+        ++recordsWritten;  // a preview stores nothing: every decoded row counts
     } else {
+        TransferRow(*currentTable, values);
         lastRowValues = std::move(values);
     }
     return 1;

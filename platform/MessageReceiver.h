@@ -38,6 +38,20 @@ public:
 
     // The platform's plain message box with an OK button.
     virtual void showPlatformMessage(const std::string& text) = 0;
+
+    // Creating the output: an output file of that path exists. Overwrite it?
+    // (Without an answer it is kept.)
+    virtual bool askOverwrite(const std::string& path) {
+        (void)path;
+        return false;
+    }
+
+    // Creating the output: the new location for it, given the existing file and
+    // a proposed time-stamped name. Returns the path accepted.
+    virtual std::string askNewLocation(const std::string& existing, const std::string& proposal) {
+        (void)existing;
+        return proposal;
+    }
 };
 
 }  // namespace talmera

@@ -1,0 +1,106 @@
+// The save's half of the row decoder: one decoded row becomes one record of
+// the open output recordset. Values are assigned typed (the output engine
+// converts nothing it need not); what it refuses costs that row only.
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+
+namespace talmera {
+
+void CMDBRecovery::TransferRow(const tableInfo& table, const std::vector<RowValue>& values) {
+    OutputSet& set = Output();
+    if (!set.recordset) return;
+    dao::Recordset& rs = *set.recordset;
+    bool cancelled = false;
+    try {
+        rs.AddNew();
+        // The output field of each column, found by name (exact comparison)
+        // once per recordset rather than once per value.
+        if (transferFields.recordset != set.recordset.get() || transferFields.table != &table) {
+            transferFields.recordset = set.recordset.get();
+            transferFields.table = &table;
+            transferFields.fields.assign(table.columns.size(), nullptr);
+            const int count = rs.FieldCount();
+            for (size_t c = 0; c < table.columns.size(); ++c) {
+                for (int m = 0; m < count; ++m) {
+                    dao::FieldPtr f = rs.FieldItem(m);
+                    if (f->Name() == table.columns[c].name) {
+                        transferFields.fields[c] = f;
+                        break;
+                    }
+                }
+            }
+        }
+        for (size_t c = 0; c < table.columns.size() && c < values.size() && !cancelled; ++c) {
+            const dao::FieldPtr& field = transferFields.fields[c];
+            if (!field) continue;
+            const RowValue& v = values[c];
+            const columnInfo& col = table.columns[c];
+            auto assign = [&](const dao::Variant& value) {
+                try {
+                    field->SetValue(value);
+                } catch (const dao::ComError& error) {
+                    NoteOutputError(error);  // the field stays unassigned
+                }
+            };
+            try {
+                if (v.state == RowValue::State::Absent) {
+                    // A column added after the row was written: No for a Yes/No,
+                    // null for everything else (text included).
+                    assign(col.type == 0x01 ? dao::Variant(false) : dao::Variant(std::monostate{}));
+                    continue;
+                }
+                if (v.state != RowValue::State::Value) continue;  // null: nothing assigned
+                switch (v.kind) {
+                    case RowValue::Kind::Boolean: assign(v.integer != 0); break;
+                    case RowValue::Kind::Integer: assign(v.integer); break;
+                    case RowValue::Kind::Currency: assign(dao::Currency{v.integer}); break;
+                    case RowValue::Kind::Real: assign(v.real); break;
+                    case RowValue::Kind::DateTime: assign(dao::Date{v.real}); break;
+                    case RowValue::Kind::Decimal:
+                        if (!v.string.empty()) assign(dao::Decimal{v.string});
+                        break;
+                    case RowValue::Kind::Guid: assign(v.string); break;
+                    case RowValue::Kind::Text:
+                        // An empty text only where the field takes zero-length values.
+                        if (!v.string.empty() || field->AllowZeroLength()) assign(v.string);
+                        break;
+                    case RowValue::Kind::Bytes:
+                        if (col.type == 0x0B) {
+                            if (!v.bytes.empty()) field->AppendChunk(v.bytes);
+                        } else {
+                            assign(v.bytes);
+                        }
+                        break;
+                    case RowValue::Kind::Complex:
+                    case RowValue::Kind::None:
+                        break;
+                }
+            } catch (const dao::ComError& error) {
+                // A value that cannot be prepared or appended cancels the record.
+                NoteOutputError(error);
+                try {
+                    rs.CancelUpdate(2);
+                } catch (const dao::ComError& cancelError) {
+                    NoteOutputError(cancelError);
+                }
+                cancelled = true;
+            }
+        }
+        if (cancelled) {
+            ++recordsRefused;
+            return;
+        }
+        rs.Update(1, false);
+        ++recordsWritten;
+    } catch (const dao::ComError& error) {
+        NoteOutputError(error);
+        ++recordsRefused;
+        try {
+            rs.CancelUpdate(2);
+        } catch (const dao::ComError& cancelError) {
+            NoteOutputError(cancelError);
+        }
+    }
+}
+
+}  // namespace talmera
