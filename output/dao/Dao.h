@@ -39,10 +39,13 @@ inline const int32_t kErrNoCurrentRecord = DaoError(3021);    // no current reco
 inline const int32_t kErrDuplicate = DaoError(3022);          // duplicate values in a unique index
 inline const int32_t kErrBadPath = DaoError(3044);            // not a valid path / cannot create the file
 inline const int32_t kErrTooSmall = DaoError(3163);           // the field is too small for the data
+inline const int32_t kErrDatabaseExists = DaoError(3204);     // the database file already exists
 inline const int32_t kErrInvalidOperation = DaoError(3219);   // invalid operation
 inline const int32_t kErrNotFound = DaoError(3265);           // item not found in this collection
 inline const int32_t kErrRequired = DaoError(3314);           // a required field has no value
+inline const int32_t kErrZeroLength = DaoError(3315);         // a zero-length text where the field allows none
 inline const int32_t kErrValidation = DaoError(3317);         // a validation rule refused the value
+inline const int32_t kErrOverflow = DaoError(3349);           // a number outside the range of the field's type
 inline const int32_t kErrConversion = DaoError(3421);         // data type conversion error
 
 // Field data types (DAO's numbers).
