@@ -49,6 +49,7 @@ Json tableJson(const tableInfo& table) {
     t["recordCount"] = table.recordCount;
     t["pages"] = table.pages.size();
     t["unlistedPages"] = table.unlistedPages.size();
+    t["deletedRows"] = table.deletedRows.size();
     Json columns = Json::array();
     for (const columnInfo& column : table.columns) columns.push_back(columnJson(column));
     t["columns"] = std::move(columns);
@@ -156,6 +157,7 @@ void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
         if (!shown(table, includeDeleted)) continue;
         out << "\nTable: " << table.name << '\n';
         out << "  Records: " << table.recordCount << '\n';
+        out << "  Deleted-row entries: " << table.deletedRows.size() << '\n';
         out << "  Columns (" << table.columns.size() << "):\n";
         for (const columnInfo& column : table.columns) {
             out << "    " << column.name << ": " << columnDescription(column) << '\n';

@@ -25,7 +25,10 @@ std::string formatName(const CMDBRecovery& engine);
 std::string columnTypeName(uint8_t type);
 
 // The scan's findings as one JSON object (keys in a fixed order). Tables of the
-// deleted-records pass are included only when includeDeleted is set.
+// deleted-records pass are included only when includeDeleted is set. A table's
+// deletedRows is the number of entries of its deleted-row list: only tables of
+// the deleted-records pass have one, and besides the deleted slots it holds
+// the entries that bound them, so it exceeds their recordCount.
 nlohmann::ordered_json catalogJson(const CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& app,
                                    bool includeDeleted);
 

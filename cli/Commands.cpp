@@ -17,6 +17,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Catalog.h"
+#include "cli/Preview.h"
 #include "cli/ProgressBar.h"
 #include "cli/TerminalReceiver.h"
 #include "engine/ApplicationState.h"
@@ -69,7 +70,8 @@ void addScanOptions(CLI::App& command, ScanOptions& options) {
     command.add_option("FILE", options.path, "The Access database (.mdb, .accdb); it is only read")
         ->required();
     command.add_flag("--deleted", options.deleted,
-                     "Also recover deleted records, as extra tables named \"... (deleted records)\"");
+                     "Also recover deleted records, as extra tables named after their table with "
+                     "\"(deleted records)\" appended");
     command.add_option("--codepage", options.codePage,
                        "Windows code page of 8-bit texts (Access 97 files)")
         ->type_name("N")
@@ -83,6 +85,25 @@ void addScanOptions(CLI::App& command, ScanOptions& options) {
 constexpr const char* kExitStatusText =
     "Exit status: 0 the file was scanned (also when its catalog is empty), 1 the file cannot be "
     "read, 2 the file is not an Access database, 64 bad command line, 130 stopped with Ctrl-C.";
+constexpr const char* kPreviewExitStatusText =
+    "Exit status: 0 the table was read, 1 the file cannot be read, 2 the file is not an Access "
+    "database, 3 the file has no table of that name (standard error lists those it has), 64 bad "
+    "command line, 130 stopped with Ctrl-C.";
+
+// Runs one job of the recovery thread on this thread, where Ctrl-C can stop it.
+void runJob(CQuorvinAccessRecoveryApp& app, CRecoverThread& thread) {
+    app.worker = &thread;
+    activeStopFlag.store(&app.stopRequested);
+    try {
+        thread.Run();
+    } catch (...) {
+        activeStopFlag.store(nullptr);
+        app.worker = nullptr;
+        throw;
+    }
+    activeStopFlag.store(nullptr);
+    app.worker = nullptr;
+}
 
 // Runs the scan job on this thread. The application state and the engine stay
 // with the caller, which reads the findings afterwards.
@@ -106,17 +127,7 @@ int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessage
 
     CRecoverThread thread(app, &receiver);
     thread.sourcePath = options.path;
-    app.worker = &thread;
-    activeStopFlag.store(&app.stopRequested);
-    try {
-        thread.Run();
-    } catch (...) {
-        activeStopFlag.store(nullptr);
-        app.worker = nullptr;
-        throw;
-    }
-    activeStopFlag.store(nullptr);
-    app.worker = nullptr;
+    runJob(app, thread);
 
     if (app.stopRequested) {
         err << kProgram << ": stopped\n";
@@ -157,6 +168,85 @@ int catalogCommand(const ScanOptions& options, bool json, const Terminal& termin
     return kExitOk;
 }
 
+bool isDeletedRecordsTable(const tableInfo& table) {
+    return table.name.find(kDeletedRecordsMarker) != std::string::npos;
+}
+
+// The table a preview may show under `name`: tables of deleted records only
+// with --deleted. Returns the position in the engine's list, or -1.
+int findTable(const CMDBRecovery& engine, const std::string& name, bool deleted) {
+    for (size_t i = 0; i < engine.tables.size(); ++i) {
+        const tableInfo& table = engine.tables[i];
+        if (table.name == name && (deleted || !isDeletedRecordsTable(table))) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void reportNoSuchTable(std::ostream& err, const CMDBRecovery& engine, const ScanOptions& options,
+                       const std::string& name) {
+    err << kProgram << ": no table '" << name << "' in '" << options.path << "'";
+    bool deletedRecords = false;
+    std::vector<std::string> names;
+    for (const tableInfo& table : engine.tables) {
+        if (options.deleted || !isDeletedRecordsTable(table)) {
+            names.push_back(table.name);
+        } else if (table.name == name) {
+            deletedRecords = true;
+        }
+    }
+    if (deletedRecords) err << " (it is a table of deleted records: add --deleted)";
+    if (names.empty()) {
+        err << "; it has no readable tables\n";
+        return;
+    }
+    err << "; its tables:\n";
+    for (const std::string& table : names) err << "  " << table << '\n';
+}
+
+int previewCommand(const ScanOptions& options, const std::string& tableName, RowFormat format,
+                   const Terminal& terminal) {
+    CQuorvinAccessRecoveryApp app;
+    int status;
+    {
+        ProgressBar bar(terminal.err, terminal.progressBar);
+        ProgressReceiver receiver(bar);
+        status = runScan(options, app, receiver, terminal.err);
+        bar.end();
+    }
+    if (status != kExitOk) return status;
+
+    const CMDBRecovery& engine = *app.engine;
+    const int index = findTable(engine, tableName, options.deleted);
+    if (index < 0) {
+        reportNoSuchTable(terminal.err, engine, options, tableName);
+        return kExitNoSuchTable;
+    }
+    const tableInfo& table = engine.tables[static_cast<size_t>(index)];
+
+    // On a terminal that shows the rows as well, the rows are the progress.
+    ProgressBar bar(terminal.err, terminal.progressBar && !terminal.outputIsTerminal);
+    RowWriter writer(app, terminal.out, format, bar);
+    std::vector<std::string> names;
+    names.reserve(table.columns.size());
+    for (const columnInfo& column : table.columns) names.push_back(column.name);
+    writer.writeHeader(names);
+
+    app.previewMode = true;
+    CRecoverThread thread(app, &writer);
+    thread.sourcePath = options.path;
+    thread.previewTableIndex = index;
+    bar.start(table.recordCount);
+    runJob(app, thread);
+    bar.end();
+    terminal.out.flush();
+
+    if (app.stopRequested) {
+        terminal.err << kProgram << ": stopped\n";
+        return kExitInterrupted;
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 std::string unreadableReason(const std::string& path) {
@@ -187,7 +277,10 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         kProgram};
     cli.set_version_flag("--version", std::string(kProgram) + " " + TALMERA_VERSION);
     cli.require_subcommand(1);
-    cli.footer(kExitStatusText);
+    cli.footer(
+        "Exit status: 0 the file was scanned (also when its catalog is empty), 1 the file cannot "
+        "be read, 2 the file is not an Access database, 3 (preview) the file has no table of that "
+        "name, 64 bad command line, 130 stopped with Ctrl-C.");
 
     ScanOptions scanOptions;
     CLI::App* scan = cli.add_subcommand(
@@ -213,12 +306,37 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                         "of deleted records are listed only with --deleted.\n") +
                     kExitStatusText);
 
+    ScanOptions previewOptions;
+    std::string tableName;
+    std::string rowFormat = "tsv";
+    CLI::App* preview = cli.add_subcommand(
+        "preview", "Scan the database silently and print the rows of one table");
+    addScanOptions(*preview, previewOptions);
+    preview->add_option("TABLE", tableName, "The table's name, exactly as catalog lists it")
+        ->required();
+    preview->add_option("--format", rowFormat, "tsv: tab-separated lines; json: one JSON array "
+                                               "(UTF-8) per line")
+        ->type_name("tsv|json")
+        ->check(CLI::IsMember({"tsv", "json"}).description(""))
+        ->capture_default_str();
+    preview->footer(
+        std::string(
+            "Output: a header line of the column names, then one line per row in storage order, "
+            "with the texts the record preview shows: NULL (and a Yes/No that is No) as a single "
+            "space, a column added after the row was stored as empty (a Yes/No as No), a memo "
+            "stored over several pages and an OLE object as a placeholder. In tsv, tab, line feed, "
+            "carriage return and backslash within a text are written \\t, \\n, \\r and "
+            "\\\\. A table of deleted records is named only with --deleted. Rows are written as "
+            "they are read. While the file is read, a progress bar is drawn on standard error "
+            "when that is a terminal.\n") +
+        kPreviewExitStatusText);
+
     // Left to the parser, a mistyped command would only be reported as a
     // missing one.
     if (argc > 1 && argv[1][0] != '-' && std::string_view(argv[1]) != "scan" &&
-        std::string_view(argv[1]) != "catalog") {
+        std::string_view(argv[1]) != "catalog" && std::string_view(argv[1]) != "preview") {
         terminal.err << kProgram << ": unknown command '" << argv[1]
-                     << "' (commands: scan, catalog; see --help)\n";
+                     << "' (commands: scan, catalog, preview; see --help)\n";
         return kExitUsage;
     }
 
@@ -229,9 +347,12 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    const ScanOptions& options = scan->parsed() ? scanOptions : catalogOptions;
+    const ScanOptions& options =
+        scan->parsed() ? scanOptions : preview->parsed() ? previewOptions : catalogOptions;
     try {
         if (scan->parsed()) return scanCommand(options, terminal);
+        if (preview->parsed()) return previewCommand(options, tableName,
+                                  rowFormat == "json" ? RowFormat::Json : RowFormat::Tsv, terminal);
         return catalogCommand(options, json, terminal);
     } catch (const std::exception& error) {
         terminal.err << kProgram << ": error while reading '" << options.path

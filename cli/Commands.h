@@ -10,6 +10,7 @@ namespace talmera::cli {
 inline constexpr int kExitOk = 0;            // scanned: objects found, or a valid but empty catalog
 inline constexpr int kExitUnreadable = 1;    // the file cannot be read
 inline constexpr int kExitNotAccess = 2;     // the file was read but is not an Access database
+inline constexpr int kExitNoSuchTable = 3;   // preview: the file has no table of that name
 inline constexpr int kExitUsage = 64;        // bad command line
 inline constexpr int kExitInterrupted = 130; // stopped with Ctrl-C
 
@@ -17,6 +18,7 @@ struct Terminal {
     std::ostream& out;
     std::ostream& err;
     bool progressBar = false;  // draw the progress bar on `err` (it is a terminal)
+    bool outputIsTerminal = false;  // `out` is a terminal too: rows and the bar would mix
 };
 
 // Parses the arguments (argv[0] is the program name) and runs the command.

@@ -13,6 +13,16 @@ std::string trimLineBreaks(std::string_view text) {
     return std::string(text.substr(first, last - first));
 }
 
+void showProgress(ProgressBar& bar, uintptr_t wParam, intptr_t lParam) {
+    if (wParam == kProgressStart) {
+        bar.start(lParam > 0 ? static_cast<uint64_t>(lParam) : 0);
+    } else if (wParam == kProgressStep) {
+        bar.step();
+    } else if (wParam == kProgressEnd) {
+        bar.end();
+    }
+}
+
 TerminalReceiver::TerminalReceiver(CQuorvinAccessRecoveryApp& app, std::ostream& out,
                                    ProgressBar& bar)
     : app_(app), out_(out), bar_(bar) {}
@@ -24,13 +34,7 @@ intptr_t TerminalReceiver::send(uint32_t message, uintptr_t wParam, intptr_t lPa
             out_ << app_.logLine << '\n';
             break;
         case UM_PROGRESS:
-            if (wParam == kProgressStart) {
-                bar_.start(lParam > 0 ? static_cast<uint64_t>(lParam) : 0);
-            } else if (wParam == kProgressStep) {
-                bar_.step();
-            } else if (wParam == kProgressEnd) {
-                bar_.end();
-            }
+            showProgress(bar_, wParam, lParam);
             break;
         default:
             // The tree, record rows and save notices are for the window.

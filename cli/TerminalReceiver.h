@@ -40,6 +40,27 @@ private:
     ProgressBar& bar_;
 };
 
+// Passes a run's progress messages (UM_PROGRESS) to the bar.
+void showProgress(ProgressBar& bar, uintptr_t wParam, intptr_t lParam);
+
+// Draws the progress bar and prints nothing else (a run whose output comes
+// after it).
+class ProgressReceiver : public IMessageReceiver {
+public:
+    explicit ProgressReceiver(ProgressBar& bar) : bar_(bar) {}
+
+    intptr_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+        if (message == UM_PROGRESS) showProgress(bar_, wParam, lParam);
+        return 0;
+    }
+    void post(uint32_t, uintptr_t, intptr_t) override {}
+    void showMessageBox(const std::string&, const std::string&) override {}
+    void showPlatformMessage(const std::string&) override {}
+
+private:
+    ProgressBar& bar_;
+};
+
 // Takes every message and prints nothing (the catalog command prints its own
 // result once the run is over).
 class SilentReceiver : public IMessageReceiver {

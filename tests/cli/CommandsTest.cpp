@@ -23,14 +23,16 @@ using talmera::test::writeFile;
 // file's name and the reason on standard error, nothing on standard output
 // but the scan's own log of a file that is no Access database.
 void expectRefused(const std::string& path, int status, const std::string& reason) {
-    const std::vector<std::vector<std::string>> commands = {{"scan"}, {"catalog"}, {"catalog", "--json"}};
+    const std::vector<std::vector<std::string>> commands = {
+        {"scan"}, {"catalog"}, {"catalog", "--json"}, {"preview"}};
     for (std::vector<std::string> args : commands) {
         const std::string command = args[0] + (args.size() > 1 ? " " + args[1] : "");
         args.push_back(path);
+        if (args[0] == "preview") args.push_back("Orders");
         const CommandResult r = runTool(args);
         EXPECT_EQ(r.status, status) << command << " " << path << "\n" << r.err;
         EXPECT_TRUE(contains(r.err, "talmera-repair: " + reason)) << command << "\n" << r.err;
-        if (args[0] == "catalog" || status == kExitUnreadable) {
+        if (args[0] != "scan" || status == kExitUnreadable) {
             EXPECT_EQ(r.out, "") << command << " " << path;
         }
     }
@@ -104,10 +106,14 @@ TEST(CommandsTest, CommandLine) {
         {{"scan", "x.mdb", "--codepage", "99999"}, kExitUsage, {}, "unknown code page 99999"},
         {{"catalog", "x.mdb", "--codepage", "cyrillic"}, kExitUsage, {}, "code page must be a number"},
         {{"scan", "x.mdb", "--json"}, kExitUsage, {}, "--json"},
+        {{"preview", "x.mdb"}, kExitUsage, {}, "TABLE is required"},
+        {{"preview", "x.mdb", "Orders", "--format", "csv"}, kExitUsage, {}, "csv not in {tsv,json}"},
+        {{"catalog", "x.mdb", "--format", "json"}, kExitUsage, {}, "--format"},
         {{"--version"}, kExitOk, {"talmera-repair " TALMERA_VERSION "\n"}, ""},
-        {{"--help"}, kExitOk, {"scan", "catalog", "Exit status"}, ""},
+        {{"--help"}, kExitOk, {"scan", "catalog", "preview", "Exit status", "3 (preview)"}, ""},
         {{"scan", "--help"}, kExitOk, {"--deleted", "--codepage", "--include-unlisted-pages", "[message] ", "Exit status"}, ""},
         {{"catalog", "--help"}, kExitOk, {"--json", "--deleted", "--codepage", "Exit status"}, ""},
+        {{"preview", "--help"}, kExitOk, {"FILE TABLE", "--format tsv|json", "--deleted", "\\t", "3 the file has no table"}, ""},
     };
     for (const Case& c : cases) {
         std::string command;
@@ -119,17 +125,23 @@ TEST(CommandsTest, CommandLine) {
     }
 }
 
-// The deleted-records pass adds tables of its own; they appear only on request.
+// The deleted-records pass adds tables of its own; they appear only on
+// request, with the length of their deleted-row list.
 TEST(CatalogOutputTest, ListsDeletedRecordsTablesOnlyOnRequest) {
     CQuorvinAccessRecoveryApp app;
     CMDBRecovery engine(app);
     engine.tables.emplace_back().name = "Orders";
-    engine.tables.emplace_back().name = "Orders (deleted records)";
+    tableInfo& deletedOrders = engine.tables.emplace_back();
+    deletedOrders.name = "Orders (deleted records)";
+    deletedOrders.deletedRows.resize(3);
     engine.tables.emplace_back().name = "Staff";
     for (bool deleted : {false, true}) {
         std::vector<std::string> names;
         const auto catalog = catalogJson(engine, app, deleted);
-        for (const auto& table : catalog["tables"]) names.push_back(table["name"]);
+        for (const auto& table : catalog["tables"]) {
+            names.push_back(table["name"]);
+            EXPECT_EQ(table["deletedRows"], table["name"] == "Orders (deleted records)" ? 3 : 0);
+        }
         const std::vector<std::string> expected =
             deleted ? std::vector<std::string>{"Orders", "Orders (deleted records)", "Staff"}
                     : std::vector<std::string>{"Orders", "Staff"};
@@ -137,8 +149,10 @@ TEST(CatalogOutputTest, ListsDeletedRecordsTablesOnlyOnRequest) {
 
         std::ostringstream listing;
         printCatalogListing(listing, engine, app, deleted);
-        EXPECT_EQ(contains(listing.str(), "Table: Orders (deleted records)\n"), deleted) << listing.str();
-        EXPECT_TRUE(contains(listing.str(), "Table: Staff\n")) << listing.str();
+        EXPECT_EQ(contains(listing.str(), "Table: Orders (deleted records)\n  Records: 0\n  Deleted-row entries: 3\n"),
+                  deleted)
+            << listing.str();
+        EXPECT_TRUE(contains(listing.str(), "Table: Staff\n  Records: 0\n  Deleted-row entries: 0\n")) << listing.str();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <sstream>
 
+#include "cli/Preview.h"
 #include "cli/ProgressBar.h"
 #include "cli/TerminalReceiver.h"
 #include "engine/ApplicationState.h"
@@ -151,6 +152,51 @@ TEST(TerminalReceiverTest, DrivesTheProgressBarOnlyOnATerminal) {
             EXPECT_EQ(err.str(), "") << "the bar was drawn although standard error is no terminal";
         }
     }
+}
+
+// The preview's lines: one per slot that yielded values, each written whole;
+// JSON stays valid whatever bytes a damaged file holds.
+TEST(RowWriterTest, WritesOneLinePerRow) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> cells;
+        std::string tsv;
+        std::string json;
+    };
+    const Case cases[] = {
+        {"escapes", {"a\tb", "c\nd\re", "back\\slash", "\\t"},
+         "a\\tb\tc\\nd\\re\tback\\\\slash\t\\\\t\n",
+         R"(["a\tb","c\nd\re","back\\slash","\\t"])" "\n"},
+        {"NULL and empty", {" ", ""}, " \t\n", R"([" ",""])" "\n"},
+        {"quotes, control characters, UTF-8", {"say \"hi\"", "\x01", "Köln 日本"},
+         "say \"hi\"\t\x01\tKöln 日本\n", R"(["say \"hi\"","\u0001","Köln 日本"])" "\n"},
+        // tsv passes the bytes on; JSON replaces what is not UTF-8.
+        {"not UTF-8", {"ab\xFF", "\xC3"}, "ab\xFF\t\xC3\n", "[\"ab\xEF\xBF\xBD\",\"\xEF\xBF\xBD\"]\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(rowLine(c.cells, RowFormat::Tsv), c.tsv) << c.what;
+        EXPECT_EQ(rowLine(c.cells, RowFormat::Json), c.json) << c.what;
+    }
+
+    CQuorvinAccessRecoveryApp app;
+    ManualClock clock;
+    std::ostringstream out, err;
+    ProgressBar bar(err, true, clock.function());
+    RowWriter writer(app, out, RowFormat::Tsv, bar);
+    writer.writeHeader({"ID", "Name"});
+    bar.start(2);
+    app.currentRowValues = {"1", "Ann"};
+    writer.send(UM_ADD_RECORD_ROW, 0, 1);
+    app.currentRowValues.clear();  // a slot without a row
+    writer.send(UM_ADD_RECORD_ROW, 0, 0);
+    writer.send(UM_PROGRESS, kProgressStart, 50);  // the run's per-page progress
+    app.currentRowValues = {"2", "Bo"};
+    clock.now += 1s;
+    writer.send(UM_ADD_RECORD_ROW, 0, 0);
+    EXPECT_EQ(out.str(), "ID\tName\n1\tAnn\n2\tBo\n");
+    EXPECT_EQ(writer.rowsWritten(), 2u);
+    EXPECT_NE(err.str().find("2/2"), std::string::npos) << "the bar counts rows: " << err.str();
+    EXPECT_EQ(err.str().find("/50"), std::string::npos) << err.str();
 }
 
 }  // namespace
