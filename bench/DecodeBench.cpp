@@ -7,7 +7,7 @@
 // date/time, currency and Yes/No columns with memo values in the row, on one
 // long-value row and chained over pages, and OLE values in the row, on one
 // long-value row and over pages. TALMERA_DECODE_ROWS sets its rows (default
-// 1,000,000: about 260 MB).
+// 1,000,000: about 240 MB).
 //
 // Memory: peak_RSS_MB is the process's VmHWM at the end of the benchmark (the
 // peak is reset when it starts). The engine maps the file, so every page read
