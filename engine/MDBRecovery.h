@@ -122,7 +122,12 @@ public:
     int DecodeRow(size_t slot, bool fromDeletedList);
     // The decoder itself. readLongValues: follow long-value chains and read
     // OLE objects (a save does; a preview shows placeholders instead).
-    bool DecodeRowValues(size_t slot, bool fromDeletedList, bool readLongValues, std::vector<RowValue>& values);
+    // makeText: fill the preview texts (a save needs only the typed values).
+    // values are reused: pass the same vector row after row.
+    bool DecodeRowValues(size_t slot, bool fromDeletedList, bool readLongValues, std::vector<RowValue>& values,
+                         bool makeText = true);
+    // The row decoder's working buffers, kept from row to row.
+    std::vector<uint32_t> frameOffsets, frameVarStart, frameVarLength;
     std::vector<RowValue> lastRowValues;
     uint32_t recordsWritten = 0;
 

@@ -20,15 +20,19 @@ uint32_t le32(const uint8_t* p) {
 }
 uint64_t le64(const uint8_t* p) { return le32(p) | (static_cast<uint64_t>(le32(p + 4)) << 32); }
 
-// The frame of one row: everything needed to find each column's bytes.
+// The frame of one row: everything needed to find each column's bytes. The
+// row is read in place from the mapped file (it lies wholly inside it); the
+// offset vectors are the engine's, reused from row to row.
 struct Frame {
-    std::vector<uint8_t> row;  // the row's bytes, S to E
-    uint32_t width = 0;        // of the column count: 2 (Jet 4) or 1 (Jet 3)
-    uint32_t columns = 0;      // n: columns stored in this row
-    uint32_t maskStart = 0;    // null mask position within the row
-    uint32_t variables = 0;    // v
-    std::vector<uint32_t> varStart;
-    std::vector<uint32_t> varLength;
+    const uint8_t* row = nullptr;  // the row's bytes, S to E
+    uint32_t size = 0;
+    uint32_t width = 0;            // of the column count: 2 (Jet 4) or 1 (Jet 3)
+    uint32_t columns = 0;          // n: columns stored in this row
+    uint32_t maskStart = 0;        // null mask position within the row
+    uint32_t variables = 0;        // v
+    std::vector<uint32_t>& offsets;
+    std::vector<uint32_t>& varStart;
+    std::vector<uint32_t>& varLength;
 };
 
 bool maskBit(const Frame& f, uint32_t column) {
@@ -41,9 +45,9 @@ bool maskBit(const Frame& f, uint32_t column) {
 // variable count and the offsets. An offset table that does not fit the row
 // is damage: the row is then read without variable columns.
 void readVariableTable(Frame& f, bool jet4) {
-    const uint32_t L = static_cast<uint32_t>(f.row.size());
-    const uint8_t* r = f.row.data();
-    std::vector<uint32_t> offsets;
+    const uint32_t L = f.size;
+    const uint8_t* r = f.row;
+    std::vector<uint32_t>& offsets = f.offsets;
     if (jet4) {
         if (L < f.maskStart || f.maskStart < 2 + f.width) return;
         const uint32_t v = le16(r + f.maskStart - 2);
@@ -80,15 +84,15 @@ void readVariableTable(Frame& f, bool jet4) {
     }
 }
 
-void setText(RowValue& v, std::string text) {
+void setText(RowValue& v, std::string text, bool makeText) {
     v.state = RowValue::State::Value;
     v.kind = RowValue::Kind::Text;
-    v.string = text;
-    v.text = std::move(text);
+    v.string = std::move(text);
+    if (makeText) v.text = v.string;
 }
 
 // Values of fixed-size types. Bytes past the stored ones read as zeros.
-void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v) {
+void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v, bool makeText) {
     uint8_t b[16] = {};
     std::memcpy(b, data, std::min<size_t>(size, sizeof b));
     v.state = RowValue::State::Value;
@@ -96,34 +100,34 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
         case 0x02:
             v.kind = RowValue::Kind::Integer;
             v.integer = b[0];
-            v.text = std::to_string(v.integer);
+            if (makeText) v.text = std::to_string(v.integer);
             break;
         case 0x03:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int16_t>(le16(b));
-            v.text = std::to_string(v.integer);
+            if (makeText) v.text = std::to_string(v.integer);
             break;
         case 0x04:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int32_t>(le32(b));
-            v.text = std::to_string(v.integer);
+            if (makeText) v.text = std::to_string(v.integer);
             break;
         case 0x13:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int64_t>(le64(b));
-            v.text = std::to_string(v.integer);
+            if (makeText) v.text = std::to_string(v.integer);
             break;
         case 0x05:
             v.kind = RowValue::Kind::Currency;
             v.integer = static_cast<int64_t>(le64(b));
-            v.text = FormatCurrency(v.integer);
+            if (makeText) v.text = FormatCurrency(v.integer);
             break;
         case 0x06: {
             float f;
             std::memcpy(&f, b, 4);
             v.kind = RowValue::Kind::Real;
             v.real = f;
-            v.text = FormatSingle(f);
+            if (makeText) v.text = FormatSingle(f);
             break;
         }
         case 0x07: {
@@ -131,7 +135,7 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
             std::memcpy(&d, b, 8);
             v.kind = RowValue::Kind::Real;
             v.real = d;
-            v.text = FormatDouble(d);
+            if (makeText) v.text = FormatDouble(d);
             break;
         }
         case 0x08: {
@@ -139,13 +143,13 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
             std::memcpy(&d, b, 8);
             v.kind = RowValue::Kind::DateTime;
             v.real = d;
-            v.text = FormatDateTime(d);
+            if (makeText) v.text = FormatDateTime(d);
             break;
         }
         case 0x0F:
             v.kind = RowValue::Kind::Guid;
             v.string = FormatGuid(b);
-            v.text = v.string;
+            if (makeText) v.text = v.string;
             break;
         default:
             v.state = RowValue::State::NoText;
@@ -166,7 +170,7 @@ bool isFixedSizeType(uint8_t type) {
 // words, the most significant first. Calculated decimals keep their own
 // scale and a different order (two bytes, scale, sign, low 64 bits as two
 // words, high 32 bits).
-void decodeDecimal(const uint8_t* data, size_t size, unsigned scale, bool calculated, RowValue& v) {
+void decodeDecimal(const uint8_t* data, size_t size, unsigned scale, bool calculated, RowValue& v, bool makeText) {
     uint8_t b[17] = {};
     std::memcpy(b, data, std::min<size_t>(size, sizeof b));
     bool negative;
@@ -185,7 +189,7 @@ void decodeDecimal(const uint8_t* data, size_t size, unsigned scale, bool calcul
     v.state = RowValue::State::Value;
     v.kind = RowValue::Kind::Decimal;
     v.string = FormatDecimal(negative, magnitude, scale);
-    v.text = v.string;
+    if (makeText) v.text = v.string;
 }
 
 std::string hyperlinkDisplay(const std::string& text) {
@@ -201,24 +205,22 @@ std::string hyperlinkDisplay(const std::string& text) {
 }  // namespace
 
 int CMDBRecovery::DecodeRow(size_t slot, bool fromDeletedList) {
-    std::vector<RowValue> values;
     const bool preview = app.previewMode;
-    if (!DecodeRowValues(slot, fromDeletedList, !preview, values)) return 0;
+    // A save needs the typed values only; a preview needs the texts.
+    if (!DecodeRowValues(slot, fromDeletedList, !preview, lastRowValues, preview)) return 0;
     if (preview) {
-        for (const RowValue& v : values) {
+        for (const RowValue& v : lastRowValues) {
             if (v.state != RowValue::State::NoText) app.currentRowValues.push_back(v.text);
         }
         ++recordsWritten;  // a preview stores nothing: every decoded row counts
     } else {
-        TransferRow(*currentTable, values);
-        lastRowValues = std::move(values);
+        TransferRow(*currentTable, lastRowValues);
     }
     return 1;
 }
 
 bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readLongValues,
-                                   std::vector<RowValue>& values) {
-    values.clear();
+                                   std::vector<RowValue>& values, bool makeText) {
     if (!fileOpened || currentTable == nullptr) return false;
     tableInfo& table = *currentTable;
 
@@ -275,22 +277,33 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
     if (S >= E || E >= P + pageSize || E >= fileLength) return false;
 
     // The frame.
-    Frame f;
+    Frame f{nullptr, 0, 0, 0, 0, 0, frameOffsets, frameVarStart, frameVarLength};
     f.width = jet4Layout ? 2 : 1;
-    f.row.resize(static_cast<size_t>(E - S + 1));
-    databaseFile.read(S, f.row.size(), f.row.data());
-    const uint32_t L = static_cast<uint32_t>(f.row.size());
-    f.columns = jet4Layout ? le16(f.row.data()) : f.row[0];
+    f.size = static_cast<uint32_t>(E - S + 1);
+    f.row = databaseFile.view(S, f.size);
+    if (!f.row) return false;
+    const uint32_t L = f.size;
+    f.columns = jet4Layout ? le16(f.row) : f.row[0];
     if (f.columns > kMaxRowColumns) return false;
     const uint32_t M = f.columns == 0 ? 1 : (f.columns + 7) / 8;
     if (M + f.width > L) return false;
     f.maskStart = L - M;
     if (table.hasVariableColumns) readVariableTable(f, jet4Layout);
 
+    // The values are reused from row to row: their buffers keep their capacity.
     values.resize(table.columns.size());
     for (size_t c = 0; c < table.columns.size(); ++c) {
         columnInfo& col = table.columns[c];
         RowValue& v = values[c];
+        v.state = RowValue::State::Null;
+        v.kind = RowValue::Kind::None;
+        v.text.clear();
+        v.string.clear();
+        v.bytes.clear();
+        v.integer = 0;
+        v.real = 0;
+        v.incomplete = false;
+        v.deferred = false;
         v.type = col.type;
         if (col.columnNumber >= f.columns) {
             v.state = RowValue::State::Absent;
@@ -319,11 +332,11 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
         if (col.isFixed) {
             const uint32_t at = f.width + col.fixedOffset;
             if (at < f.maskStart) {
-                data = f.row.data() + at;
+                data = f.row + at;
                 size = std::min<size_t>(col.length, f.maskStart - at);
             }
         } else if (col.variableIndex < f.variables) {
-            data = f.row.data() + f.varStart[col.variableIndex];
+            data = f.row + f.varStart[col.variableIndex];
             size = f.varLength[col.variableIndex];
         }
         // A calculated value: 16 bytes of header and a 4-byte length first.
@@ -351,11 +364,11 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                 v.text = "Yes";
                 break;
             case 0x0A:
-                setText(v, DecodeTextBytes(data, size));
+                setText(v, DecodeTextBytes(data, size), makeText);
                 break;
             case 0x0C: {
                 if (size == 0) {
-                    setText(v, "");
+                    setText(v, "", makeText);
                     break;
                 }
                 if (col.isCalculated) calculatedValue = true;
@@ -363,8 +376,8 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                 calculatedValue = false;
                 v.state = RowValue::State::Value;
                 v.kind = RowValue::Kind::Text;
-                v.string = text;
-                v.text = col.isHyperlink ? hyperlinkDisplay(text) : text;
+                if (makeText) v.text = col.isHyperlink ? hyperlinkDisplay(text) : text;
+                v.string = std::move(text);
                 break;
             }
             case 0x0B: {
@@ -395,14 +408,14 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                 v.state = RowValue::State::Value;
                 v.kind = RowValue::Kind::Bytes;
                 v.bytes.assign(data, data + size);
-                v.text = HexText(data, size);
+                if (makeText) v.text = HexText(data, size);
                 break;
             case 0x10:
                 if (size == 0) {
-                    setText(v, "");
+                    setText(v, "", makeText);
                     break;
                 }
-                decodeDecimal(data, size, col.scale, col.isCalculated, v);
+                decodeDecimal(data, size, col.scale, col.isCalculated, v, makeText);
                 break;
             case 0x12: {
                 uint8_t b[4] = {};
@@ -418,15 +431,15 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                 // Extended date/time: kept as the characters Access stores.
                 std::string text(reinterpret_cast<const char*>(data), size);
                 while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
-                setText(v, text);
+                setText(v, std::move(text), makeText);
                 break;
             }
             case 0x0F:
                 if (col.isVariable && size == 0) {
-                    setText(v, "");
+                    setText(v, "", makeText);
                     break;
                 }
-                decodeFixedSize(type, data, size, v);
+                decodeFixedSize(type, data, size, v, makeText);
                 break;
             default:
                 if (!isFixedSizeType(type)) {
@@ -437,14 +450,14 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                     // A fixed-size type kept in a variable column.
                     if (size == 0) {
                         if (type == 0x08) {
-                            decodeFixedSize(type, data, 0, v);
+                            decodeFixedSize(type, data, 0, v, makeText);
                         } else {
-                            setText(v, "");
+                            setText(v, "", makeText);
                         }
                         break;
                     }
                     if (!jet4Layout) {
-                        setText(v, DecodeTextBytes(data, size));
+                        setText(v, DecodeTextBytes(data, size), makeText);
                         break;
                     }
                     if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
@@ -454,19 +467,19 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                             v.state = RowValue::State::Value;
                             v.kind = RowValue::Kind::Integer;
                             v.integer = le16(b);
-                            v.text = std::to_string(v.integer);
+                            if (makeText) v.text = std::to_string(v.integer);
                         } else if (type == 0x08) {
-                            decodeFixedSize(type, b, 8, v);
+                            decodeFixedSize(type, b, 8, v, makeText);
                         } else {
                             v.state = RowValue::State::Value;
                             v.kind = RowValue::Kind::Integer;
                             v.integer = static_cast<int32_t>(le32(b));
-                            v.text = std::to_string(v.integer);
+                            if (makeText) v.text = std::to_string(v.integer);
                         }
                         break;
                     }
                 }
-                decodeFixedSize(type, data, size, v);
+                decodeFixedSize(type, data, size, v, makeText);
                 break;
         }
     }

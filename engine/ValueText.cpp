@@ -2,6 +2,7 @@
 
 #include <langinfo.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -70,26 +71,28 @@ std::string FormatDateTime(double days) {
     return text;
 }
 
+// The general form with the given significant digits, as printf's %g gives
+// it, without printf's cost.
+std::string generalForm(double value, int digits) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+    return std::string(buffer, result.ptr);
+}
+
 std::string FormatSingle(float value) {
     const double d = value;
-    char buffer[64];
     if (std::isfinite(d) && d == std::trunc(d) && d >= std::numeric_limits<int32_t>::min() &&
         d <= std::numeric_limits<int32_t>::max()) {
-        std::snprintf(buffer, sizeof buffer, "%d", static_cast<int32_t>(d));
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%.15g", d);
+        return std::to_string(static_cast<int32_t>(d));
     }
-    return buffer;
+    return generalForm(d, 15);
 }
 
 std::string FormatDouble(double value) {
-    char buffer[64];
     if (std::isfinite(value) && value == std::trunc(value) && value >= -9.2e18 && value <= 9.2e18) {
-        std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(value));
-    } else {
-        std::snprintf(buffer, sizeof buffer, "%.28g", value);
+        return std::to_string(static_cast<long long>(value));
     }
-    return buffer;
+    return generalForm(value, 28);
 }
 
 std::string FormatCurrency(int64_t v) {

@@ -69,22 +69,40 @@ const CodePageTable& tableFor(const std::string& codePage) {
 }  // namespace
 
 std::string ucs2ToUtf8(const uint8_t* data, size_t size) {
-    std::string out;
-    out.reserve(size);
-    size_t n = size / 2;
+    // Written into a buffer sized for the worst case (three bytes per unit),
+    // with a short path for the plain ASCII that most texts are.
+    const size_t n = size / 2;
+    std::string out(n * 3, '\0');
+    char* o = out.data();
     for (size_t i = 0; i < n; ++i) {
         uint32_t u = data[2 * i] | (static_cast<uint32_t>(data[2 * i + 1]) << 8);
+        if (u < 0x80) {
+            *o++ = static_cast<char>(u);
+            continue;
+        }
+        if (u < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (u >> 6));
+            *o++ = static_cast<char>(0x80 | (u & 0x3F));
+            continue;
+        }
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n) {
-            uint32_t lo = data[2 * i + 2] | (static_cast<uint32_t>(data[2 * i + 3]) << 8);
+            const uint32_t lo = data[2 * i + 2] | (static_cast<uint32_t>(data[2 * i + 3]) << 8);
             if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                const uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00);
+                *o++ = static_cast<char>(0xF0 | (cp >> 18));
+                *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+                *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                *o++ = static_cast<char>(0x80 | (cp & 0x3F));
                 ++i;
                 continue;
             }
         }
         if (u >= 0xD800 && u <= 0xDFFF) u = kReplacement;
-        appendUtf8(out, u);
+        *o++ = static_cast<char>(0xE0 | (u >> 12));
+        *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+        *o++ = static_cast<char>(0x80 | (u & 0x3F));
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
