@@ -82,6 +82,7 @@ bool CMDBRecovery::RunAttempt(AttemptResult& result) {
     const uint64_t pages = pageCount();
     statistics.partialPageBytes = fileLength - pages * pageSize;
     SendProgress(kProgressStart, static_cast<intptr_t>(pages));
+    databaseFile.newPass();
     for (uint64_t p = 0; p < pages; ++p) {
         const uint64_t pos = p * pageSize;
         const uint8_t* head = databaseFile.view(pos, 8);
@@ -104,6 +105,7 @@ bool CMDBRecovery::RunAttempt(AttemptResult& result) {
             }
         }
         ++statistics.pagesScanned;
+        databaseFile.doneBefore(pos);
         SendProgress(kProgressStep);
         if (Stopped()) return false;
     }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 namespace talmera {
@@ -50,6 +51,7 @@ bool PageFile::open(const std::string& path) {
         map_ = static_cast<const uint8_t*>(m);
     }
     fd_ = fd;
+    released_ = 0;
     open_ = true;
     return true;
 }
@@ -76,6 +78,16 @@ void PageFile::read(uint64_t pos, size_t size, uint8_t* out) const {
 const uint8_t* PageFile::view(uint64_t pos, size_t size) const {
     if (!map_ || pos > length_ || size > length_ - pos) return nullptr;
     return map_ + pos;
+}
+
+void PageFile::doneBefore(uint64_t pos) {
+    constexpr uint64_t kStep = 8u << 20;
+    if (!map_ || pos <= released_ + kStep) return;
+    const uint64_t pageMask = static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) - 1;
+    const uint64_t from = released_ & ~pageMask;
+    const uint64_t to = std::min(pos, length_) & ~pageMask;
+    if (to > from) madvise(const_cast<uint8_t*>(map_) + from, to - from, MADV_DONTNEED);
+    released_ = to;
 }
 
 uint8_t PageFile::u8(uint64_t pos) const { return (map_ && pos < length_) ? map_[pos] : 0; }

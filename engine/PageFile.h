@@ -38,11 +38,19 @@ public:
     // inside the file, else nullptr.
     const uint8_t* view(uint64_t pos, size_t size) const;
 
+    // Tells the system that the bytes before pos were read and need not stay
+    // in memory (they are read again from the file if needed), so that memory
+    // stays flat however large the file. Works in steps of a few megabytes.
+    void doneBefore(uint64_t pos);
+    // Starts a new pass over the file (doneBefore counts from its start again).
+    void newPass() { released_ = 0; }
+
 private:
     bool open_ = false;
     int fd_ = -1;
     const uint8_t* map_ = nullptr;
     uint64_t length_ = 0;
+    uint64_t released_ = 0;
     std::string error_;
 };
 

@@ -244,7 +244,9 @@ void CRecoverThread::Preview() {
     };
     if (!isDeletedRecordsTable(table)) {
         const std::vector<uint64_t> pages = table.pages;
+        engine.databaseFile.newPass();
         for (uint64_t page : pages) {
+            engine.databaseFile.doneBefore(page);
             const uint32_t slots = engine.LoadPageRows(index, page);
             if (slots == 0) continue;
             send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(slots));
@@ -344,7 +346,9 @@ void CRecoverThread::Save() {
                         send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(table.recordCount));
                         if (!deletedTable) {
                             const std::vector<uint64_t> pages = table.pages;
+                            engine.databaseFile.newPass();
                             for (uint64_t page : pages) {
+                                engine.databaseFile.doneBefore(page);
                                 const uint32_t slots = engine.LoadPageRows(k, page);
                                 for (uint32_t slot = 0; slot < slots; ++slot) {
                                     if (app_.stopRequested) return stopNow();
