@@ -1,0 +1,109 @@
+// A thin layer over the SQLite C interface: statements that finalise
+// themselves, and failures raised as ComError.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <utility>
+
+#include "output/dao/Values.h"
+
+namespace talmera::dao::sqlite {
+
+[[noreturn]] inline void sqliteFailure(sqlite3* db, const std::string& what) {
+    throw ComError(kErrGeneric, "DAO.Database", what + ": " + (db ? sqlite3_errmsg(db) : "no database"));
+}
+
+class Statement {
+public:
+    Statement() = default;
+    Statement(sqlite3* db, const std::string& sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &s_, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(s_);
+            s_ = nullptr;
+            sqliteFailure(db, "Cannot prepare \"" + sql + "\"");
+        }
+    }
+    ~Statement() { sqlite3_finalize(s_); }
+    Statement(Statement&& o) noexcept : db_(o.db_), s_(std::exchange(o.s_, nullptr)) {}
+    Statement& operator=(Statement&& o) noexcept {
+        if (this != &o) {
+            sqlite3_finalize(s_);
+            db_ = o.db_;
+            s_ = std::exchange(o.s_, nullptr);
+        }
+        return *this;
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    explicit operator bool() const { return s_ != nullptr; }
+    sqlite3_stmt* get() const { return s_; }
+
+    // Binds without copying: the value must outlive the step.
+    void bind(int index, const Stored& v) {
+        switch (v.kind) {
+            case Stored::Null: sqlite3_bind_null(s_, index); break;
+            case Stored::Integer: sqlite3_bind_int64(s_, index, v.integer); break;
+            case Stored::Real: sqlite3_bind_double(s_, index, v.real); break;
+            case Stored::Text:
+                sqlite3_bind_text(s_, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
+                break;
+            case Stored::Blob:
+                sqlite3_bind_blob(s_, index, v.blob.data(), static_cast<int>(v.blob.size()), SQLITE_STATIC);
+                break;
+        }
+    }
+    void bindText(int index, const std::string& text) {
+        sqlite3_bind_text(s_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    void bindInt(int index, int64_t v) { sqlite3_bind_int64(s_, index, v); }
+
+    // SQLITE_ROW or SQLITE_DONE; other results are left to the caller.
+    int step() { return sqlite3_step(s_); }
+    void reset() { sqlite3_reset(s_); }
+    // Steps to the end, raising any failure.
+    void run(const char* what) {
+        const int rc = sqlite3_step(s_);
+        sqlite3_reset(s_);
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) sqliteFailure(db_, what);
+    }
+
+    Stored column(int index) const {
+        Stored v;
+        switch (sqlite3_column_type(s_, index)) {
+            case SQLITE_INTEGER: v = Stored::Int(sqlite3_column_int64(s_, index)); break;
+            case SQLITE_FLOAT: v = Stored::Dbl(sqlite3_column_double(s_, index)); break;
+            case SQLITE_TEXT: {
+                const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(s_, index));
+                v = Stored::Txt(std::string(t, static_cast<size_t>(sqlite3_column_bytes(s_, index))));
+                break;
+            }
+            case SQLITE_BLOB: {
+                v.kind = Stored::Blob;
+                const auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(s_, index));
+                v.blob.assign(b, b + sqlite3_column_bytes(s_, index));
+                break;
+            }
+            default: break;
+        }
+        return v;
+    }
+    int64_t integer(int index) const { return sqlite3_column_int64(s_, index); }
+
+private:
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* s_ = nullptr;
+};
+
+inline void execute(sqlite3* db, const std::string& sql) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        std::string text = message ? message : sqlite3_errmsg(db);
+        sqlite3_free(message);
+        throw ComError(kErrGeneric, "DAO.Database", text + " (in \"" + sql.substr(0, 200) + "\")");
+    }
+}
+
+}  // namespace talmera::dao::sqlite
