@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "cli/Preview.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 
@@ -180,6 +181,26 @@ void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
     printNameList(out, "Reports", app.reportNames);
     printNameList(out, "Macros", app.macroNames);
     printNameList(out, "Modules", app.moduleNames);
+}
+
+void printQueries(std::ostream& out, const CMDBRecovery& engine, bool json) {
+    if (json) {
+        Json queries = Json::array();
+        for (const queryInfo& query : engine.queries) {
+            queries.push_back(Json{{"name", query.name}, {"sql", query.sqlText}});
+        }
+        out << queries.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+        return;
+    }
+    std::string line;
+    for (const queryInfo& query : engine.queries) {
+        line.clear();
+        appendTsvField(line, query.name);
+        line += '\t';
+        appendTsvField(line, query.sqlText);
+        line += '\n';
+        out << line;
+    }
 }
 
 }  // namespace talmera::cli

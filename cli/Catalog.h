@@ -36,4 +36,9 @@ nlohmann::ordered_json catalogJson(const CMDBRecovery& engine, const CQuorvinAcc
 void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
                          const CQuorvinAccessRecoveryApp& app, bool includeDeleted);
 
+// The saved queries: one line per query, its name, a tab and its SQL text,
+// both escaped as preview's tab-separated lines are; or with json one array of
+// {"name", "sql"} objects.
+void printQueries(std::ostream& out, const CMDBRecovery& engine, bool json);
+
 }  // namespace talmera::cli

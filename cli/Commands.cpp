@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string_view>
 
@@ -19,10 +21,12 @@
 #include "cli/Catalog.h"
 #include "cli/Preview.h"
 #include "cli/ProgressBar.h"
+#include "cli/Repair.h"
 #include "cli/TerminalReceiver.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/RecoverThread.h"
+#include "output/dao/SqliteEngine.h"
 #include "platform/TextCodec.h"
 
 namespace talmera::cli {
@@ -66,29 +70,86 @@ std::string checkCodePage(const std::string& text) {
     return {};
 }
 
-void addScanOptions(CLI::App& command, ScanOptions& options) {
+void addFileOption(CLI::App& command, ScanOptions& options) {
     command.add_option("FILE", options.path, "The Access database (.mdb, .accdb); it is only read")
         ->required();
-    command.add_flag("--deleted", options.deleted,
-                     "Also recover deleted records, as extra tables named after their table with "
-                     "\"(deleted records)\" appended");
+}
+
+void addCodePageOption(CLI::App& command, ScanOptions& options) {
     command.add_option("--codepage", options.codePage,
                        "Windows code page of 8-bit texts (Access 97 files)")
         ->type_name("N")
         ->check(CLI::Validator(checkCodePage, ""))
         ->capture_default_str();
+}
+
+void addScanOptions(CLI::App& command, ScanOptions& options) {
+    addFileOption(command, options);
+    command.add_flag("--deleted", options.deleted,
+                     "Also recover deleted records, as extra tables named after their table with "
+                     "\"(deleted records)\" appended");
+    addCodePageOption(command, options);
     command.add_flag("--include-unlisted-pages", options.unlistedPages,
                      "Also read pages that carry a table's rows but are not listed as its pages "
                      "(older states of the table)");
 }
 
+struct RepairOptions {
+    std::string outputDir;
+    std::vector<std::string> only;
+    bool overwrite = false;
+    bool rename = false;
+    std::string log;
+};
+
 constexpr const char* kExitStatusText =
     "Exit status: 0 the file was scanned (also when its catalog is empty), 1 the file cannot be "
-    "read, 2 the file is not an Access database, 64 bad command line, 130 stopped with Ctrl-C.";
+    "read, 2 the file is not an Access database, 64 bad command line, 74 standard output could "
+    "not be written (a full disk, a closed pipe; standard error says why), 130 stopped with "
+    "Ctrl-C.";
 constexpr const char* kPreviewExitStatusText =
     "Exit status: 0 the table was read, 1 the file cannot be read, 2 the file is not an Access "
     "database, 3 the file has no table of that name (standard error lists those it has), 64 bad "
-    "command line, 130 stopped with Ctrl-C.";
+    "command line, 74 standard output could not be written (the rows stop there), 130 stopped "
+    "with Ctrl-C.";
+constexpr const char* kRepairExitStatusText =
+    "Exit status: 0 saved, 1 the file cannot be read or the output (or report) cannot be "
+    "written, 2 the file is not an Access database, 3 --only names an object the file lacks, "
+    "4 the output or the report exists and may not be replaced (nothing is written), 64 bad "
+    "command line, 130 stopped with Ctrl-C (the output keeps what was written).";
+
+// Standard output is the product of these commands: a write that failed
+// (a full disk, a closed pipe) is an error, not a quiet success. `error` is
+// the system's error number of a failure already seen, or -1. A status that
+// is already an error stays.
+int checkOutput(const Terminal& terminal, int status, int error = -1) {
+    errno = 0;
+    terminal.out.flush();
+    if (terminal.out) return status;
+    if (error < 0) error = errno;
+    terminal.err << kProgram << ": cannot write to standard output";
+    if (error != 0) terminal.err << ": " << std::strerror(error);
+    terminal.err << '\n';
+    return status == kExitOk ? kExitOutputFailed : status;
+}
+
+// The error number of a failed write so far, or -1 (for checkOutput).
+int outputErrorSoFar(const Terminal& terminal) { return terminal.out ? -1 : errno; }
+
+bool pathExists(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+// Empty when the folder a file is to be written into exists; otherwise why not.
+std::string folderProblem(const std::string& file) {
+    std::string folder = std::filesystem::path(file).parent_path().string();
+    if (folder.empty()) folder = ".";
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0) return std::strerror(errno);
+    if (!S_ISDIR(status.st_mode)) return std::strerror(ENOTDIR);
+    return {};
+}
 
 // Runs one job of the recovery thread on this thread, where Ctrl-C can stop it.
 void runJob(CQuorvinAccessRecoveryApp& app, CRecoverThread& thread) {
@@ -146,8 +207,7 @@ int scanCommand(const ScanOptions& options, const Terminal& terminal) {
     TerminalReceiver receiver(app, terminal.out, bar);
     int status = runScan(options, app, receiver, terminal.err);
     bar.end();
-    terminal.out.flush();
-    return status;
+    return checkOutput(terminal, status, receiver.outputFailed() ? receiver.outputError() : -1);
 }
 
 int catalogCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
@@ -155,6 +215,7 @@ int catalogCommand(const ScanOptions& options, bool json, const Terminal& termin
     SilentReceiver receiver;
     int status = runScan(options, app, receiver, terminal.err);
     if (status != kExitOk) return status;
+    errno = 0;
     if (json) {
         // Names from a damaged file may hold bytes that are not UTF-8; the
         // output stays valid JSON all the same.
@@ -164,8 +225,17 @@ int catalogCommand(const ScanOptions& options, bool json, const Terminal& termin
     } else {
         printCatalogListing(terminal.out, *app.engine, app, options.deleted);
     }
-    terminal.out.flush();
-    return kExitOk;
+    return checkOutput(terminal, kExitOk, outputErrorSoFar(terminal));
+}
+
+int queriesCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
+    CQuorvinAccessRecoveryApp app;
+    SilentReceiver receiver;
+    int status = runScan(options, app, receiver, terminal.err);
+    if (status != kExitOk) return status;
+    errno = 0;
+    printQueries(terminal.out, *app.engine, json);
+    return checkOutput(terminal, kExitOk, outputErrorSoFar(terminal));
 }
 
 bool isDeletedRecordsTable(const tableInfo& table) {
@@ -238,13 +308,157 @@ int previewCommand(const ScanOptions& options, const std::string& tableName, Row
     bar.start(table.recordCount);
     runJob(app, thread);
     bar.end();
-    terminal.out.flush();
 
+    status = checkOutput(terminal, kExitOk, writer.outputFailed() ? writer.outputError() : -1);
+    if (status != kExitOk) return status;
     if (app.stopRequested) {
         terminal.err << kProgram << ": stopped\n";
         return kExitInterrupted;
     }
     return kExitOk;
+}
+
+// The last output errors, for a save that failed: the engine keeps them
+// formatted over several lines.
+void printOutputErrors(std::ostream& err, const CMDBRecovery& engine) {
+    constexpr size_t kShown = 3;
+    const auto& errors = engine.outputErrors;
+    const size_t first = errors.size() > kShown ? errors.size() - kShown : 0;
+    for (size_t i = first; i < errors.size(); ++i) {
+        std::string text = trimLineBreaks(errors[i]);
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3)) {
+            text.replace(at, 1, "\n  ");
+        }
+        err << "  " << text << '\n';
+    }
+}
+
+bool writeLogReport(const std::string& path, const std::vector<std::string>& lines, std::ostream& err) {
+    const std::string bytes = logReportBytes(lines);
+    errno = 0;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (file) file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (file) file.close();
+    if (file) return true;
+    err << kProgram << ": cannot write the log report '" << path << "'";
+    if (errno != 0) err << ": " << std::strerror(errno);
+    err << '\n';
+    return false;
+}
+
+void reportUnknownNames(std::ostream& err, const CMDBRecovery& engine, const ScanOptions& options,
+                        const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        err << kProgram << ": no object '" << name << "' in '" << options.path << "'";
+        bool deletedRecords = false;
+        for (const tableInfo& table : engine.tables) {
+            deletedRecords = deletedRecords || (table.name == name && isDeletedRecordsTable(table));
+        }
+        if (deletedRecords && !options.deleted) err << " (it is a table of deleted records: add --deleted)";
+        err << '\n';
+    }
+    err << kProgram << ": names are matched exactly; 'talmera-repair catalog FILE' lists them\n";
+}
+
+int repairCommand(const ScanOptions& options, const RepairOptions& repair, const Terminal& terminal) {
+    const std::string reason = unreadableReason(options.path);
+    if (!reason.empty()) {
+        terminal.err << kProgram << ": cannot read '" << options.path << "': " << reason << '\n';
+        return kExitUnreadable;
+    }
+    // Nothing is replaced without permission, and a refusal comes before any work.
+    const std::string reportPath = repair.log.empty() ? "" : logReportPath(repair.log);
+    if (!reportPath.empty() && pathExists(reportPath) && !repair.overwrite) {
+        terminal.err << kProgram << ": the log report '" << reportPath
+                     << "' exists already; add --overwrite to replace it\n";
+        return kExitExists;
+    }
+    const std::string outputPath = repairOutputPath(options.path, repair.outputDir);
+    const ExistingOutput policy = repair.overwrite ? ExistingOutput::Overwrite
+                                  : repair.rename  ? ExistingOutput::Rename
+                                  : terminal.in    ? ExistingOutput::Ask
+                                                   : ExistingOutput::Refuse;
+    const auto refuseExisting = [&](const std::string& path) {
+        terminal.err << kProgram << ": the output '" << path
+                     << "' exists already; nothing was written. Add --overwrite to replace it, or "
+                        "--rename to save beside it under a time-stamped name.\n";
+        return kExitExists;
+    };
+    if (policy == ExistingOutput::Refuse && pathExists(outputPath)) return refuseExisting(outputPath);
+    // A folder that is not there would only show when the scan is over.
+    for (const std::string& file : {outputPath, reportPath}) {
+        const std::string problem = file.empty() ? "" : folderProblem(file);
+        if (problem.empty()) continue;
+        terminal.err << kProgram << ": cannot write '" << file << "': " << problem << '\n';
+        return kExitUnreadable;
+    }
+
+    CQuorvinAccessRecoveryApp app;
+    ProgressBar bar(terminal.err, terminal.progressBar);
+    RepairReceiver receiver(app, terminal.out, bar, policy, terminal.in, terminal.err);
+    // Whatever happens after the scan started, the report holds the lines logged.
+    const auto finish = [&](int status) {
+        bar.end();
+        if (!reportPath.empty() && !writeLogReport(reportPath, receiver.logLines(), terminal.err) &&
+            status == kExitOk) {
+            status = kExitUnreadable;
+        }
+        // The output file is the product: a log that could not be shown is
+        // reported, but does not undo the save.
+        if (checkOutput(terminal, kExitOk, receiver.outputFailed() ? receiver.outputError() : -1) != kExitOk &&
+            status == kExitOk) {
+            terminal.err << kProgram << ": the log above is incomplete; the output was saved all the same\n";
+        }
+        return status;
+    };
+
+    int status = runScan(options, app, receiver, terminal.err);
+    if (status != kExitOk) return finish(status);
+    CMDBRecovery& engine = *app.engine;
+
+    const std::vector<std::string> unknown = selectObjects(app, engine, options.deleted, repair.only);
+    if (!unknown.empty()) {
+        bar.end();
+        reportUnknownNames(terminal.err, engine, options, unknown);
+        return kExitNoSuchTable;
+    }
+
+    engine.outputEngineFactory = dao::CreateSqliteEngine;
+    engine.outputPath = outputPath;
+    bar.end();
+    int started = 0;
+    try {
+        started = engine.StartOutputDatabase(&receiver);
+    } catch (const OutputDeclined&) {
+        if (policy == ExistingOutput::Refuse) return refuseExisting(engine.outputPath);
+        terminal.err << kProgram << ": the output '" << engine.outputPath
+                     << "' was kept and no other name accepted; nothing was written\n";
+        return kExitExists;
+    }
+    if (!started) {
+        terminal.err << kProgram << ": cannot create the output '" << engine.outputPath << "'\n";
+        printOutputErrors(terminal.err, engine);
+        return finish(kExitUnreadable);
+    }
+
+    app.outputCreated = true;
+    app.previewMode = false;
+    CRecoverThread save(app, &receiver);
+    save.sourcePath = options.path;
+    runJob(app, save);
+    bar.end();
+
+    if (app.stopRequested) {
+        terminal.err << kProgram << ": stopped; '" << engine.outputPath << "' keeps what was written\n";
+        return finish(kExitInterrupted);
+    }
+    if (!app.saveSucceeded) {
+        terminal.err << kProgram << ": the save into '" << engine.outputPath << "' failed\n";
+        printOutputErrors(terminal.err, engine);
+        return finish(kExitUnreadable);
+    }
+    receiver.printLine(std::string(kSavedAtPrefix) + engine.outputPath);
+    return finish(kExitOk);
 }
 
 }  // namespace
@@ -273,14 +487,57 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     CLI::App cli{
         "Salvages tables, queries and the other objects of damaged Microsoft Access databases "
         "(.mdb Access 97 to 2003, .accdb Access 2007 and later) by reading the file page by "
-        "page. The database is only read, never written.",
+        "page, and saves them into a new SQLite database. The damaged database is only read, "
+        "never written.",
         kProgram};
     cli.set_version_flag("--version", std::string(kProgram) + " " + TALMERA_VERSION);
     cli.require_subcommand(1);
     cli.footer(
-        "Exit status: 0 the file was scanned (also when its catalog is empty), 1 the file cannot "
-        "be read, 2 the file is not an Access database, 3 (preview) the file has no table of that "
-        "name, 64 bad command line, 130 stopped with Ctrl-C.");
+        "Exit status: 0 the file was scanned (repair: saved; also when its catalog is empty), 1 "
+        "the file cannot be read (repair: or the output or report cannot be written), 2 the file "
+        "is not an Access database, 3 (preview) the file has no table of that name, (repair) "
+        "--only names an object the file lacks, 4 (repair) the output or the log report exists "
+        "and may not be replaced, 64 bad command line, 74 standard output could not be written, "
+        "130 stopped with Ctrl-C.");
+
+    ScanOptions repairScan;
+    RepairOptions repairOptions;
+    CLI::App* repair = cli.add_subcommand(
+        "repair", "Scan the database and save what was found into a new SQLite database");
+    addScanOptions(*repair, repairScan);
+    repair->add_option("--output-dir", repairOptions.outputDir,
+                       "Folder of the output, Repaired_<file name>.sqlite (default: the "
+                       "database's folder)")
+        ->type_name("DIR");
+    repair->add_option("--only", repairOptions.only,
+                       "Save only this table, query, link, form, report, macro or module "
+                       "(repeatable; names as catalog lists them)")
+        ->type_name("NAME")
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->expected(1);
+    CLI::Option* overwrite = repair->add_flag(
+        "--overwrite", repairOptions.overwrite, "Replace an existing output (and log report)");
+    repair->add_flag("--rename", repairOptions.rename,
+                     "Keep an existing output and save beside it under a time-stamped name")
+        ->excludes(overwrite);
+    repair->add_option("--log", repairOptions.log,
+                       "Also write the log into REPORT (\".log\" is appended when it ends "
+                       "otherwise): UTF-16LE, CR LF line ends")
+        ->type_name("REPORT");
+    repair->footer(
+        std::string(
+            "Output: the log of the scan and of the save on standard output, as scan prints it, "
+            "then the line \"") +
+        std::string(kSavedAtPrefix) +
+        "PATH\". Every table is saved (tables of deleted records with --deleted), every query "
+        "and link, or only the objects --only names. When the output exists already, --overwrite "
+        "replaces it and --rename saves beside it under a time-stamped name; with neither, the "
+        "question is asked when standard input and standard error are a terminal, and otherwise "
+        "the repair ends with status 4 before writing anything. The log report holds a header "
+        "line, then the log lines of the scan and the save (without the message boxes and the "
+        "location line); an existing report is replaced only with --overwrite. The report is "
+        "written when the command ends after its scan started, except with status 3 or 4.\n" +
+        kRepairExitStatusText);
 
     ScanOptions scanOptions;
     CLI::App* scan = cli.add_subcommand(
@@ -304,6 +561,20 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     catalog->footer(std::string(
                         "Output: the listing (or JSON) on standard output, nothing else. Tables "
                         "of deleted records are listed only with --deleted.\n") +
+                    kExitStatusText);
+
+    ScanOptions queriesOptions;
+    bool queriesJson = false;
+    CLI::App* queries = cli.add_subcommand(
+        "queries", "Scan the database silently and print each saved query's name and SQL text");
+    addFileOption(*queries, queriesOptions);
+    addCodePageOption(*queries, queriesOptions);
+    queries->add_flag("--json", queriesJson,
+                      "Print one JSON array (UTF-8) of {\"name\", \"sql\"} objects instead");
+    queries->footer(std::string(
+                        "Output: one line per query: its name, a tab and its SQL text (empty when "
+                        "the text could not be read), with tab, line feed, carriage return and "
+                        "backslash written \\t, \\n, \\r and \\\\ as in preview.\n") +
                     kExitStatusText);
 
     ScanOptions previewOptions;
@@ -333,10 +604,15 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
 
     // Left to the parser, a mistyped command would only be reported as a
     // missing one.
-    if (argc > 1 && argv[1][0] != '-' && std::string_view(argv[1]) != "scan" &&
-        std::string_view(argv[1]) != "catalog" && std::string_view(argv[1]) != "preview") {
+    const auto isCommand = [](std::string_view name) {
+        for (const char* command : {"repair", "scan", "catalog", "queries", "preview"}) {
+            if (name == command) return true;
+        }
+        return false;
+    };
+    if (argc > 1 && argv[1][0] != '-' && !isCommand(argv[1])) {
         terminal.err << kProgram << ": unknown command '" << argv[1]
-                     << "' (commands: scan, catalog, preview; see --help)\n";
+                     << "' (commands: repair, scan, catalog, queries, preview; see --help)\n";
         return kExitUsage;
     }
 
@@ -347,16 +623,21 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         return status == 0 ? kExitOk : kExitUsage;
     }
 
-    const ScanOptions& options =
-        scan->parsed() ? scanOptions : preview->parsed() ? previewOptions : catalogOptions;
+    const ScanOptions& options = repair->parsed()    ? repairScan
+                                 : scan->parsed()    ? scanOptions
+                                 : preview->parsed() ? previewOptions
+                                 : queries->parsed() ? queriesOptions
+                                                     : catalogOptions;
     try {
+        if (repair->parsed()) return repairCommand(options, repairOptions, terminal);
         if (scan->parsed()) return scanCommand(options, terminal);
         if (preview->parsed()) return previewCommand(options, tableName,
                                   rowFormat == "json" ? RowFormat::Json : RowFormat::Tsv, terminal);
+        if (queries->parsed()) return queriesCommand(options, queriesJson, terminal);
         return catalogCommand(options, json, terminal);
     } catch (const std::exception& error) {
-        terminal.err << kProgram << ": error while reading '" << options.path
-                     << "': " << error.what() << '\n';
+        terminal.err << kProgram << ": error while " << (repair->parsed() ? "repairing" : "reading") << " '"
+                     << options.path << "': " << error.what() << '\n';
         return kExitUnreadable;
     }
 }

@@ -1,5 +1,7 @@
 #include "cli/Preview.h"
 
+#include <cerrno>
+
 #include <nlohmann/json.hpp>
 
 #include "engine/ApplicationState.h"
@@ -65,8 +67,15 @@ intptr_t RowWriter::send(uint32_t message, uintptr_t, intptr_t) {
 }
 
 void RowWriter::write(const std::vector<std::string>& cells) {
+    if (failed_) return;
     formatRow(line_, cells, format_);
+    errno = 0;
     out_.write(line_.data(), static_cast<std::streamsize>(line_.size()));
+    if (!out_) {
+        failed_ = true;
+        error_ = errno;
+        app_.stopRequested = true;
+    }
 }
 
 }  // namespace talmera::cli

@@ -29,13 +29,18 @@ std::string rowLine(const std::vector<std::string>& cells, RowFormat format);
 // Receives a preview run: every row slot that yielded values becomes one line
 // on `out`, written at once and never kept. The stream is not flushed per row.
 // Each row steps the progress bar; the run's own per-page progress is ignored,
-// the caller starts the bar with the row count it expects.
+// the caller starts the bar with the row count it expects. When `out` fails
+// (a full disk, a closed pipe) the run is asked to stop: nobody reads the rest.
 class RowWriter : public IMessageReceiver {
 public:
     RowWriter(CQuorvinAccessRecoveryApp& app, std::ostream& out, RowFormat format, ProgressBar& bar);
 
     void writeHeader(const std::vector<std::string>& names);
     uint64_t rowsWritten() const { return rows_; }
+    // Whether writing failed, and the system's error number at that moment (0
+    // when it had none).
+    bool outputFailed() const { return failed_; }
+    int outputError() const { return error_; }
 
     intptr_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void post(uint32_t, uintptr_t, intptr_t) override {}
@@ -50,6 +55,8 @@ private:
     RowFormat format_;
     ProgressBar& bar_;
     uint64_t rows_ = 0;
+    bool failed_ = false;
+    int error_ = 0;
     std::string line_;  // reused, so that a row costs no allocation once warm
 };
 

@@ -1,5 +1,7 @@
 #include "cli/TerminalReceiver.h"
 
+#include <cerrno>
+
 #include "engine/ApplicationState.h"
 
 namespace talmera::cli {
@@ -30,8 +32,7 @@ TerminalReceiver::TerminalReceiver(CQuorvinAccessRecoveryApp& app, std::ostream&
 intptr_t TerminalReceiver::send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     switch (message) {
         case UM_LOG_LINE:
-            bar_.hide();
-            out_ << app_.logLine << '\n';
+            print({}, app_.logLine);
             break;
         case UM_PROGRESS:
             showProgress(bar_, wParam, lParam);
@@ -58,8 +59,17 @@ void TerminalReceiver::showPlatformMessage(const std::string& text) { printMessa
 void TerminalReceiver::printMessage(const std::string& text) {
     std::string trimmed = trimLineBreaks(text);
     if (trimmed.empty()) return;
+    print(kMessagePrefix, trimmed);
+}
+
+void TerminalReceiver::print(std::string_view prefix, const std::string& line) {
     bar_.hide();
-    out_ << kMessagePrefix << trimmed << '\n';
+    errno = 0;
+    out_ << prefix << line << '\n';
+    if (!failed_ && !out_) {
+        failed_ = true;
+        error_ = errno;
+    }
 }
 
 }  // namespace talmera::cli

@@ -27,6 +27,14 @@ class TerminalReceiver : public IMessageReceiver {
 public:
     TerminalReceiver(CQuorvinAccessRecoveryApp& app, std::ostream& out, ProgressBar& bar);
 
+    // Whether writing to `out` failed, and the system's error number at that
+    // moment (0 when it had none).
+    bool outputFailed() const { return failed_; }
+    int outputError() const { return error_; }
+
+    // Prints a line of the front end's own among the log lines.
+    void printLine(const std::string& line) { print({}, line); }
+
     intptr_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void showMessageBox(const std::string& upper, const std::string& lower) override;
@@ -34,10 +42,13 @@ public:
 
 private:
     void printMessage(const std::string& text);
+    void print(std::string_view prefix, const std::string& line);
 
     CQuorvinAccessRecoveryApp& app_;
     std::ostream& out_;
     ProgressBar& bar_;
+    bool failed_ = false;
+    int error_ = 0;
 };
 
 // Passes a run's progress messages (UM_PROGRESS) to the bar.

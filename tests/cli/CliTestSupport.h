@@ -16,13 +16,17 @@ struct CommandResult {
 };
 
 // Runs `talmera-repair args...` in this process, with both streams captured
-// and no progress bar.
-inline CommandResult runTool(const std::vector<std::string>& args) {
+// and no progress bar. With `answers`, questions are asked as on a terminal
+// and answered with its lines.
+inline CommandResult runTool(const std::vector<std::string>& args, const std::string* answers = nullptr) {
     std::vector<const char*> argv{"talmera-repair"};
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     std::ostringstream out, err;
+    std::istringstream in(answers ? *answers : "");
+    Terminal terminal{out, err, false};
+    if (answers) terminal.in = &in;
     CommandResult result;
-    result.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), Terminal{out, err, false});
+    result.status = runCommandLine(static_cast<int>(argv.size()), argv.data(), terminal);
     result.out = out.str();
     result.err = err.str();
     return result;

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "cli/Catalog.h"
+#include "cli/Repair.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "tests/cli/CliTestSupport.h"
@@ -21,10 +22,11 @@ using talmera::test::writeFile;
 
 // Every command refuses a file it cannot use the same way: the status, the
 // file's name and the reason on standard error, nothing on standard output
-// but the scan's own log of a file that is no Access database.
+// but the scan's own log of a file that is no Access database, and no output
+// written.
 void expectRefused(const std::string& path, int status, const std::string& reason) {
     const std::vector<std::vector<std::string>> commands = {
-        {"scan"}, {"catalog"}, {"catalog", "--json"}, {"preview"}};
+        {"scan"}, {"catalog"}, {"catalog", "--json"}, {"preview"}, {"queries"}, {"repair"}};
     for (std::vector<std::string> args : commands) {
         const std::string command = args[0] + (args.size() > 1 ? " " + args[1] : "");
         args.push_back(path);
@@ -32,10 +34,13 @@ void expectRefused(const std::string& path, int status, const std::string& reaso
         const CommandResult r = runTool(args);
         EXPECT_EQ(r.status, status) << command << " " << path << "\n" << r.err;
         EXPECT_TRUE(contains(r.err, "talmera-repair: " + reason)) << command << "\n" << r.err;
-        if (args[0] != "scan" || status == kExitUnreadable) {
+        if ((args[0] != "scan" && args[0] != "repair") || status == kExitUnreadable) {
             EXPECT_EQ(r.out, "") << command << " " << path;
         }
     }
+    const std::filesystem::path source(path);
+    const auto output = source.parent_path() / ("Repaired_" + source.stem().string() + ".sqlite");
+    EXPECT_FALSE(std::filesystem::exists(output)) << output;
 }
 
 TEST(CommandsTest, RefusesUnreadableAndForeignFiles) {
@@ -101,7 +106,10 @@ TEST(CommandsTest, CommandLine) {
     };
     const Case cases[] = {
         {{}, kExitUsage, {}, "A subcommand is required"},
-        {{"repair", "x.mdb"}, kExitUsage, {}, "unknown command 'repair'"},
+        {{"export", "x.mdb"}, kExitUsage, {}, "unknown command 'export' (commands: repair, scan, catalog, queries, preview"},
+        {{"repair", "x.mdb", "--overwrite", "--rename"}, kExitUsage, {}, "--overwrite excludes --rename"},
+        {{"repair", "x.mdb", "--only"}, kExitUsage, {}, "--only"},
+        {{"queries", "x.mdb", "--deleted"}, kExitUsage, {}, "--deleted"},
         {{"scan"}, kExitUsage, {}, "FILE is required"},
         {{"scan", "x.mdb", "--codepage", "99999"}, kExitUsage, {}, "unknown code page 99999"},
         {{"catalog", "x.mdb", "--codepage", "cyrillic"}, kExitUsage, {}, "code page must be a number"},
@@ -110,7 +118,9 @@ TEST(CommandsTest, CommandLine) {
         {{"preview", "x.mdb", "Orders", "--format", "csv"}, kExitUsage, {}, "csv not in {tsv,json}"},
         {{"catalog", "x.mdb", "--format", "json"}, kExitUsage, {}, "--format"},
         {{"--version"}, kExitOk, {"talmera-repair " TALMERA_VERSION "\n"}, ""},
-        {{"--help"}, kExitOk, {"scan", "catalog", "preview", "Exit status", "3 (preview)"}, ""},
+        {{"--help"}, kExitOk, {"repair", "scan", "catalog", "queries", "preview", "Exit status", "3 (preview)", "4 (repair)", "74 standard output"}, ""},
+        {{"repair", "--help"}, kExitOk, {"--output-dir DIR", "--only NAME", "--overwrite", "--rename", "--log REPORT", "--deleted", "File saved at the location  : PATH", "4 the output or the report exists"}, ""},
+        {{"queries", "--help"}, kExitOk, {"--json", "--codepage", "\\n", "Exit status"}, ""},
         {{"scan", "--help"}, kExitOk, {"--deleted", "--codepage", "--include-unlisted-pages", "[message] ", "Exit status"}, ""},
         {{"catalog", "--help"}, kExitOk, {"--json", "--deleted", "--codepage", "Exit status"}, ""},
         {{"preview", "--help"}, kExitOk, {"FILE TABLE", "--format tsv|json", "--deleted", "\\t", "3 the file has no table"}, ""},
@@ -154,6 +164,65 @@ TEST(CatalogOutputTest, ListsDeletedRecordsTablesOnlyOnRequest) {
             << listing.str();
         EXPECT_TRUE(contains(listing.str(), "Table: Staff\n  Records: 0\n  Deleted-row entries: 0\n")) << listing.str();
     }
+}
+
+TEST(LogReportTest, NameEndsInLog) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"report", "report.log"},
+        {"report.log", "report.log"},
+        {"dir/Report.LoG", "dir/Report.LoG"},
+        {"report.txt", "report.txt.log"},
+        {"report.log.txt", "report.log.txt.log"},
+        {"log", "log.log"},
+    };
+    for (const auto& [requested, path] : cases) EXPECT_EQ(logReportPath(requested), path) << requested;
+}
+
+// UTF-16LE without a byte-order mark, CR LF after every line, the header
+// first; what is not UTF-8 becomes U+FFFD, control characters stay.
+TEST(LogReportTest, Bytes) {
+    using namespace std::string_literals;
+    std::string header;
+    for (char c : kLogReportHeader) header += c + "\0"s;
+    header += "\r\0\n\0"s;
+    EXPECT_EQ(logReportBytes({}), header);
+
+    const std::pair<std::string, std::string> cases[] = {
+        {"", ""},
+        {"Ab 1", "A\0b\0 \0001\0"s},
+        {"\t\x01\x7f", "\t\0\x01\0\x7f\0"s},
+        {"\xC3\xA9\xE2\x82\xAC", "\xE9\0\xAC\x20"s},          // é €
+        {"\xF0\x9F\x98\x80", "\x3D\xD8\x00\xDE"s},              // U+1F600 as a surrogate pair
+        {"a\xFFz", "a\0\xFD\xFFz\0"s},                          // a byte that starts nothing
+        {"\xC3z", "\xFD\xFFz\0"s},                              // a sequence cut short
+        {"\xC0\x80", "\xFD\xFF\xFD\xFF"s},                      // an overlong zero
+        {"\xED\xA0\x80", "\xFD\xFF\xFD\xFF\xFD\xFF"s},          // an encoded surrogate
+        {"\xE2\x82", "\xFD\xFF\xFD\xFF"s},                      // cut at the end
+    };
+    for (const auto& [line, bytes] : cases) {
+        EXPECT_EQ(logReportBytes({line, "x"}), header + bytes + "\r\0\n\0x\0\r\0\n\0"s) << line;
+    }
+}
+
+// Names and SQL texts are escaped as preview's cells are, so that every
+// query is one line; JSON keeps them as they are.
+TEST(QueriesOutputTest, OneLinePerQuery) {
+    CQuorvinAccessRecoveryApp app;
+    CMDBRecovery engine(app);
+    queryInfo& first = engine.queries.emplace_back();
+    first.name = "Tab\there";
+    first.sqlText = "SELECT *\r\nFROM [C:\\x]\tWHERE 1;";
+    engine.queries.emplace_back().name = "No text";
+
+    std::ostringstream tsv;
+    printQueries(tsv, engine, false);
+    EXPECT_EQ(tsv.str(), "Tab\\there\tSELECT *\\r\\nFROM [C:\\\\x]\\tWHERE 1;\nNo text\t\n");
+
+    std::ostringstream json;
+    printQueries(json, engine, true);
+    EXPECT_EQ(nlohmann::json::parse(json.str()),
+              nlohmann::json::parse(R"([{"name": "Tab\there", "sql": "SELECT *\r\nFROM [C:\\x]\tWHERE 1;"},
+                                        {"name": "No text", "sql": ""}])"));
 }
 
 }  // namespace
