@@ -1,6 +1,7 @@
 // The demo database: a small file with every column type the format has, the
 // usual index kinds, NULLs, a memo longer than a page, a table over several
 // data pages, and one catalog entry of each other kind.
+#include <optional>
 #include <string>
 
 #include "jetwriter/JetWriter.h"
@@ -183,7 +184,34 @@ Database demoDatabase(Format format) {
         db.objects.push_back(o);
         return &db.objects.back();
     };
-    object("Customer List", ObjectKind::Query);
+    // A grouped select over a join, stored as Access stores it: the query's
+    // own row, the end row, the type row, the options, then one row per table,
+    // output column, join, condition, grouping and ordering.
+    CatalogObject* query = object("Customer List", ObjectKind::Query);
+    auto row = [&](uint8_t attribute, std::optional<int> flag, std::optional<std::string> expression = {},
+                   std::optional<std::string> name1 = {}, std::optional<std::string> name2 = {}) {
+        QueryRow r;
+        r.attribute = attribute;
+        r.flag = flag;
+        r.expression = std::move(expression);
+        r.name1 = std::move(name1);
+        r.name2 = std::move(name2);
+        query->queryRows.push_back(r);
+    };
+    row(0, 0);
+    row(255, {});
+    row(1, 1);
+    row(3, 0);
+    row(5, {}, {}, "Customers");
+    row(5, {}, {}, "Orders");
+    row(6, 0, "Customers.Name");
+    row(6, 0, "Customers.City");
+    row(6, 0, "Count(Orders.OrderID)", "Order Count");
+    row(7, 1, "Customers.CustomerID = Orders.CustomerID", "Customers", "Orders");
+    row(8, {}, "Customers.Active = True");
+    row(9, 0, "Customers.Name");
+    row(9, 0, "Customers.City");
+    row(11, {}, "Customers.Name");
     CatalogObject* linked = object("Linked Suppliers", ObjectKind::LinkedTable);
     linked->linkPath = "C:\\Data\\Suppliers.mdb";
     linked->foreignName = "Suppliers";

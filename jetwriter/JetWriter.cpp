@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 
 #include "jetwriter/Internal.h"
@@ -122,6 +123,39 @@ Table queriesTable(const Fmt& f) {
     return t;
 }
 
+// The MSysQueries rows of every query object, in description order; ids[i] is
+// the catalog id of objects[i].
+std::vector<Row> queryRows(const Fmt& f, const std::vector<CatalogObject>& objects, const std::vector<uint32_t>& ids) {
+    std::vector<Row> rows;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const CatalogObject& o = objects[i];
+        if (o.queryRows.empty()) continue;
+        if (o.kind != ObjectKind::Query)
+            throw std::invalid_argument("\"" + o.name + "\": only queries have MSysQueries rows");
+        std::map<uint8_t, uint32_t> perAttribute;
+        for (const QueryRow& q : o.queryRows) {
+            Row r;
+            r.values.assign(f.jet3 ? 7 : 8, Value{});
+            r.values[0] = int64_t(int32_t(ids[i]));
+            r.values[1] = int64_t(q.attribute);
+            const uint32_t number = ++perAttribute[q.attribute];
+            r.values[2] = q.order ? *q.order : Bytes{uint8_t(number >> 24), uint8_t(number >> 16), uint8_t(number >> 8), uint8_t(number)};
+            if (q.name1) r.values[3] = *q.name1;
+            if (q.name2) r.values[4] = *q.name2;
+            if (q.expression) r.values[5] = *q.expression;
+            if (q.flag) r.values[6] = int64_t(*q.flag);
+            if (q.lvExtra) {
+                if (f.jet3) throw std::invalid_argument("\"" + o.name + "\": Jet 3 MSysQueries has no LvExtra column");
+                r.values[7] = *q.lvExtra;
+            }
+            r.deleted = q.deleted;
+            r.overflow = q.overflow;
+            rows.push_back(std::move(r));
+        }
+    }
+    return rows;
+}
+
 Table relationshipsTable(const Fmt& f) {
     Table t;
     t.name = "MSysRelationships";
@@ -212,6 +246,11 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
     MapRows maps(img);
     maps.openPage();          // 1: usage-map rows
     const uint32_t catalogDef = img.newPage();  // 2: MSysObjects' definition
+    // 3, 4, 5: MSysACEs', MSysQueries' and MSysRelationships' definitions, the
+    // pages Access gives them (readers find query rows by owner page 4).
+    std::vector<uint32_t> systemDefs;
+    if (db.addStandardSystemTables)
+        for (int k = 0; k < 3; ++k) systemDefs.push_back(img.newPage());
 
     for (const Table& t : db.tables)
         if (t.name == "MSysObjects") throw std::invalid_argument("a user table cannot be called MSysObjects");
@@ -250,6 +289,20 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
         return writeTable(img, maps, in, firstPage);
     };
 
+    // Containers with counter ids, then everything the description lists.
+    std::vector<std::string> containers;
+    if (!f.jet3) containers.push_back("DataAccessPages");
+    for (const char* c : {"Forms", "Modules", "Reports", "Scripts", "SysRel"}) containers.push_back(c);
+    // The described objects' ids, known before MSysQueries is written.
+    std::vector<uint32_t> objectIds;
+    {
+        uint32_t next = kObjectIdBase + uint32_t(containers.size());
+        uint32_t databaseNext = kDatabaseEntryId + databaseEntries;
+        for (const CatalogObject& o : db.objects)
+            objectIds.push_back(o.kind == ObjectKind::DatabaseEntry ? databaseNext++ : next++);
+    }
+
+    std::vector<uint32_t> queryPages;
     if (db.addStandardSystemTables) {
         struct Sys {
             Table table;
@@ -260,19 +313,26 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
             {queriesTable(f), {{0x81, 1}}},
             {relationshipsTable(f), {{0x82, 0}, {0x82, 0}, {0x82, 0}}},
         };
-        for (Sys& s : sys) {
+        sys[1].table.rowsPerPage = db.queryRowsPerPage;
+        const std::vector<Row> queries = queryRows(f, db.objects, objectIds);
+        for (size_t k = 0; k < sys.size(); ++k) {
+            Sys& s = sys[k];
             TablePlan p = planTable(f, s.table, false);
             adjustSystemPlan(f, p, s.flags);
-            WrittenTable w = writeOne(s.table, std::move(p), 0, false, nullptr);
+            const bool isQueries = k == 1;
+            // Access stores query expressions compressed where it can.
+            if (isQueries) p.compressMemo = !f.jet3;
+            WrittenTable w = writeOne(s.table, std::move(p), systemDefs[k], false, isQueries ? &queries : nullptr);
             add(w.layout.definitionPage, kTablesContainer, s.table.name, 1, kSystemFlag);
+            if (isQueries) queryPages = w.layout.dataPages;
         }
+    } else {
+        for (const CatalogObject& o : db.objects)
+            if (!o.queryRows.empty())
+                throw std::invalid_argument("\"" + o.name + "\": query rows need the standard system tables");
     }
 
-    // Containers with counter ids, then everything the description lists.
     uint32_t nextObject = kObjectIdBase;
-    std::vector<std::string> containers;
-    if (!f.jet3) containers.push_back("DataAccessPages");
-    for (const char* c : {"Forms", "Modules", "Reports", "Scripts", "SysRel"}) containers.push_back(c);
     uint32_t formsId = 0, modulesId = 0, reportsId = 0, scriptsId = 0;
     for (const std::string& c : containers) {
         uint32_t id = nextObject++;
@@ -285,20 +345,24 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
 
     Layout lay;
     lay.pageSize = f.pageSize;
+    lay.queryPages = std::move(queryPages);
     for (const Table& t : db.tables) {
         WrittenTable w = writeOne(t, planTable(f, t, db.compressText), 0, false, nullptr);
         add(w.layout.definitionPage, kTablesContainer, t.name, 1, t.system ? kSystemFlag : 0);
         lay.tables.push_back(std::move(w.layout));
     }
 
-    for (const CatalogObject& o : db.objects) {
+    for (size_t i = 0; i < db.objects.size(); ++i) {
+        const CatalogObject& o = db.objects[i];
         uint32_t flags = o.system ? kSystemFlag : 0;
+        if (o.kind != ObjectKind::DatabaseEntry && nextObject != objectIds[i])
+            throw std::logic_error("object ids out of step");
         switch (o.kind) {
             case ObjectKind::Form: add(nextObject++, formsId, o.name, int16_t(0x8000), flags); break;
             case ObjectKind::Report: add(nextObject++, reportsId, o.name, int16_t(0x8004), flags); break;
             case ObjectKind::Macro: add(nextObject++, scriptsId, o.name, int16_t(0x8002), flags); break;
             case ObjectKind::Module: add(nextObject++, modulesId, o.name, int16_t(0x8007), flags); break;
-            case ObjectKind::Query: add(nextObject++, kTablesContainer, o.name, 5, flags); break;
+            case ObjectKind::Query: add(nextObject++, kTablesContainer, o.name, 5, flags | o.queryFlags); break;
             case ObjectKind::LinkedTable:
             case ObjectKind::OdbcLink: {
                 CatalogEntry& e = add(nextObject++, kTablesContainer, o.name,

@@ -109,6 +109,33 @@ struct Table {
 
 enum class ObjectKind { Form, Report, Macro, Module, Query, LinkedTable, OdbcLink, DatabaseEntry };
 
+// One row of MSysQueries. Access keeps a saved query not as SQL text but as
+// rows of this table, one per clause element, told apart by Attribute:
+// 0 the query's own row, 1 its type (Flag 1 select, 2 make-table, 3 append,
+// 4 update, 5 delete, 6 crosstab, 7 data definition, 8 pass-through, 9 union),
+// 2 a parameter (Name1, type in Flag), 3 options (Flag bits), 5 a source table
+// (Name1, alias in Name2), 6 an output column (Expression, alias in Name1),
+// 7 a join (Expression, tables in Name1 and Name2, kind in Flag), 8 the
+// condition, 9 a grouping, 10 the group condition, 11 an ordering (Name1 "D"
+// for descending), 255 the end row. Absent fields are NULL.
+struct QueryRow {
+    uint8_t attribute = 0;
+    std::optional<int> flag;                // Integer column
+    std::optional<std::string> name1;
+    std::optional<std::string> name2;
+    // Memo: kept in the row up to 64 bytes, else on one long-value row, or
+    // chained over long-value pages when it does not fit one; Jet 4 and ACE
+    // store it compressed (FF FE) when every character fits one byte, as
+    // Access does.
+    std::optional<std::string> expression;
+    // Absent: 4 bytes, the row's number among the query's rows of the same
+    // Attribute counted from 1, most significant byte first (as Access).
+    std::optional<Bytes> order;
+    std::optional<int64_t> lvExtra;         // Jet 4 and ACE only
+    bool deleted = false;                   // slot flagged deleted, bytes in place
+    bool overflow = false;                  // stored elsewhere, reached by a pointer (Row::overflow)
+};
+
 // A catalog entry that is not a local table.
 struct CatalogObject {
     std::string name;
@@ -118,6 +145,12 @@ struct CatalogObject {
     std::string linkPath;       // the external database path (Database column)
     std::string foreignName;    // the table's name in its source database
     std::string connect;        // connect string
+    // Queries: the rows written to MSysQueries (ObjectId = this entry's id),
+    // in this order after those of earlier queries, and the query-type bits
+    // added to the catalog Flags (16 crosstab, 32 delete, 48 update,
+    // 64 append, 80 make-table, 96 data definition, 112 pass-through, 128 union).
+    std::vector<QueryRow> queryRows;
+    uint32_t queryFlags = 0;
 };
 
 struct Database {
@@ -131,6 +164,9 @@ struct Database {
     // the compressed form (FF FE, one byte per character) whenever every
     // character fits in one byte. Names in the catalog are never compressed.
     bool compressText = false;
+    // MSysQueries rows per data page (0: as many as fit), to spread a query's
+    // rows over several pages.
+    int queryRowsPerPage = 0;
 };
 
 // Where things landed, so that tests can aim damage precisely.
@@ -151,6 +187,7 @@ struct Layout {
     uint32_t pageSize = 0;
     uint32_t pageCount = 0;
     std::vector<uint32_t> catalogPages;     // data pages of MSysObjects
+    std::vector<uint32_t> queryPages;       // data pages of MSysQueries (owner page 4)
     std::vector<TableLayout> tables;        // user tables in Database::tables order
 };
 

@@ -353,7 +353,7 @@ void encodeVariable(const RowContext& cx, const ColPlan& c, const Value& v, std:
             if (!s) fail(t.name, c.col.name, "expects text");
             std::vector<uint8_t> data;
             // Access compresses only memo values of at most 1024 characters.
-            bool compress = cx.plan.compressText && utf8ToUtf16(*s).size() <= 1024;
+            bool compress = (cx.plan.compressText || cx.plan.compressMemo) && utf8ToUtf16(*s).size() <= 1024;
             textBytes(cx, *s, compress, data);
             encodeLong(cx, data, out);
             break;

@@ -42,6 +42,7 @@ struct TablePlan {
     uint16_t varCount = 0;
     bool sortEntriesByName = false;        // Jet 4 system tables list their columns by name
     bool compressText = false;
+    bool compressMemo = false;             // memo values compressed even without compressText
     size_t inlineLimit = 64;               // long values up to this size stay in the row
     // Fixed-area size and variable-column count of a row holding the first n columns.
     std::vector<uint16_t> fixedEndFor;
