@@ -11,11 +11,9 @@ void CMDBRecovery::ReadTableProperties(tableInfo&) {}
 void CMDBRecovery::ReadComplexColumns(uint32_t) {}
 bool CMDBRecovery::LinkComplexColumns() { return false; }
 void CMDBRecovery::ReadComplexValues() {}
-void CMDBRecovery::ReadSavedQueries() {}
 void CMDBRecovery::ReadRelationships() {}
 void CMDBRecovery::FetchLinkPaths() {}
 void CMDBRecovery::SaveLinkedTables() {}
-bool CMDBRecovery::SaveQuery(size_t) { return false; }
 void CMDBRecovery::SaveRelationships() {}
 
 }  // namespace talmera

@@ -221,6 +221,41 @@ public:
     bool SaveQuery(size_t position);
     void SaveRelationships();
 
+    // ---- Saved queries (queries/QueryCatalog.cpp, queries/SqlClauses.cpp,
+    //      queries/QueryStatement.cpp) --------------------------------------------
+    // ReadSavedQueries (above) rebuilds each query's SQL text from its rows in
+    // MSysQueries; SaveQuery (above) writes one query into the output.
+    //
+    // One value of a query row, as the clause rules take it.
+    struct QueryRowValue {
+        uint32_t slot = 0;        // stored order, last column first: 0 Expression, 1 Name2, 2 Name1
+        bool memoHeader = false;  // read through a memo header (slot 0 of a row in memo mode)
+        std::string text;
+    };
+    // One row of a query: its row word (Attribute + 256 × low byte of Flag),
+    // its null-mask byte and its readable non-empty values in slot order.
+    struct QueryRow {
+        uint16_t rowWord = 0;
+        uint8_t nullMask = 0;
+        std::vector<QueryRowValue> values;
+    };
+    // Rows of the query being read: the file positions of the first and last
+    // byte of each collected row, two per row; and how many of its rows came
+    // before its end row (Attribute 255), 0 when none did.
+    std::vector<uint64_t> queryRowSpans;
+    uint32_t queryEndMarkerCount = 0;
+    // Why a query got no text (a rebuild that failed), for the log.
+    std::vector<std::string> queryRebuildNotes;
+    // Fills queryRowSpans and queryEndMarkerCount for one query.
+    void CollectQueryRows(uint32_t catalogId);
+    // Positions of the collected rows in the order the rebuild takes them.
+    std::vector<size_t> QueryRowOrder() const;
+    // Reads collected row `position`; false when nothing of it is readable.
+    bool ReadQueryRow(size_t position, QueryRow& row);
+    // The SQL text of one query from its collected rows (empty when they give
+    // no value). Throws std::runtime_error when the statement cannot be built.
+    std::string RebuildQueryText(const queryInfo& query);
+
     // Page count of the file in the current layout (a partial last page is not counted).
     uint64_t pageCount() const { return pageSize ? fileLength / pageSize : 0; }
     // Text of a stored name per layout: UCS-2 (Jet 4) or 8-bit through the code page (Jet 3).
