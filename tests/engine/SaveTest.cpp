@@ -1,0 +1,297 @@
+// The save: scan a generated database, write everything into the embedded
+// SQLite output, and read the output back with SQLite itself.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cmath>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+#include "engine/RecoverThread.h"
+#include "output/dao/SqliteEngine.h"
+#include "platform/MessageReceiver.h"
+#include "tests/engine/Fixtures.h"
+
+namespace talmera::test {
+namespace {
+
+using jetwriter::Format;
+namespace jw = jetwriter;
+
+// A receiver that can stop the run after a number of progress steps.
+struct SaveReceiver : RecordingReceiver {
+    SaveReceiver(CQuorvinAccessRecoveryApp& app, int stopAfterSteps = -1)
+        : RecordingReceiver(app), app_(app), stopAfter(stopAfterSteps) {}
+    intptr_t send(uint32_t m, uintptr_t w, intptr_t l) override {
+        if (m == UM_PROGRESS && w == kProgressStep && stopAfter >= 0 && ++steps >= stopAfter) app_.stopRequested = true;
+        return RecordingReceiver::send(m, w, l);
+    }
+    bool askOverwrite(const std::string&) override { return overwrite; }
+    CQuorvinAccessRecoveryApp& app_;
+    int stopAfter;
+    int steps = 0;
+    bool overwrite = false;
+};
+
+struct Saved {
+    ScanResult scan;
+    std::unique_ptr<SaveReceiver> receiver;
+    std::string output;
+    int started = 0;
+};
+
+// Scans path, selects every table and query, and saves into dir.
+Saved saveAll(const std::string& path, const TempDir& dir, int stopAfterSteps = -1, bool deleted = false) {
+    Saved s;
+    s.scan = runScan(path, deleted);
+    CQuorvinAccessRecoveryApp& app = *s.scan.app;
+    CMDBRecovery& engine = *s.scan.engine;
+    for (const tableInfo& t : engine.tables) app.selectedTables.push_back(t.name);
+    for (const queryInfo& q : engine.queries) app.selectedQueries.push_back(q.name);
+    engine.outputEngineFactory = dao::CreateSqliteEngine;
+    engine.outputPath = dir.file("Repaired_out.sqlite");
+    s.receiver = std::make_unique<SaveReceiver>(app, stopAfterSteps);
+    s.started = engine.StartOutputDatabase(s.receiver.get());
+    s.output = engine.outputPath;
+    if (!s.started) return s;
+    app.outputCreated = true;
+    app.previewMode = false;
+    CRecoverThread run(app, s.receiver.get());
+    run.Run();
+    return s;
+}
+
+// All rows of a table of the output, each cell as text (NULL as nullopt).
+std::vector<std::vector<std::optional<std::string>>> outputRows(const std::string& file, const std::string& table,
+                                                                 const std::string& order = "rowid") {
+    std::vector<std::vector<std::optional<std::string>>> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << "cannot open " << file;
+        sqlite3_close(db);
+        return rows;
+    }
+    sqlite3_stmt* st = nullptr;
+    const std::string sql = "SELECT * FROM \"" + table + "\" ORDER BY " + order;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql;
+    } else {
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            std::vector<std::optional<std::string>> row;
+            for (int c = 0; c < sqlite3_column_count(st); ++c) {
+                if (sqlite3_column_type(st, c) == SQLITE_NULL) {
+                    row.push_back(std::nullopt);
+                } else {
+                    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+                    row.push_back(std::string(text, static_cast<size_t>(sqlite3_column_bytes(st, c))));
+                }
+            }
+            rows.push_back(std::move(row));
+        }
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return rows;
+}
+
+std::string scalar(const std::string& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string out;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW &&
+            sqlite3_column_type(st, 0) != SQLITE_NULL) {
+            out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+std::vector<std::string> withoutTimestamps(const std::vector<std::string>& lines) {
+    static const std::regex stamp(R"((on:? ?)\w+, \w+ \d\d, \d{4}, \d\d:\d\d:\d\d [AP]M$)");
+    std::vector<std::string> out;
+    for (const std::string& line : lines) out.push_back(std::regex_replace(line, stamp, "$1<time>"));
+    return out;
+}
+
+const std::string kSep(48, '-');
+
+
+jw::Database twoTables(Format format) {
+    jw::Database db;
+    db.format = format;
+    jw::Table customers = simpleTable("Customers", 4);
+    jw::Index pk;
+    pk.name = "PrimaryKey";
+    pk.columns = {{0, false}};
+    pk.primary = true;
+    customers.indexes = {pk};
+    jw::Table notes;
+    notes.name = "Notes";
+    notes.columns = {col("Code", jw::kText, 10), col("Body", jw::kMemo)};
+    notes.rows = {{{std::string("a"), std::string("first")}}, {{std::string("b"), std::string("second")}}};
+    db.tables = {customers, notes};
+    jw::CatalogObject q;
+    q.name = "All Customers";
+    q.kind = jw::ObjectKind::Query;
+    db.objects = {q};
+    return db;
+}
+
+TEST(Save, LogLineByLine) {
+    TempDir dir;
+    const std::string path = writeDatabase(dir, "two.mdb", twoTables(Format::Jet4));
+    Saved s = saveAll(path, dir);
+    ASSERT_EQ(s.started, 1);
+    const std::vector<std::string> expected = {
+        "                  ",
+        "Saving process started on:<time>",
+        "Saving Table.....  Customers",
+        "Total field(s) present  :  3",
+        "Total record(s) Repaired  :  4",
+        kSep,
+        "Saving Table.....  Notes",
+        "Total field(s) present  :  2",
+        "Total record(s) Repaired  :  2",
+        kSep,
+        "Saving Queries",
+        kSep,
+        "Saving process completed on <time>",
+    };
+    EXPECT_EQ(withoutTimestamps(s.receiver->logLines), expected);
+    EXPECT_TRUE(s.scan.app->saveSucceeded);
+    EXPECT_TRUE(s.scan.app->outputStarted);
+    EXPECT_EQ(s.receiver->finishedPosts, 1);
+    // Every table that took part is announced as saved, by its position.
+    std::vector<intptr_t> saved;
+    for (const auto& ev : s.receiver->events) {
+        if (ev.message == UM_OBJECT_SAVED) saved.push_back(ev.lParam);
+    }
+    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 1}));
+}
+
+// Tables with an auto-number column go through the scratch table and keep
+// their stored numbers; the scratch table is gone afterwards.
+TEST(Save, AutoNumbersKeepTheirStoredValues) {
+    for (Format format : {Format::Jet3, Format::Jet4, Format::Ace}) {
+        SCOPED_TRACE(formatName(format));
+        jw::Database db;
+        db.format = format;
+        jw::Table t = simpleTable("Numbered", 0);
+        for (int64_t id : {5, 9, 10, 42}) t.rows.push_back({{id, std::string("n") + std::to_string(id), 1.0}});
+        db.tables = {t};
+        TempDir dir;
+        Saved s = saveAll(writeDatabase(dir, "n.mdb", db), dir);
+        ASSERT_EQ(s.started, 1);
+        const auto rows = outputRows(s.output, "Numbered", "ID");
+        ASSERT_EQ(rows.size(), 4u);
+        EXPECT_EQ(rows[0][0], "5");
+        EXPECT_EQ(rows[3][0], "42");
+        EXPECT_EQ(rows[3][1], "n42");
+        EXPECT_EQ(scalar(s.output, "SELECT count(*) FROM sqlite_master WHERE name = 'QTARTable'"), "0");
+    }
+}
+
+// A row the output refuses (a duplicate in a unique index) costs that row only,
+// and the log says so.
+TEST(Save, RefusedRowCostsOnlyItself) {
+    jw::Database db;
+    db.format = Format::Jet4;
+    jw::Table t;
+    t.name = "Codes";
+    t.columns = {col("Code", jw::kText, 10), col("Label", jw::kText, 20)};
+    jw::Index unique;
+    unique.name = "ByCode";
+    unique.columns = {{0, false}};
+    unique.unique = true;
+    t.indexes = {unique};
+    // A damaged unique index lets duplicates into the source; the output refuses the second.
+    t.rows = {{{std::string("A"), std::string("one")}}, {{std::string("A"), std::string("two")}},
+              {{std::string("B"), std::string("three")}}};
+    db.tables = {t};
+    TempDir dir;
+    Saved s = saveAll(writeDatabase(dir, "codes.mdb", db), dir);
+    ASSERT_EQ(s.started, 1);
+    const auto rows = outputRows(s.output, "Codes");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1][1], "three");
+    const auto& log = s.receiver->logLines;
+    EXPECT_NE(std::find(log.begin(), log.end(), "Total record(s) Repaired  :  2"), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "Record(s) refused by the output database  :  1"), log.end());
+}
+
+// A stop between two records leaves the records already stored.
+TEST(Save, StopKeepsWhatWasWritten) {
+    jw::Database db;
+    db.format = Format::Jet4;
+    jw::Table t;
+    t.name = "Plain";
+    t.columns = {col("N", jw::kLong), col("Label", jw::kText, 20)};
+    for (int64_t i = 0; i < 20; ++i) t.rows.push_back({{i, std::string("r") + std::to_string(i)}});
+    db.tables = {t};
+    TempDir dir;
+    // The schema step sends one step per table; then one per row.
+    Saved s = saveAll(writeDatabase(dir, "plain.mdb", db), dir, 1 + 7);
+    ASSERT_EQ(s.started, 1);
+    const auto rows = outputRows(s.output, "Plain");
+    EXPECT_EQ(rows.size(), 7u);
+    EXPECT_FALSE(s.scan.app->saveSucceeded);
+    for (const std::string& line : s.receiver->logLines) EXPECT_EQ(line.find("Total record(s) Repaired"), std::string::npos);
+    EXPECT_EQ(s.receiver->finishedPosts, 1);
+}
+
+// Two tables of one name (a damaged catalog) become two output tables, and no
+// table is written twice however often it is selected.
+TEST(Save, SameNameTwiceGivesTwoTablesWrittenOnce) {
+    jw::Database db;
+    db.format = Format::Jet4;
+    db.tables = {simpleTable("Twin", 2), simpleTable("Twin", 3)};
+    TempDir dir;
+    const std::string path = writeDatabase(dir, "twin.mdb", db);
+    Saved s = saveAll(path, dir);
+    ASSERT_EQ(s.started, 1);
+    EXPECT_EQ(outputRows(s.output, "Twin").size(), 2u);
+    EXPECT_EQ(outputRows(s.output, "Twin_2").size(), 3u);
+    const auto& log = s.receiver->logLines;
+    EXPECT_NE(std::find(log.begin(), log.end(), "Table name already in use, saved as  : Twin_2"), log.end());
+}
+
+// An existing output is never replaced without asking: the answer No leads to
+// a new, time-stamped name beside it.
+TEST(Save, ExistingOutputGetsANewName) {
+    TempDir dir;
+    const std::string path = writeDatabase(dir, "two.mdb", twoTables(Format::Jet4));
+    writeFile(dir.file("Repaired_out.sqlite"), {'k', 'e', 'e', 'p'});
+    Saved s = saveAll(path, dir);
+    ASSERT_EQ(s.started, 1);
+    EXPECT_NE(s.output, dir.file("Repaired_out.sqlite"));
+    EXPECT_EQ(s.output.rfind(dir.file("Repaired_out_"), 0), 0u) << s.output;
+    EXPECT_EQ(outputRows(s.output, "Notes").size(), 2u);
+    std::ifstream kept(dir.file("Repaired_out.sqlite"));
+    std::string content((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(content, "keep");
+}
+
+TEST(Save, ProposedNameKeepsTheFolderAndExtension) {
+    std::tm tm{};
+    tm.tm_year = 116;
+    tm.tm_mon = 5;
+    tm.tm_mday = 7;
+    tm.tm_hour = 15;
+    tm.tm_min = 4;
+    tm.tm_sec = 5;
+    tm.tm_isdst = -1;
+    const std::time_t when = std::mktime(&tm);
+    EXPECT_EQ(CMDBRecovery::ProposeNewLocation("/data/Repaired_Shop.sqlite", when),
+              "/data/Repaired_Shop_June_07_2016 03_04_05 PM.sqlite");
+    EXPECT_EQ(CMDBRecovery::ProposeNewLocation("/data/Repaired_Shop.mdb", when),
+              "/data/Repaired_Shop_June_07_2016 03_04_05 PM.mdb");
+    EXPECT_EQ(CMDBRecovery::ProposeNewLocation("/data/noextension", when), "/data/_June_07_2016 03_04_05 PM.sqlite");
+}
+
+}  // namespace
+}  // namespace talmera::test
