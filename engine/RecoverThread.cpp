@@ -307,6 +307,7 @@ void CRecoverThread::Save() {
 
     if (app_.tableCount != 0) {
         if (!out.database || !engine.CreateOutputTables()) {
+            engine.CloseOutputDatabase();  // whatever was created is closed, not left open
             MessageBox("Unable to save repaired database file.  ", kBlankLine);
             return Finish(false);
         }
@@ -427,7 +428,14 @@ void CRecoverThread::Save() {
     if (app_.stopRequested) return stopNow();
     // Forms, reports, macros and modules need Microsoft Access to be copied
     // into the output; it is not available here, so the output is closed now.
-    engine.CloseOutputDatabase();
+    // A database that cannot be closed (its last writes or its foreign keys
+    // refused) is not reported as saved.
+    if (!engine.CloseOutputDatabase()) {
+        Log("The repaired database could not be completed: " +
+            (engine.outputErrors.empty() ? std::string() : engine.outputErrors.back()));
+        MessageBox("Unable to save repaired database file.  ", kBlankLine);
+        return Finish(false);
+    }
 
     app_.saveSucceeded = true;
     if (app_.stopRequested) {

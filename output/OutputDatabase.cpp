@@ -75,7 +75,14 @@ int CMDBRecovery::StartOutputDatabase(IMessageReceiver* receiver) {
     if (!set.engine) return 0;
 
     // Never replace a file without asking: overwrite it, or choose a new name.
-    while (fileExists(outputPath)) {
+    // A receiver that keeps answering with the existing name is asked again,
+    // but not forever; an empty answer cancels the save.
+    constexpr int kMaxQuestions = 20;
+    for (int asked = 0; fileExists(outputPath); ++asked) {
+        if (asked == kMaxQuestions) {
+            outputErrors.push_back("No new name was chosen for the existing output " + outputPath + ".");
+            return 0;
+        }
         if (receiver && receiver->askOverwrite(outputPath)) {
             if (::unlink(outputPath.c_str()) != 0) {
                 outputErrors.push_back("The existing output " + outputPath + " cannot be deleted: " +
@@ -86,6 +93,10 @@ int CMDBRecovery::StartOutputDatabase(IMessageReceiver* receiver) {
         }
         const std::string proposal = ProposeNewLocation(outputPath, std::time(nullptr));
         const std::string chosen = receiver ? receiver->askNewLocation(outputPath, proposal) : proposal;
+        if (chosen.empty()) {
+            outputErrors.push_back("The save was cancelled: " + outputPath + " exists.");
+            return 0;
+        }
         if (chosen == outputPath) {
             if (receiver) receiver->showPlatformMessage("Pls Select The Diffrent Name");
             if (!receiver) return 0;  // nobody to ask: never loop

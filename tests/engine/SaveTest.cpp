@@ -4,6 +4,8 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <functional>
+#include <optional>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -29,7 +31,14 @@ struct SaveReceiver : RecordingReceiver {
         return RecordingReceiver::send(m, w, l);
     }
     bool askOverwrite(const std::string&) override { return overwrite; }
+    std::string askNewLocation(const std::string& existing, const std::string& proposal) override {
+        ++locationQuestions;
+        if (!newLocation) return proposal;
+        return *newLocation == "<existing>" ? existing : *newLocation;
+    }
     CQuorvinAccessRecoveryApp& app_;
+    std::optional<std::string> newLocation;  // the answer to the new-name question
+    int locationQuestions = 0;
     int stopAfter;
     int steps = 0;
     bool overwrite = false;
@@ -43,16 +52,19 @@ struct Saved {
 };
 
 // Scans path, selects every table and query, and saves into dir.
-Saved saveAll(const std::string& path, const TempDir& dir, int stopAfterSteps = -1, bool deleted = false) {
+Saved saveAll(const std::string& path, const TempDir& dir, int stopAfterSteps = -1, bool deleted = false,
+              std::optional<std::string> newLocation = std::nullopt,
+              std::function<dao::EnginePtr()> outputEngine = dao::CreateSqliteEngine) {
     Saved s;
     s.scan = runScan(path, deleted);
     CQuorvinAccessRecoveryApp& app = *s.scan.app;
     CMDBRecovery& engine = *s.scan.engine;
     for (const tableInfo& t : engine.tables) app.selectedTables.push_back(t.name);
     for (const queryInfo& q : engine.queries) app.selectedQueries.push_back(q.name);
-    engine.outputEngineFactory = dao::CreateSqliteEngine;
+    engine.outputEngineFactory = outputEngine;
     engine.outputPath = dir.file("Repaired_out.sqlite");
     s.receiver = std::make_unique<SaveReceiver>(app, stopAfterSteps);
+    s.receiver->newLocation = newLocation;
     s.started = engine.StartOutputDatabase(s.receiver.get());
     s.output = engine.outputPath;
     if (!s.started) return s;
@@ -274,6 +286,77 @@ TEST(Save, ExistingOutputGetsANewName) {
     std::ifstream kept(dir.file("Repaired_out.sqlite"));
     std::string content((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
     EXPECT_EQ(content, "keep");
+}
+
+// A cancelled question, or a receiver that keeps naming the existing file,
+// ends the save before anything is written, without replacing the file and
+// without asking forever.
+TEST(Save, ExistingOutputWithoutANewName) {
+    struct Case {
+        std::string answer;
+        int questions;
+    };
+    for (const Case& c : {Case{"", 1}, Case{"<existing>", 20}}) {
+        SCOPED_TRACE(c.answer);
+        TempDir dir;
+        const std::string path = writeDatabase(dir, "two.mdb", twoTables(Format::Jet4));
+        writeFile(dir.file("Repaired_out.sqlite"), {'k', 'e', 'e', 'p'});
+        Saved s = saveAll(path, dir, -1, false, c.answer);
+        EXPECT_EQ(s.started, 0);
+        EXPECT_EQ(s.receiver->locationQuestions, c.questions);
+        ASSERT_FALSE(s.scan.engine->outputErrors.empty());
+        EXPECT_NE(s.scan.engine->outputErrors.back().find(dir.file("Repaired_out.sqlite")), std::string::npos);
+        std::ifstream kept(dir.file("Repaired_out.sqlite"));
+        std::string content((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(content, "keep");
+    }
+}
+
+// An output database whose final close fails: the run must not say it saved.
+struct UnclosableDatabase : dao::Database {
+    explicit UnclosableDatabase(dao::DatabasePtr inner) : d(std::move(inner)) {}
+    dao::TableDefPtr CreateTableDef(const std::string& n) override { return d->CreateTableDef(n); }
+    void AppendTableDef(const dao::TableDefPtr& t) override { d->AppendTableDef(t); }
+    dao::TableDefPtr TableDefItem(const std::string& n) const override { return d->TableDefItem(n); }
+    int TableDefCount() const override { return d->TableDefCount(); }
+    void DeleteTableDef(const std::string& n) override { d->DeleteTableDef(n); }
+    void RefreshTableDefs() override { d->RefreshTableDefs(); }
+    dao::RecordsetPtr OpenRecordset(const std::string& t, int type, int options, int lock) override {
+        return d->OpenRecordset(t, type, options, lock);
+    }
+    dao::QueryDefPtr CreateQueryDef(const std::string& n, const std::string& sql) override {
+        return d->CreateQueryDef(n, sql);
+    }
+    void AppendQueryDef(const dao::QueryDefPtr& q) override { d->AppendQueryDef(q); }
+    dao::RelationPtr CreateRelation(const std::string& n, const std::string& t, const std::string& f,
+                                    int32_t a) override {
+        return d->CreateRelation(n, t, f, a);
+    }
+    void AppendRelation(const dao::RelationPtr& r) override { d->AppendRelation(r); }
+    void Close() override {
+        d->Close();
+        throw dao::ComError(int32_t(0x800A0BB8), "DAO.Database", "Disk or network error.");
+    }
+    dao::DatabasePtr d;
+};
+
+TEST(Save, FailedCloseIsNotReportedAsSaved) {
+    struct Engine : dao::Engine {
+        dao::DatabasePtr CreateDatabase(const std::string& path, const std::string& locale, int option) override {
+            return std::make_shared<UnclosableDatabase>(dao::CreateSqliteEngine()->CreateDatabase(path, locale, option));
+        }
+    };
+    TempDir dir;
+    const std::string path = writeDatabase(dir, "two.mdb", twoTables(Format::Jet4));
+    Saved s = saveAll(path, dir, -1, false, std::nullopt, [] { return std::make_shared<Engine>(); });
+    ASSERT_EQ(s.started, 1);
+    EXPECT_FALSE(s.scan.app->saveSucceeded);
+    const auto& log = s.receiver->logLines;
+    for (const std::string& line : log) EXPECT_EQ(line.find("Saving process completed"), std::string::npos);
+    const auto& boxes = s.receiver->boxes;
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Unable to save repaired database file.  |" + std::string(18, ' ')),
+              boxes.end());
+    EXPECT_EQ(s.receiver->finishedPosts, 1);
 }
 
 TEST(Save, ProposedNameKeepsTheFolderAndExtension) {
