@@ -341,6 +341,7 @@ void CRecoverThread::Save() {
                     }
                     engine.recordsWritten = 0;
                     engine.recordsRefused = 0;
+                    const uint64_t incompleteBefore = engine.statistics.valuesIncomplete;
                     engine.transferFields = {};
                     try {
                         out.recordset = out.database->OpenRecordset(target, dao::dbOpenDynaset, 2, 3);
@@ -390,6 +391,10 @@ void CRecoverThread::Save() {
                     Log(counted("Total record(s) Repaired  :", engine.recordsWritten));
                     if (engine.recordsRefused) {
                         Log(counted("Record(s) refused by the output database  :", engine.recordsRefused));
+                    }
+                    // Saved with the part that could be read; the rest is lost.
+                    if (const uint64_t partly = engine.statistics.valuesIncomplete - incompleteBefore) {
+                        Log(counted("Long value(s) only partly recovered  :", static_cast<long long>(partly)));
                     }
                     Log(kSeparator);
                 }

@@ -1,6 +1,7 @@
 // Small databases for the engine tests, written by the independent writer.
 #pragma once
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,24 @@ inline std::vector<std::string> tableNames(const CMDBRecovery& engine) {
     std::vector<std::string> names;
     for (const tableInfo& t : engine.tables) names.push_back(t.name);
     return names;
+}
+
+inline std::string longText(size_t n) {
+    std::string s;
+    for (size_t i = 0; s.size() < n; ++i) s += "Line " + std::to_string(i) + " of a long memo. ";
+    s.resize(n);
+    return s;
+}
+
+// Pages whose bytes 4..7 read "LVAL", in file order.
+inline std::vector<uint32_t> lvalPages(const std::vector<uint8_t>& image, uint32_t pageSize) {
+    std::vector<uint32_t> pages;
+    for (size_t p = 0; (p + 1) * pageSize <= image.size(); ++p) {
+        if (image[p * pageSize] == 0x01 && std::memcmp(&image[p * pageSize + 4], "LVAL", 4) == 0) {
+            pages.push_back(static_cast<uint32_t>(p));
+        }
+    }
+    return pages;
 }
 
 }  // namespace talmera::test

@@ -35,28 +35,10 @@ std::vector<std::string> texts(const std::vector<RowValue>& row) {
     return out;
 }
 
-std::string longText(size_t n) {
-    std::string s;
-    for (size_t i = 0; s.size() < n; ++i) s += "Line " + std::to_string(i) + " of a long memo. ";
-    s.resize(n);
-    return s;
-}
-
 jw::Bytes pattern(size_t n) {
     jw::Bytes b(n);
     for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 7 + 3);
     return b;
-}
-
-// Pages whose bytes 4..7 read "LVAL", in file order.
-std::vector<uint32_t> lvalPages(const std::vector<uint8_t>& image, uint32_t pageSize) {
-    std::vector<uint32_t> pages;
-    for (size_t p = 0; (p + 1) * pageSize <= image.size(); ++p) {
-        if (image[p * pageSize] == 0x01 && std::memcmp(&image[p * pageSize + 4], "LVAL", 4) == 0) {
-            pages.push_back(static_cast<uint32_t>(p));
-        }
-    }
-    return pages;
 }
 
 const Format kFormats[] = {Format::Jet3, Format::Jet4, Format::Ace};

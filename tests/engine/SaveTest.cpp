@@ -236,6 +236,37 @@ TEST(Save, RefusedRowCostsOnlyItself) {
     EXPECT_NE(std::find(log.begin(), log.end(), "Record(s) refused by the output database  :  1"), log.end());
 }
 
+// A memo whose chain breaks is saved with the text read so far, and the log
+// says that a value was only partly recovered.
+TEST(Save, BrokenMemoKeepsItsStartAndIsLogged) {
+    jw::Table t;
+    t.name = "Memos";
+    t.columns = {col("ID", jw::kLong), col("Body", jw::kMemo)};
+    const std::string body = longText(12000);
+    t.rows = {{{int64_t{1}, body}}, {{int64_t{2}, std::string("short")}}};
+    jw::Database db;
+    db.format = Format::Jet4;
+    db.tables = {t};
+    jw::Layout layout;
+    std::vector<uint8_t> image = jw::write(db, &layout);
+    const std::vector<uint32_t> lval = lvalPages(image, layout.pageSize);
+    ASSERT_GE(lval.size(), 3u);
+    std::fill(image.begin() + lval[1] * layout.pageSize, image.begin() + (lval[1] + 1) * layout.pageSize, 0);
+    TempDir dir;
+    writeFile(dir.file("broken.mdb"), image);
+    Saved s = saveAll(dir.file("broken.mdb"), dir);
+    ASSERT_EQ(s.started, 1);
+    const auto rows = outputRows(s.output, "Memos", "ID");
+    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_TRUE(rows[0][1]);
+    EXPECT_FALSE(rows[0][1]->empty());
+    EXPECT_LT(rows[0][1]->size(), body.size());
+    EXPECT_EQ(body.rfind(*rows[0][1], 0), 0u);
+    EXPECT_EQ(rows[1][1], "short");
+    const auto& log = s.receiver->logLines;
+    EXPECT_NE(std::find(log.begin(), log.end(), "Long value(s) only partly recovered  :  1"), log.end());
+}
+
 // A stop between two records leaves the records already stored.
 TEST(Save, StopKeepsWhatWasWritten) {
     jw::Database db;
