@@ -8,25 +8,12 @@
 #include <ctime>
 #include <limits>
 #include <string>
+#include "platform/Calendar.h"
 
 namespace talmera {
 
 namespace {
 
-// Days from 1970-01-01 to a civil date, and back (proleptic Gregorian).
-void civilFromDays(int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-}
-
-constexpr int64_t kDaysFrom1899To1970 = 25569;
 
 std::string localeFormat(int item, const char* fallback) {
     const char* f = nl_langinfo(item);
