@@ -2,12 +2,14 @@
 # Builds the benchmarks in the release configuration (RelWithDebInfo) and runs
 # them.
 #
-#   bash bench/run.sh [scan|decode] [Google Benchmark options]
+#   bash bench/run.sh [scan|decode|save] [Google Benchmark options]
 #
 #   scan     only scan_bench: the page walk and catalog scan of a large file
 #   decode   only decode_bench: every row of a large table decoded (save and
 #            preview), beside mdb-export and a plain read of the same file
-#   (none)   both
+#   save     only save_bench: the whole repair of a large table into SQLite,
+#            beside mdb-schema + mdb-export -I sqlite piped into sqlite3
+#   (none)   all three
 #
 # Examples:
 #   bash bench/run.sh
@@ -17,6 +19,7 @@
 # Environment:
 #   TALMERA_BENCH_ROWS   rows of scan_bench's big table (default 3000000)
 #   TALMERA_DECODE_ROWS  rows of decode_bench's table (default 1000000)
+#   TALMERA_SAVE_ROWS    rows of save_bench's table (default 1000000)
 #   TALMERA_BUILD_DIR    build folder (default build/release in the repository)
 #
 # Input files are generated once with talmera-jetwriter and kept in the temp
@@ -25,10 +28,11 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TALMERA_BUILD_DIR:-$repo/build/release}"
-benches=(scan_bench decode_bench)
+benches=(scan_bench decode_bench save_bench)
 case "${1:-}" in
   scan) benches=(scan_bench); shift ;;
   decode) benches=(decode_bench); shift ;;
+  save) benches=(save_bench); shift ;;
 esac
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target "${benches[@]}" -j2 >/dev/null

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
   zlib1g-dev libsqlite3-dev
-  mdbtools
+  mdbtools sqlite3
   clang libclang-rt-14-dev
 )
 
