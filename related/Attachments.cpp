@@ -210,7 +210,14 @@ void CMDBRecovery::WriteComplexValue(const columnInfo& column, uint32_t key, dao
                         const uint8_t* q = b + 1 + 4 * k;
                         magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
                     }
-                    value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, 0)};
+                    // The scale is the value table's: its third column entry is "Value".
+                    unsigned scale = 0;
+                    const uint64_t def = static_cast<uint64_t>(column.valueTableId) * pageSize;
+                    const uint32_t realIndexes = databaseFile.u32(def + 51);
+                    if (column.valueTableId && realIndexes < 256) {
+                        scale = databaseFile.u8(def + 63 + 12 * static_cast<uint64_t>(realIndexes) + 50 + 12);
+                    }
+                    value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
                     break;
                 }
                 default: {
