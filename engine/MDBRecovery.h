@@ -240,11 +240,16 @@ public:
     // Table and column property block (the catalog row's long-value header).
     void ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length, uint16_t flags, tableInfo& table);
     // The Connect text of a link: its value header sits 4 bytes after position.
-    std::string ReadConnectValue(uint64_t position);
+    std::string ReadConnectValue(uint64_t position) const;
     // A link's long value (UTF-16 text) on page/row; false with mr2 set when
     // the chain pointer turned out to be a property-block signature.
     bool ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length, uint16_t flags, std::string& text,
-                           bool& mr2);
+                           bool& mr2) const;
+    // The connect text a link is saved with, rebuilt from its Connect value and path.
+    std::string RebuildConnect(const LinkedTableInfo& link) const;
+    // The file an attachment holds (inflated when stored deflated); false when
+    // its storage broke or the inflation failed: content then holds what was read.
+    bool ReadAttachmentContent(const colRecordAttachmentInfo& attachment, std::vector<uint8_t>& content) const;
     void ReadComplexValues(columnInfo& column);
     // The output field type of a complex column (101 attachment, 102 to 109 multi-valued).
     int ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table);
@@ -254,7 +259,7 @@ public:
     void CopyAttachments(dao::Field& source, dao::Field& target);
     // Appends an attachment's stored bytes (length bytes from page/row) to buffer;
     // false when the storage broke before length bytes were read.
-    bool ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row);
+    bool ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) const;
 
     // ---- Saved queries (queries/QueryCatalog.cpp, queries/SqlClauses.cpp,
     //      queries/QueryStatement.cpp) --------------------------------------------

@@ -57,7 +57,7 @@ uint32_t le32At(const std::vector<uint8_t>& b, size_t at) { return related::at32
 
 }  // namespace
 
-bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) {
+bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) const {
     related::Page p;
     uint32_t remaining = std::min(length, kMaxAttachmentBytes);
     const uint64_t visitLimit = pageCount() + 1;
@@ -86,6 +86,37 @@ bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t len
         page = next;
     }
     return remaining == 0;
+}
+
+bool CMDBRecovery::ReadAttachmentContent(const colRecordAttachmentInfo& a, std::vector<uint8_t>& content) const {
+    content.clear();
+    std::vector<uint8_t> data;
+    bool complete = true;
+    if (a.inRowPosition) {
+        data.resize(a.dataLength);
+        databaseFile.read(a.inRowPosition, a.dataLength, data.data());
+    } else {
+        complete = ReadAttachmentData(data, a.dataLength, a.dataPage, a.dataRow);
+    }
+    if (data.empty()) return complete;
+    // The data: a flag, the payload's length L, then the payload (a header of
+    // its own length H, then the file), deflated behind a zlib header or not.
+    const uint32_t fullLength = le32At(data, 4);
+    if (data.size() >= 10 && data[8] == 0x78 && data[9] == 0x5E) {
+        std::vector<uint8_t> payload;
+        const size_t limit = std::min<size_t>(fullLength, kMaxAttachmentBytes);
+        complete = inflateRaw(data.data() + 10, data.size() - 10, limit, payload) && complete;
+        const uint32_t header = le32At(payload, 0);
+        const size_t from = std::min<size_t>(header, payload.size());
+        const size_t to = std::min<size_t>(std::max<size_t>(fullLength, from), payload.size());
+        content.assign(payload.begin() + from, payload.begin() + to);
+    } else {
+        const uint32_t header = le32At(data, 8);
+        const size_t from = std::min<size_t>(8 + static_cast<size_t>(header), data.size());
+        const size_t to = std::min<size_t>(std::max<size_t>(8 + static_cast<size_t>(fullLength), from), data.size());
+        content.assign(data.begin() + from, data.begin() + to);
+    }
+    return complete;
 }
 
 int CMDBRecovery::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
@@ -140,32 +171,9 @@ void CMDBRecovery::WriteComplexValue(const columnInfo& column, uint32_t key, dao
     dao::RecordsetPtr child = field.ChildRecordset();
     if (type == dao::dbAttachment) {
         for (const colRecordAttachmentInfo& a : column.attachments) {
-            if (a.key != key) continue;
-            std::vector<uint8_t> data;
-            bool complete = true;
-            if (a.inRowPosition) {
-                data.resize(a.dataLength);
-                databaseFile.read(a.inRowPosition, a.dataLength, data.data());
-            } else {
-                complete = ReadAttachmentData(data, a.dataLength, a.dataPage, a.dataRow);
-            }
-            if (a.dataLength == 0 || data.empty()) continue;
-            const uint32_t fullLength = le32At(data, 4);
+            if (a.key != key || a.dataLength == 0) continue;
             std::vector<uint8_t> content;
-            if (data.size() >= 10 && data[8] == 0x78 && data[9] == 0x5E) {
-                std::vector<uint8_t> payload;
-                const size_t limit = std::min<size_t>(fullLength, kMaxAttachmentBytes);
-                complete = inflateRaw(data.data() + 10, data.size() - 10, limit, payload) && complete;
-                const uint32_t header = le32At(payload, 0);
-                const size_t from = std::min<size_t>(header, payload.size());
-                const size_t to = std::min<size_t>(std::max<size_t>(fullLength, from), payload.size());
-                content.assign(payload.begin() + from, payload.begin() + to);
-            } else {
-                const uint32_t header = le32At(data, 8);
-                const size_t from = std::min<size_t>(8 + static_cast<size_t>(header), data.size());
-                const size_t to = std::min<size_t>(std::max<size_t>(8 + static_cast<size_t>(fullLength), from), data.size());
-                content.assign(data.begin() + from, data.begin() + to);
-            }
+            const bool complete = ReadAttachmentContent(a, content);
             if (!complete) {
                 ++relatedStatistics.attachmentsIncomplete;
                 app.logLine = "Attachment stored incomplete  : " + column.name + " : " + a.fileName;

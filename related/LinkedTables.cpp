@@ -19,7 +19,7 @@ constexpr size_t kMaxLinkValueBytes = 1u << 20;
 }  // namespace
 
 bool CMDBRecovery::ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length, uint16_t flags, std::string& text,
-                                     bool& mr2) {
+                                     bool& mr2) const {
     mr2 = false;
     if (page == 0 || static_cast<uint64_t>(page) * pageSize >= fileLength) return false;
     // The whole chain is followed (each piece from the row its pointer names),
@@ -77,7 +77,7 @@ void CMDBRecovery::FetchLinkPaths() {
     }
 }
 
-std::string CMDBRecovery::ReadConnectValue(uint64_t position) {
+std::string CMDBRecovery::ReadConnectValue(uint64_t position) const {
     if (position == 0 || position >= fileLength) return {};
     const uint64_t header = position + 4;
     const uint16_t length = databaseFile.u16(header);
@@ -98,6 +98,41 @@ std::string CMDBRecovery::ReadConnectValue(uint64_t position) {
     bool mr2 = false;
     if (!ReadLinkLongValue(page, row, length, flags, text, mr2)) return {};
     return text;
+}
+
+std::string CMDBRecovery::RebuildConnect(const LinkedTableInfo& link) const {
+    // Of the stored Connect value only the source's kind before the first ";"
+    // is kept (an Outlook link keeps it whole), followed by the path.
+    std::string connect;
+    if (link.connectPosition != 0) {
+        const std::string stored = ReadConnectValue(link.connectPosition);
+        if (stored.empty()) {
+            connect = ";DATABASE=";
+        } else {
+            const size_t semicolon = stored.find(';');
+            const std::string prefix = semicolon == std::string::npos ? "" : stored.substr(0, semicolon);
+            if (startsWith(prefix, "Outlook")) {
+                connect = stored;
+            } else {
+                connect = semicolon == std::string::npos ? "" : stored.substr(0, semicolon + 1);
+            }
+            connect += "DATABASE=";
+        }
+    }
+    // ODBC sources named in the path get an ODBC connect text of their own.
+    static const char* const kOdbcMarkers[] = {"=SQL Server",
+                                               "=SQL Native Client",
+                                               "SERVER=ORCL",
+                                               "DSN=Visual FoxPro Database",
+                                               "DSN=Visual FoxPro Tables",
+                                               "SourceType=DBC"};
+    for (const char* marker : kOdbcMarkers) {
+        if (link.databasePath.find(marker) != std::string::npos) {
+            const std::string source = link.foreignName.empty() ? link.linkName : link.foreignName;
+            return "ODBC;" + link.databasePath + ";DATABASE=;TABLE=" + source;
+        }
+    }
+    return connect + link.databasePath;
 }
 
 void CMDBRecovery::SaveLinkedTables() {
@@ -121,34 +156,8 @@ void CMDBRecovery::SaveLinkedTables() {
         }
         if (!link) continue;
 
-        std::string connect;
-        const std::string stored = link->connectPosition ? ReadConnectValue(link->connectPosition) : "";
-        if (link->connectPosition != 0) {
-            if (stored.empty()) {
-                connect = ";DATABASE=";
-            } else {
-                const size_t semicolon = stored.find(';');
-                const std::string prefix = semicolon == std::string::npos ? "" : stored.substr(0, semicolon);
-                if (startsWith(prefix, "Outlook")) {
-                    connect = stored;
-                } else {
-                    connect = semicolon == std::string::npos ? "" : stored.substr(0, semicolon + 1);
-                }
-                connect += "DATABASE=";
-            }
-        }
+        const std::string connect = RebuildConnect(*link);
         const std::string source = link->foreignName.empty() ? link->linkName : link->foreignName;
-        static const char* const kOdbcMarkers[] = {"=SQL Server",   "=SQL Native Client",        "SERVER=ORCL",
-                                                   "DSN=Visual FoxPro Database", "DSN=Visual FoxPro Tables",
-                                                   "SourceType=DBC"};
-        bool odbc = false;
-        for (const char* marker : kOdbcMarkers) odbc = odbc || link->databasePath.find(marker) != std::string::npos;
-        if (odbc) {
-            connect = "ODBC;" + link->databasePath + ";DATABASE=;TABLE=" + source;
-        } else {
-            connect += link->databasePath;
-        }
-
         try {
             set.tableDef = set.database->CreateTableDef(link->linkName);
             set.tableDef->SetConnect(connect);
