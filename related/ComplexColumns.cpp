@@ -55,7 +55,8 @@ void CMDBRecovery::ReadComplexColumns(uint32_t catalogId) {
     complexColumns.clear();
     if (!jet4Layout) return;
     forEachOwnedPage(*this, catalogId, [&](const related::Page& p) {
-        for (auto [start, end] : ownedRows(p)) {
+        for (const auto& bounds : ownedRows(p)) {
+            const uint32_t start = bounds.first, end = bounds.second;
             const uint32_t size = end - start;
             if (size < 8) continue;
             // The row ends with a one-byte null mask; before it the count of
@@ -145,7 +146,8 @@ void CMDBRecovery::ReadComplexValues(columnInfo& column) {
                           fileData < 6 && fileFlags >= 0 && fileFlags < 6;
 
     forEachOwnedPage(*this, v, [&](const related::Page& p) {
-        for (auto [start, end] : ownedRows(p)) {
+        for (const auto& bounds : ownedRows(p)) {
+            const uint32_t start = bounds.first, end = bounds.second;
             if (end - start < 8) continue;
             const uint32_t last = end - 1;
             const uint32_t t = p.u16(last - 2);
