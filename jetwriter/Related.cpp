@@ -18,13 +18,6 @@ void putUtf16(Bytes& out, const std::string& text) {
     for (char16_t u : utf8ToUtf16(text)) put16(out, uint16_t(u));
 }
 
-Column column(const std::string& name, uint8_t type, uint16_t length = 0) {
-    Column c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    return c;
-}
 
 Bytes key4(uint32_t key) { return Bytes{uint8_t(key), uint8_t(key >> 8), uint8_t(key >> 16), uint8_t(key >> 24)}; }
 

@@ -120,18 +120,30 @@ void RecordsetImpl::ensureOpen() const {
     if (state_->closed) Refuse(kErrInvalidOperation, kSource, "Object invalid or no longer set: the recordset is closed.");
 }
 
+namespace {
+
+FieldPtr fieldAt(const std::vector<std::shared_ptr<RecordsetField>>& fields, int ordinal) {
+    if (ordinal < 0 || ordinal >= static_cast<int>(fields.size()))
+        Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field " + std::to_string(ordinal) + ".");
+    return fields[static_cast<size_t>(ordinal)];
+}
+
+FieldPtr fieldNamed(const std::vector<std::shared_ptr<RecordsetField>>& fields, const std::string& name) {
+    for (const auto& f : fields)
+        if (SameName(f->def_->name_, name)) return f;
+    Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field '" + name + "'.");
+}
+
+}  // namespace
+
 FieldPtr RecordsetImpl::FieldItem(int ordinal) const {
     ensureOpen();
-    if (ordinal < 0 || ordinal >= static_cast<int>(fields_.size()))
-        Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field " + std::to_string(ordinal) + ".");
-    return fields_[static_cast<size_t>(ordinal)];
+    return fieldAt(fields_, ordinal);
 }
 
 FieldPtr RecordsetImpl::FieldItem(const std::string& name) const {
     ensureOpen();
-    for (const auto& f : fields_)
-        if (SameName(f->def_->name_, name)) return f;
-    Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field '" + name + "'.");
+    return fieldNamed(fields_, name);
 }
 
 void RecordsetImpl::discardPending() {
@@ -438,16 +450,12 @@ void ChildRecordsetImpl::AddNew() {
 
 FieldPtr ChildRecordsetImpl::FieldItem(int ordinal) const {
     ensureOpen();
-    if (ordinal < 0 || ordinal >= static_cast<int>(fields_.size()))
-        Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field " + std::to_string(ordinal) + ".");
-    return fields_[static_cast<size_t>(ordinal)];
+    return fieldAt(fields_, ordinal);
 }
 
 FieldPtr ChildRecordsetImpl::FieldItem(const std::string& name) const {
     ensureOpen();
-    for (const auto& f : fields_)
-        if (SameName(f->def_->name_, name)) return f;
-    Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field '" + name + "'.");
+    return fieldNamed(fields_, name);
 }
 
 void ChildRecordsetImpl::Update(int, bool) {
