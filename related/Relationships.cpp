@@ -1,16 +1,31 @@
 // Relationships: the rows of MSysRelationships, one per pair of related
 // columns, read straight from the pages the catalog's fifth definition page
 // owns, and re-created in the output as relations.
+#include <vector>
+
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "related/PageRows.h"
 
 namespace talmera {
 
+namespace {
+constexpr uint32_t kRelationshipsDefinitionPage = 5;
+}  // namespace
+
 void CMDBRecovery::ReadRelationships() {
     relations.clear();
+    // Jet 4 and ACE: the pages the page scan filed. Jet 3 files keep
+    // MSysRelationships at the same definition page, but the page scan files
+    // its pages with the query rows: they are found here by their owner.
+    std::vector<uint64_t> jet3Pages;
+    if (!jet4Layout) {
+        for (uint64_t position : queryCatalogPages) {
+            if (databaseFile.u32(position + 4) == kRelationshipsDefinitionPage) jet3Pages.push_back(position);
+        }
+    }
     related::Page p;
-    for (uint64_t pagePosition : relationCatalogPages) {
+    for (uint64_t pagePosition : jet4Layout ? relationCatalogPages : jet3Pages) {
         p.load(databaseFile, pagePosition, pageSize);
         const uint32_t rowCountAt = jet4Layout ? 12 : 8;
         uint32_t n = p.u16(rowCountAt);
@@ -54,34 +69,45 @@ void CMDBRecovery::ReadRelationships() {
             r.innerJoin = !r.leftJoin && !r.rightJoin;
             r.columnCount = static_cast<int32_t>(u32(w + 4));
 
-            // The variable-length column table, read from the row's end.
-            if (size < maskLength + 4) {
+            // The variable-length column table, read from the row's end: the
+            // starts of the variable columns (column 0 nearest the count), then
+            // the end of the data. Jet 3 keeps low bytes and a jump table.
+            const uint32_t countWidth = jet4Layout ? 2 : 1;
+            if (size < maskLength + countWidth + 1) {
                 ++relatedStatistics.relationRowsSkipped;
                 continue;
             }
-            const uint32_t countAt = size - maskLength - 2;
-            const uint32_t varCount = u16(countAt);
-            if (varCount < 5 || r.columnCount <= 0 || countAt < 2 * (varCount + 1)) {
+            const uint32_t countAt = size - maskLength - countWidth;
+            const uint32_t varCount = jet4Layout ? u16(countAt) : u8(countAt);
+            const uint32_t jumps = jet4Layout ? 0 : (size - 1) / 256;
+            const uint32_t width = jet4Layout ? 2 : 1;
+            if (varCount < 5 || r.columnCount <= 0 || countAt < jumps + width * (varCount + 1)) {
                 // Without five texts there is no relationship to name, and
                 // without a column count none to build.
                 ++relatedStatistics.relationRowsSkipped;
                 continue;
             }
-            const uint32_t eodAt = countAt - 2 * (varCount + 1);
-            auto varStart = [&](uint32_t v) { return static_cast<uint32_t>(u16(countAt - 2 - 2 * v)); };
+            std::vector<uint32_t> starts(varCount + 1);
+            for (uint32_t v = 0; v <= varCount; ++v) {
+                const uint32_t at = countAt - jumps - width * (v + 1);
+                starts[v] = jet4Layout ? u16(at) : u8(at);
+                if (!jet4Layout) {
+                    for (uint32_t k = 0; k < jumps; ++k) starts[v] += u8(countAt - 1 - k) <= v ? 256 : 0;
+                }
+            }
+            const uint32_t tableStart = countAt - jumps - width * (varCount + 1);
             std::string texts[5];
-            uint32_t entryEnd = u16(eodAt);
             bool readable = true;
             for (uint32_t k = 0; k < 5; ++k) {
-                const uint32_t from = varStart(varCount - 1 - k);
-                if (from > entryEnd || entryEnd > eodAt) {
+                const uint32_t var = varCount - 1 - k;
+                const uint32_t from = starts[var];
+                const uint32_t to = starts[var + 1];
+                if (from > to || to > tableStart) {
                     readable = false;
                     break;
                 }
                 const uint8_t* bytes = p.bytes.data() + start + from;
-                texts[k] = jet4Layout ? related::Utf16Cut(bytes, entryEnd - from)
-                                      : DecodeStoredText(bytes, entryEnd - from);
-                entryEnd = from;
+                texts[k] = jet4Layout ? related::Utf16Cut(bytes, to - from) : DecodeStoredText(bytes, to - from);
             }
             if (!readable) {
                 ++relatedStatistics.relationRowsSkipped;

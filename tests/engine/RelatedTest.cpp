@@ -399,6 +399,26 @@ TEST(RelatedObjectsTest, AnAttachmentThatDoesNotInflateKeepsWhatWasInflatedAndIs
     EXPECT_EQ(logged, 1);
 }
 
+TEST(RelatedObjectsTest, Jet3RelationshipsAreReadToo) {
+    TempDir dir;
+    jw::Database db;
+    db.format = Format::Jet3;
+    jw::Table orders = simpleTable("Orders");
+    orders.name = "Orders";
+    db.tables = {simpleTable("Customers"), orders};
+    db.relationships = {{"CustomersOrders", "Orders", "Amount", "Customers", "ID", 0x1000, 1, 0, false},
+                        {"Gone", "Orders", "Label", "Customers", "Label", 0, 1, 0, true}};
+    ScanResult scan = runScan(writeDatabase(dir, "jet3.mdb", db));
+    ASSERT_EQ(scan.engine->relations.size(), 1u);
+    const RelationInfo& r = scan.engine->relations[0];
+    EXPECT_EQ(r.relationName, "CustomersOrders");
+    EXPECT_EQ(r.tableName, "Customers");
+    EXPECT_EQ(r.columnName, "ID");
+    EXPECT_EQ(r.foreignTableName, "Orders");
+    EXPECT_EQ(r.foreignColumnName, "Amount");
+    EXPECT_TRUE(r.cascadeDeletes && !r.cascadeUpdates);
+}
+
 // ---- the real files ------------------------------------------------------------------
 
 TEST(RelatedCorpusTest, FindsEveryRelationshipLinkAndAttachment) {
@@ -409,10 +429,10 @@ TEST(RelatedCorpusTest, FindsEveryRelationshipLinkAndAttachment) {
         size_t relations;
         size_t attachments;
     };
-    // Relationship rows of Jet 4 and ACE files (Jet 3 keeps none the reader
-    // takes), and the attachments of attachments.accdb.
+    // Every MSysRelationships row (mdb-export lists the same), and the
+    // attachments of attachments.accdb.
     const Expect expected[] = {
-        {"mdbtestdata/nwind.mdb", 0, 0},
+        {"mdbtestdata/nwind.mdb", 7, 0},
         {"mdbtestdata/DateTestDatabase.mdb", 2, 0},
         {"mdbreader/creation-date/data/V2000.mdb", 2, 0},
         {"mdbreader/creation-date/data/V2010.accdb", 2, 0},
@@ -429,8 +449,13 @@ TEST(RelatedCorpusTest, FindsEveryRelationshipLinkAndAttachment) {
         EXPECT_EQ(attachments, x.attachments);
         EXPECT_TRUE(scan.engine->linkedTables.empty());
     }
-    // The attached files of attachments.accdb, saved.
+    // Northwind's relationships (Jet 3) become foreign keys its rows satisfy.
     TempDir dir;
+    Saved nwind = saveAll((corpus / "mdbtestdata/nwind.mdb").string(), dir);
+    EXPECT_TRUE(queryRows(nwind.output, "PRAGMA foreign_key_check").empty());
+    EXPECT_EQ(scalar(nwind.output, "SELECT count(*) FROM _talmera_relationships WHERE foreign_key_in_schema = 1"), "7");
+    // The attached files of attachments.accdb, saved.
+    std::filesystem::remove(nwind.output);
     Saved s = saveAll((corpus / "mdbreader/data/V2016/attachments.accdb").string(), dir);
     using Rows = std::vector<std::vector<std::optional<std::string>>>;
     EXPECT_EQ(queryRows(s.output, "SELECT row_id, file_name, file_data FROM _talmera_attachments ORDER BY row_id, position"),
