@@ -79,6 +79,7 @@ bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t len
             next = pointer >> 8;
             row = pointer & 0xFF;  // the row the pointer names
             start += 4;
+            if (start > end) return false;  // a row too short for its pointer
         }
         const uint32_t take = std::min(remaining, end - start);
         buffer.insert(buffer.end(), p.bytes.begin() + start, p.bytes.begin() + start + take);

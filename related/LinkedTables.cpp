@@ -45,6 +45,7 @@ bool CMDBRecovery::ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length
             next = pointer >> 8;
             currentRow = pointer & 0xFF;
             start += 4;
+            if (start > end) break;  // a row too short for its pointer
         }
         if (p.isLongValuePage() && start + 1 < pageSize) {
             const size_t wanted = length > value.size() ? length - value.size() : 0;

@@ -84,6 +84,10 @@ void CMDBRecovery::ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length
             }
             next = pointer >> 8;
             start += 4;
+            if (start > end) {
+                broken = true;  // a row too short for its pointer
+                break;
+            }
         }
         if (p.isLongValuePage()) {
             if (first && (end - start < 4 || !related::IsPropertySignature(p.u32(start)))) {
