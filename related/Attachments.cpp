@@ -105,7 +105,10 @@ bool CMDBRecovery::ReadAttachmentContent(const colRecordAttachmentInfo& a, std::
     const uint32_t fullLength = le32At(data, 4);
     if (data.size() >= 10 && data[8] == 0x78 && data[9] == 0x5E) {
         std::vector<uint8_t> payload;
-        const size_t limit = std::min<size_t>(fullLength, kMaxAttachmentBytes);
+        // Deflate shrinks data at most about 1032 to 1: a claimed length beyond
+        // that cannot come from these bytes, and is not allocated for.
+        const size_t bound = (data.size() - 10) * 1032 + 1024;
+        const size_t limit = std::min<size_t>({fullLength, kMaxAttachmentBytes, bound});
         complete = inflateRaw(data.data() + 10, data.size() - 10, limit, payload) && complete;
         const uint32_t header = le32At(payload, 0);
         const size_t from = std::min<size_t>(header, payload.size());
