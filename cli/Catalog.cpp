@@ -29,7 +29,44 @@ Json columnJson(const columnInfo& column) {
     c["calculated"] = column.isCalculated;
     c["precision"] = column.precision;
     c["scale"] = column.scale;
+    Json properties = Json::array();
+    for (const columnProperties& p : column.properties) properties.push_back(Json{{"name", p.name}, {"value", p.value}});
+    c["properties"] = std::move(properties);
+    if (column.type == 0x12) {
+        // A complex column: its value table and how many values or files it holds.
+        c["complex"] = Json{{"valueTableId", column.valueTableId},
+                            {"multipleValues", column.allowsMultipleValues},
+                            {"values", column.complexValues.size()},
+                            {"attachments", column.attachments.size()}};
+    }
     return c;
+}
+
+// The relationships: consecutive rows of one name are one relationship's
+// column pairs.
+Json relationsJson(const CMDBRecovery& engine) {
+    Json relations = Json::array();
+    for (size_t i = 0; i < engine.relations.size();) {
+        const RelationInfo& r = engine.relations[i];
+        Json pairs = Json::array();
+        size_t j = i;
+        for (; j < engine.relations.size() && engine.relations[j].relationName == r.relationName; ++j) {
+            pairs.push_back(Json{{"column", engine.relations[j].columnName},
+                                 {"foreignColumn", engine.relations[j].foreignColumnName}});
+        }
+        relations.push_back(Json{{"name", r.relationName},
+                                 {"table", r.tableName},
+                                 {"foreignTable", r.foreignTableName},
+                                 {"columns", std::move(pairs)},
+                                 {"columnCount", r.columnCount},
+                                 {"enforced", r.enforceIntegrity != 0},
+                                 {"oneToOne", r.isUnique != 0},
+                                 {"cascadeUpdates", r.cascadeUpdates != 0},
+                                 {"cascadeDeletes", r.cascadeDeletes != 0},
+                                 {"join", r.leftJoin ? "left" : r.rightJoin ? "right" : "inner"}});
+        i = j;
+    }
+    return relations;
 }
 
 Json indexJson(const indexInfo& index) {
@@ -137,9 +174,12 @@ Json catalogJson(const CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& ap
     for (const LinkedTableInfo& link : engine.linkedTables) {
         links.push_back(Json{{"name", link.linkName},
                              {"foreignName", link.foreignName},
-                             {"path", link.databasePath}});
+                             {"path", link.databasePath},
+                             {"connect", engine.ReadConnectValue(link.connectPosition)},
+                             {"outputConnect", engine.RebuildConnect(link)}});
     }
     catalog["linkedTables"] = std::move(links);
+    catalog["relations"] = relationsJson(engine);
 
     catalog["forms"] = app.formNames;
     catalog["reports"] = app.reportNames;
@@ -175,6 +215,19 @@ void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
             out << "  " << link.linkName << " -> " << link.foreignName;
             if (!link.databasePath.empty()) out << " in " << link.databasePath;
             out << '\n';
+        }
+    }
+    if (!engine.relations.empty()) {
+        const Json relations = relationsJson(engine);
+        out << "\nRelationships (" << relations.size() << "):\n";
+        for (const Json& r : relations) {
+            std::string columns, foreign;
+            for (const Json& pair : r["columns"]) {
+                columns += (columns.empty() ? "" : ", ") + pair["column"].get<std::string>();
+                foreign += (foreign.empty() ? "" : ", ") + pair["foreignColumn"].get<std::string>();
+            }
+            out << "  " << r["name"].get<std::string>() << ": " << r["table"].get<std::string>() << " (" << columns
+                << ") -> " << r["foreignTable"].get<std::string>() << " (" << foreign << ")\n";
         }
     }
     printNameList(out, "Forms", app.formNames);

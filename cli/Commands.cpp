@@ -18,6 +18,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/Attachments.h"
 #include "cli/Catalog.h"
 #include "cli/Preview.h"
 #include "cli/ProgressBar.h"
@@ -271,6 +272,31 @@ void reportNoSuchTable(std::ostream& err, const CMDBRecovery& engine, const Scan
     }
     err << "; its tables:\n";
     for (const std::string& table : names) err << "  " << table << '\n';
+}
+
+// ---- attachments: the files a table's attachment columns hold -------------
+int attachmentsCommand(const ScanOptions& options, const std::string& tableName, const std::string& extractDir,
+                       const Terminal& terminal) {
+    if (!extractDir.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(extractDir, error)) {
+            terminal.err << kProgram << ": '" << extractDir << "' is not a folder\n";
+            return kExitUnreadable;
+        }
+    }
+    CQuorvinAccessRecoveryApp app;
+    SilentReceiver receiver;
+    int status = runScan(options, app, receiver, terminal.err);
+    if (status != kExitOk) return status;
+    const int index = findTable(*app.engine, tableName, options.deleted);
+    if (index < 0) {
+        reportNoSuchTable(terminal.err, *app.engine, options, tableName);
+        return kExitNoSuchTable;
+    }
+    errno = 0;
+    const bool written = listAttachments(*app.engine, app.engine->tables[static_cast<size_t>(index)], extractDir,
+                                         terminal.out, terminal.err);
+    return checkOutput(terminal, written ? kExitOk : kExitUnreadable, outputErrorSoFar(terminal));
 }
 
 int previewCommand(const ScanOptions& options, const std::string& tableName, RowFormat format,
@@ -577,6 +603,22 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                         "backslash written \\t, \\n, \\r and \\\\ as in preview.\n") +
                     kExitStatusText);
 
+    ScanOptions attachmentsOptions;
+    std::string attachmentsTable, extractDir;
+    CLI::App* attachments = cli.add_subcommand(
+        "attachments", "Scan the database silently and list (or write out) the attachments of one table");
+    addScanOptions(*attachments, attachmentsOptions);
+    attachments->add_option("TABLE", attachmentsTable, "The table's name, exactly as catalog lists it")->required();
+    attachments->add_option("--extract", extractDir, "Also write each attached file into this folder");
+    attachments->footer(std::string(
+                            "Output: a header line, then one tab-separated line per attached file: its "
+                            "column, the row's key, its file name, its size in bytes (\"incomplete\" when "
+                            "its data is damaged) and with --extract where it was written. Written names "
+                            "are made safe (no folders, no \"..\", no control characters) and never "
+                            "replace a file: a taken name gets \" (2)\", \" (3)\", ... before its "
+                            "extension.\n") +
+                        kPreviewExitStatusText);
+
     ScanOptions previewOptions;
     std::string tableName;
     std::string rowFormat = "tsv";
@@ -605,14 +647,14 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     // Left to the parser, a mistyped command would only be reported as a
     // missing one.
     const auto isCommand = [](std::string_view name) {
-        for (const char* command : {"repair", "scan", "catalog", "queries", "preview"}) {
+        for (const char* command : {"repair", "scan", "catalog", "queries", "preview", "attachments"}) {
             if (name == command) return true;
         }
         return false;
     };
     if (argc > 1 && argv[1][0] != '-' && !isCommand(argv[1])) {
         terminal.err << kProgram << ": unknown command '" << argv[1]
-                     << "' (commands: repair, scan, catalog, queries, preview; see --help)\n";
+                     << "' (commands: repair, scan, catalog, queries, preview, attachments; see --help)\n";
         return kExitUsage;
     }
 
@@ -627,6 +669,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                                  : scan->parsed()    ? scanOptions
                                  : preview->parsed() ? previewOptions
                                  : queries->parsed() ? queriesOptions
+                                 : attachments->parsed() ? attachmentsOptions
                                                      : catalogOptions;
     try {
         if (repair->parsed()) return repairCommand(options, repairOptions, terminal);
@@ -634,6 +677,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         if (preview->parsed()) return previewCommand(options, tableName,
                                   rowFormat == "json" ? RowFormat::Json : RowFormat::Tsv, terminal);
         if (queries->parsed()) return queriesCommand(options, queriesJson, terminal);
+        if (attachments->parsed()) return attachmentsCommand(options, attachmentsTable, extractDir, terminal);
         return catalogCommand(options, json, terminal);
     } catch (const std::exception& error) {
         terminal.err << kProgram << ": error while " << (repair->parsed() ? "repairing" : "reading") << " '"

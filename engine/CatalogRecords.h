@@ -14,6 +14,51 @@ struct columnProperties {
     std::string value;
 };
 
+// ---- Related objects: complex columns and attachments ----------------------
+// One value of a multi-valued column, as found in its hidden value table.
+struct ComplexData {
+    uint32_t key = 0;            // the key that links the value to a table row
+    uint64_t valuePosition = 0;  // file position of the value's bytes
+    uint32_t valueLength = 0;    // 0: the fixed width of the value's type
+};
+
+// One attachment of an attachment column.
+struct colRecordAttachmentInfo {
+    std::string fileName;        // name under which the file is stored
+    std::string altName;         // the value row's second name text (kept, not saved)
+    uint32_t dataLength = 0;     // stored length of the data in bytes
+    uint32_t dataPage = 0;       // long-value page where the data starts
+    uint32_t key = 0;
+    uint32_t dataRow = 0;
+    uint64_t inRowPosition = 0;  // file position of data kept in the value row (0: on pages)
+};
+
+// One row of MSysComplexColumns: which hidden value table serves which column.
+struct AttachmentInfo {
+    uint32_t tableId = 0;
+    uint32_t valueTableId = 0;
+    std::string columnName;
+};
+
+// One MSysRelationships row: one column pair of a relationship.
+struct RelationInfo {
+    int32_t isUnique = 0;
+    int32_t enforceIntegrity = 0;
+    int32_t cascadeUpdates = 0;
+    int32_t cascadeDeletes = 0;
+    int32_t innerJoin = 0;
+    int32_t rightJoin = 0;
+    int32_t leftJoin = 0;
+    std::string tableName;
+    std::string foreignTableName;
+    std::string columnName;
+    std::string foreignColumnName;
+    std::string relationName;
+    int32_t columnType = 0;
+    int32_t columnCount = 0;
+};
+// ---------------------------------------------------------------------------
+
 struct columnInfo {
     std::string name;
     uint8_t type = 0;
@@ -31,6 +76,11 @@ struct columnInfo {
     uint8_t scale = 0;
     uint32_t valueTableId = 0;
     std::vector<columnProperties> properties;
+    // Related objects: the property block's AllowMultipleValues, and the
+    // values of a complex column read from its value table.
+    bool allowsMultipleValues = false;
+    std::vector<ComplexData> complexValues;
+    std::vector<colRecordAttachmentInfo> attachments;
 };
 
 struct indexInfo {

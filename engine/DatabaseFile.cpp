@@ -70,6 +70,12 @@ void CMDBRecovery::ResetAttempt() {
     unnamedTableCounter = 0;
     complexColumnsTableId = 0;
     currentTable = nullptr;
+    // Related objects of the previous attempt or scan.
+    complexColumns.clear();
+    relations.clear();
+    redirectedColumns.clear();
+    redirectActive = false;
+    relatedStatistics = {};
     attempt_ = AttemptResult{};
 }
 

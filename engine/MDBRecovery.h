@@ -7,8 +7,8 @@
 //   Catalog.cpp          the object catalog rows and the user-table check
 //   TableDefinition.cpp  column entries, column names and indexes
 //   UsageMap.cpp         a table's usage map (which pages it really owns)
-//   LaterStages.cpp      steps that later readers fill (properties, deleted rows,
-//                        complex columns, queries, relationships, link paths)
+//   DeletedRows.cpp      deleted-row lists
+//   related/             property blocks, relationships, links, complex columns
 #pragma once
 
 #include <cstdint>
@@ -208,18 +208,58 @@ public:
     // The time-stamped proposal for a new output name beside an existing one.
     static std::string ProposeNewLocation(const std::string& existing, std::time_t when);
 
-    // ---- Later readers (LaterStages.cpp) --------------------------------------
-    void ReadTableProperties(tableInfo& table);
+    // ---- Later readers --------------------------------------------------------
+    void ReadTableProperties(tableInfo& table);  // related/PropertyBlocks.cpp
     void BuildDeletedRows();  // DeletedRows.cpp
-    void ReadComplexColumns(uint32_t catalogId);
+    void ReadComplexColumns(uint32_t catalogId);  // related/ComplexColumns.cpp
     bool LinkComplexColumns();
     void ReadComplexValues();
     void ReadSavedQueries();
-    void ReadRelationships();
-    void FetchLinkPaths();
+    void ReadRelationships();  // related/Relationships.cpp
+    void FetchLinkPaths();     // related/LinkedTables.cpp
     void SaveLinkedTables();
     bool SaveQuery(size_t position);
     void SaveRelationships();
+
+    // ---- Related objects (related/*.cpp) ----------------------------------------
+    // Relationship rows (ReadRelationships), one per column pair.
+    std::vector<RelationInfo> relations;
+    // MSysComplexColumns rows (ReadComplexColumns).
+    std::vector<AttachmentInfo> complexColumns;
+    // The property reader's redirection to a complex column (ComplexFieldType).
+    bool redirectActive = false;
+    std::string redirectColumn;
+    std::vector<std::pair<uint32_t, std::string>> redirectedColumns;  // (table id, column) read this scan
+    // What these readers passed over or could only read in part, for the log.
+    struct RelatedStatistics {
+        uint64_t propertyBlocksUnreadable = 0;  // blocks without the signature or cut short
+        uint64_t relationRowsSkipped = 0;       // rows without five texts or with no column count
+        uint64_t complexRowsSkipped = 0;        // value-table rows of no known shape
+        uint64_t attachmentsIncomplete = 0;     // data cut short or not fully inflated
+    } relatedStatistics;
+    // Table and column property block (the catalog row's long-value header).
+    void ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length, uint16_t flags, tableInfo& table);
+    // The Connect text of a link: its value header sits 4 bytes after position.
+    std::string ReadConnectValue(uint64_t position) const;
+    // A link's long value (UTF-16 text) on page/row; false with mr2 set when
+    // the chain pointer turned out to be a property-block signature.
+    bool ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length, uint16_t flags, std::string& text,
+                           bool& mr2) const;
+    // The connect text a link is saved with, rebuilt from its Connect value and path.
+    std::string RebuildConnect(const LinkedTableInfo& link) const;
+    // The file an attachment holds (inflated when stored deflated); false when
+    // its storage broke or the inflation failed: content then holds what was read.
+    bool ReadAttachmentContent(const colRecordAttachmentInfo& attachment, std::vector<uint8_t>& content) const;
+    void ReadComplexValues(columnInfo& column);
+    // The output field type of a complex column (101 attachment, 102 to 109 multi-valued).
+    int ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table);
+    // Writes a row's attachments or values into the complex output field.
+    void WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field);
+    // Copies a record's attachments (or values) between two complex fields.
+    void CopyAttachments(dao::Field& source, dao::Field& target);
+    // Appends an attachment's stored bytes (length bytes from page/row) to buffer;
+    // false when the storage broke before length bytes were read.
+    bool ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) const;
 
     // ---- Saved queries (queries/QueryCatalog.cpp, queries/SqlClauses.cpp,
     //      queries/QueryStatement.cpp) --------------------------------------------

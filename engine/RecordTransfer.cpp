@@ -72,6 +72,15 @@ void CMDBRecovery::TransferRow(const tableInfo& table, const std::vector<RowValu
                         }
                         break;
                     case RowValue::Kind::Complex:
+                        // The row keeps a key into the value table; 0 means none.
+                        if (v.integer != 0) {
+                            try {
+                                WriteComplexValue(col, static_cast<uint32_t>(v.integer), *field);
+                            } catch (const dao::ComError& error) {
+                                NoteOutputError(error);  // the record keeps its other values
+                            }
+                        }
+                        break;
                     case RowValue::Kind::None:
                         break;
                 }

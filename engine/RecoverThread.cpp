@@ -166,6 +166,11 @@ void CRecoverThread::LogDamage() {
     if (s.tablesRejected) Log(counted("Tables with an unreadable definition :", s.tablesRejected));
     if (s.definitionsCut) Log(counted("Table definitions cut short by damage :", s.definitionsCut));
     if (s.partialPageBytes) Log(counted("Bytes of an incomplete last page not read :", s.partialPageBytes));
+    // Related objects: property blocks, relationship rows, complex-column values.
+    const CMDBRecovery::RelatedStatistics& r = app_.engine->relatedStatistics;
+    if (r.propertyBlocksUnreadable) Log(counted("Unreadable property blocks skipped :", r.propertyBlocksUnreadable));
+    if (r.relationRowsSkipped) Log(counted("Unreadable relationship entries skipped :", r.relationRowsSkipped));
+    if (r.complexRowsSkipped) Log(counted("Unreadable complex-column values skipped :", r.complexRowsSkipped));
 }
 
 void CRecoverThread::LogObjectSummary() {

@@ -62,6 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (entries) engine.LoadPageRows(t, engine.tables[t].deletedRows[0].pagePosition);
             for (size_t j = 0; j < entries; ++j) engine.DecodeRowValues(j, true, true, values);
         }
+        // Related objects: the scan read property blocks, relationships, link
+        // paths and complex columns; also read every link's Connect value, each
+        // complex column's type (with its value table's property block) and
+        // every attachment's data through the inflation.
+        for (const talmera::LinkedTableInfo& link : engine.linkedTables) engine.RebuildConnect(link);
+        std::vector<uint8_t> content;
+        for (talmera::tableInfo& table : engine.tables) {
+            for (const talmera::columnInfo& column : table.columns) {
+                if (column.type != 0x12) continue;
+                engine.ComplexFieldType(table.definitionPage, column.name, table);
+                for (const talmera::colRecordAttachmentInfo& a : column.attachments) engine.ReadAttachmentContent(a, content);
+            }
+        }
     }
     close(fd);
     return 0;

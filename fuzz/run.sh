@@ -19,7 +19,7 @@ for format in jet3 jet4 ace; do
 done
 corpus="$repo/../shared/corpus"
 if [ -d "$corpus" ]; then
-  find "$corpus" -name '*.mdb' -size -1M -exec cp {} "$seeds/" \; 2>/dev/null || true
+  find "$corpus" \( -name '*.mdb' -o -name '*.accdb' \) -size -1M -exec cp {} "$seeds/" \; 2>/dev/null || true
 fi
 cd "$build"
 "$build/fuzz/fuzz_scan" -max_total_time="$seconds" -max_len=1048576 -timeout=30 \

@@ -4,19 +4,14 @@
 #include <optional>
 #include <string>
 
+#include "jetwriter/Internal.h"
 #include "jetwriter/JetWriter.h"
 
 namespace jetwriter {
 
 namespace {
 
-Column column(const std::string& name, uint8_t type, uint16_t length = 0) {
-    Column c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    return c;
-}
+using detail::column;
 
 Bytes guid(uint8_t seed) {
     Bytes g(16);

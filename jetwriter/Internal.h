@@ -44,6 +44,15 @@ struct Fmt {
     static Fmt of(Format f);
 };
 
+// A column of the given type and length (0: the type's natural length).
+inline Column column(const std::string& name, uint8_t type, uint16_t length = 0) {
+    Column c;
+    c.name = name;
+    c.type = type;
+    c.length = length;
+    return c;
+}
+
 inline void put8(std::vector<uint8_t>& b, uint8_t v) { b.push_back(v); }
 inline void put16(std::vector<uint8_t>& b, uint16_t v) {
     b.push_back(uint8_t(v));

@@ -32,12 +32,13 @@ constexpr uint32_t kSystemFlag = 0x80000000;
 // descriptions give equal files (2024-01-02 03:04:05).
 constexpr double kCatalogTime = 45293.12783564815;
 
-Column col(const char* name, uint8_t type, uint8_t flags, uint16_t length = 0) {
+Column col(const char* name, uint8_t type, uint8_t flags, uint16_t length = 0, bool outOfRow = false) {
     Column c;
     c.name = name;
     c.type = type;
     c.length = length;
     c.flagsOverride = flags;
+    c.longValueOutOfRow = outOfRow;
     return c;
 }
 
@@ -69,7 +70,7 @@ Table catalogTable(const Fmt& f) {
         col("RmtInfoShort", kBinary, kSysVar, sysBinary(f)),
         col("RmtInfoLong", kOle, kSysVar),
         col("Lv", kOle, kSysVar),
-        col("LvProp", kOle, kSysVar),
+        col("LvProp", kOle, kSysVar, 0, true),
         col("LvModule", kOle, kSysVar),
         col("LvExtra", kOle, kSysVar),
     };
@@ -200,6 +201,7 @@ struct CatalogEntry {
     int16_t type = 0;
     uint32_t flags = 0;
     std::string database, connect, foreignName;
+    Bytes lvProp;  // the property block
 };
 
 Row catalogRow(const CatalogEntry& e) {
@@ -215,7 +217,50 @@ Row catalogRow(const CatalogEntry& e) {
     if (!e.database.empty()) r.values[8] = e.database;
     if (!e.connect.empty()) r.values[9] = e.connect;
     if (!e.foreignName.empty()) r.values[10] = e.foreignName;
+    if (!e.lvProp.empty()) r.values[14] = e.lvProp;
     return r;
+}
+
+std::vector<Row> relationshipRows(const std::vector<RelationshipRow>& relationships) {
+    std::vector<Row> rows;
+    for (const RelationshipRow& r : relationships) {
+        Row row;
+        row.values = {r.name, int64_t(int32_t(r.grbit)), int64_t(r.columnCount), int64_t(r.columnIndex),
+                      r.object, r.column, r.referencedObject, r.referencedColumn};
+        row.deleted = r.deleted;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+Table complexColumnsTable() {
+    Table t;
+    t.name = "MSysComplexColumns";
+    t.system = true;
+    t.columns = {
+        col("ColumnName", kText, kSysVar, 255),
+        col("ComplexTypeObjectID", kLong, kSysFixed),
+        col("FlatTableID", kLong, kSysFixed),
+        col("ConceptualTableID", kLong, kSysFixed),
+        col("ComplexID", kLong, kSysFixed),
+    };
+    return t;
+}
+
+std::vector<Row> complexColumnRows(const Database& db, const Layout& lay) {
+    auto pageOf = [&](const std::string& name) -> uint32_t {
+        for (size_t k = 0; k < db.tables.size(); ++k)
+            if (db.tables[k].name == name) return lay.tables[k].definitionPage;
+        throw std::invalid_argument("complex column: no table \"" + name + "\"");
+    };
+    std::vector<Row> rows;
+    int64_t id = 0;
+    for (const ComplexColumn& c : db.complexColumns) {
+        Row r;
+        r.values = {c.column, int64_t(0), int64_t(pageOf(c.valueTable)), int64_t(pageOf(c.table)), ++id};
+        rows.push_back(std::move(r));
+    }
+    return rows;
 }
 
 void writeHeader(Image& img, const Database& db) {
@@ -257,7 +302,7 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
 
     std::vector<CatalogEntry> entries;
     auto add = [&](uint32_t id, uint32_t parent, const std::string& name, int16_t type, uint32_t flags) -> CatalogEntry& {
-        entries.push_back(CatalogEntry{id, parent, name, type, flags, {}, {}, {}});
+        entries.push_back(CatalogEntry{id, parent, name, type, flags, {}, {}, {}, {}});
         return entries.back();
     };
     add(kTablesContainer, kRootId, "Tables", 3, kSystemFlag);
@@ -315,6 +360,7 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
         };
         sys[1].table.rowsPerPage = db.queryRowsPerPage;
         const std::vector<Row> queries = queryRows(f, db.objects, objectIds);
+        const std::vector<Row> relationships = relationshipRows(db.relationships);
         for (size_t k = 0; k < sys.size(); ++k) {
             Sys& s = sys[k];
             TablePlan p = planTable(f, s.table, false);
@@ -322,7 +368,8 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
             const bool isQueries = k == 1;
             // Access stores query expressions compressed where it can.
             if (isQueries) p.compressMemo = !f.jet3;
-            WrittenTable w = writeOne(s.table, std::move(p), systemDefs[k], false, isQueries ? &queries : nullptr);
+            const std::vector<Row>* extra = isQueries ? &queries : k == 2 ? &relationships : nullptr;
+            WrittenTable w = writeOne(s.table, std::move(p), systemDefs[k], false, extra);
             add(w.layout.definitionPage, kTablesContainer, s.table.name, 1, kSystemFlag);
             if (isQueries) queryPages = w.layout.dataPages;
         }
@@ -330,6 +377,7 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
         for (const CatalogObject& o : db.objects)
             if (!o.queryRows.empty())
                 throw std::invalid_argument("\"" + o.name + "\": query rows need the standard system tables");
+        if (!db.relationships.empty()) throw std::invalid_argument("relationships need the standard system tables");
     }
 
     uint32_t nextObject = kObjectIdBase;
@@ -348,8 +396,18 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
     lay.queryPages = std::move(queryPages);
     for (const Table& t : db.tables) {
         WrittenTable w = writeOne(t, planTable(f, t, db.compressText), 0, false, nullptr);
-        add(w.layout.definitionPage, kTablesContainer, t.name, 1, t.system ? kSystemFlag : 0);
+        CatalogEntry& e = add(w.layout.definitionPage, kTablesContainer, t.name, 1, t.system ? kSystemFlag : 0);
+        if (!t.properties.empty()) e.lvProp = propertyBlock(t.properties);
         lay.tables.push_back(std::move(w.layout));
+    }
+    // MSysComplexColumns last among the tables: its rows name the definition
+    // pages of the owner and value tables.
+    if (!db.complexColumns.empty()) {
+        if (db.format != Format::Ace) throw std::invalid_argument("complex columns exist only in ACE files");
+        static const Table complexTable = complexColumnsTable();
+        std::vector<Row> rows = complexColumnRows(db, lay);
+        WrittenTable w = writeOne(complexTable, planTable(f, complexTable, false), 0, false, &rows);
+        add(w.layout.definitionPage, kTablesContainer, complexTable.name, 1, kSystemFlag);
     }
 
     for (size_t i = 0; i < db.objects.size(); ++i) {

@@ -48,6 +48,7 @@ struct Column {
     uint8_t precision = 18;     // decimal
     uint8_t scale = 0;          // decimal
     std::optional<uint8_t> flagsOverride;  // raw first flags byte, for odd entries
+    bool longValueOutOfRow = false;  // memo/OLE values never stay in the row (as Access keeps LvProp)
 };
 
 // A cell value. std::monostate is NULL.
@@ -83,6 +84,30 @@ struct Index {
     bool foreignKey = false;    // logical index of type 2 (foreign-key side of a relationship)
 };
 
+// ---- Related objects: property blocks, relationships, complex columns -------
+// One property of a table or column, as Access keeps it in the catalog's LvProp
+// value: its name, DAO data type (1 Yes/No, 2 byte, 3 integer, 4 long, 10 text,
+// ...), the raw value bytes and the DDL flag.
+struct Property {
+    std::string name;
+    uint8_t type = 10;
+    Bytes value;
+    uint8_t ddl = 0;
+};
+Property textProperty(const std::string& name, const std::string& text);   // UTF-16 text
+Property byteProperty(const std::string& name, uint8_t value, uint8_t type = 1);
+Property longProperty(const std::string& name, int32_t value);
+// The properties of one object: a column (its name) or the table itself.
+struct PropertyGroup {
+    std::string name;
+    bool table = false;
+    std::vector<Property> properties;
+};
+// The whole "MR2" block: signature, name list, then one group per object.
+Bytes propertyBlock(const std::vector<PropertyGroup>& groups);
+
+// ---------------------------------------------------------------------------
+
 struct Table {
     std::string name;           // UTF-8; may be empty
     std::vector<Column> columns;
@@ -105,7 +130,50 @@ struct Table {
     // be held at once.
     std::function<void(size_t index, Row& row)> rowSource;
     size_t generatedRows = 0;
+    // Related objects: the table's property block (LvProp), and the order of
+    // its column entries in the definition (positions in `columns`; empty:
+    // column order). Column numbers and row layout stay in column order.
+    std::vector<PropertyGroup> properties;
+    std::vector<int> descriptorOrder;
 };
+
+// ---- Related objects (continued): relationships, complex columns ----------
+// One MSysRelationships row: one column pair of a relationship. `object` is
+// the related ("many") table, `referencedObject` the primary one.
+struct RelationshipRow {
+    std::string name;
+    std::string object, column;
+    std::string referencedObject, referencedColumn;
+    uint32_t grbit = 0;        // 1 one-to-one, 2 not enforced, 0x100 cascade updates, 0x1000 cascade deletes,
+                               // 0x01000000 left join, 0x02000000 right join
+    int32_t columnCount = 1;   // rows that make up the relationship
+    int32_t columnIndex = 0;   // this row's place among them
+    bool deleted = false;      // slot flagged deleted, bytes in place
+};
+
+// A complex column (ACE): the owner table's column of type kComplex holds a
+// key per row; its values are rows of the hidden value table, which
+// MSysComplexColumns names.
+struct ComplexColumn {
+    std::string table;
+    std::string column;
+    std::string valueTable;
+};
+struct Attachment {
+    std::string fileName;
+    Bytes content;
+    bool compressed = true;    // deflated, as Access stores most files
+    // Damage: keep only this many bytes of the deflated stream (0: all).
+    size_t deflatedBytesKept = 0;
+};
+// The value table of an attachment column: one row per (key, attachment).
+Table attachmentValueTable(const std::string& owner, const std::string& column,
+                           const std::vector<std::pair<uint32_t, Attachment>>& rows);
+// The value table of a multi-valued column of valueType (kByte, kInt, kLong,
+// kSingle, kDouble, kGuid, kDecimal or kText): one row per (key, value).
+Table multiValueTable(const std::string& owner, const std::string& column, uint8_t valueType,
+                      const std::vector<std::pair<uint32_t, Value>>& rows);
+// ---------------------------------------------------------------------------
 
 enum class ObjectKind { Form, Report, Macro, Module, Query, LinkedTable, OdbcLink, DatabaseEntry };
 
@@ -167,6 +235,10 @@ struct Database {
     // MSysQueries rows per data page (0: as many as fit), to spread a query's
     // rows over several pages.
     int queryRowsPerPage = 0;
+    // Related objects: MSysRelationships rows (needs the standard system
+    // tables) and the complex columns MSysComplexColumns lists (ACE).
+    std::vector<RelationshipRow> relationships;
+    std::vector<ComplexColumn> complexColumns;
 };
 
 // Where things landed, so that tests can aim damage precisely.

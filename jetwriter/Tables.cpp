@@ -81,6 +81,15 @@ void appendName(const Fmt& f, std::vector<uint8_t>& out, const std::string& name
 TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
     TablePlan p;
     p.name = t.name;
+    if (!t.descriptorOrder.empty()) {
+        std::vector<bool> seen(t.columns.size(), false);
+        for (int k : t.descriptorOrder) {
+            if (k < 0 || size_t(k) >= t.columns.size() || seen[size_t(k)]) fail(t.name, "", "descriptorOrder is not a permutation of the columns");
+            seen[size_t(k)] = true;
+            p.entryOrder.push_back(size_t(k));
+        }
+        if (p.entryOrder.size() != t.columns.size()) fail(t.name, "", "descriptorOrder is not a permutation of the columns");
+    }
     p.tableType = t.tableType;
     p.compressText = compressText;
     if (t.columns.size() > 255) fail(t.name, "", "more than 255 columns");
@@ -287,11 +296,12 @@ void textBytes(const RowContext& cx, const std::string& s, bool compress, std::v
 // A memo or OLE value: the 12-byte header (length with flags, pointer, zero)
 // and the data inline, on one long-value row, or on a chain of rows each
 // starting with a pointer to the next.
-void encodeLong(const RowContext& cx, const std::vector<uint8_t>& data, std::vector<uint8_t>& out) {
+void encodeLong(const RowContext& cx, const std::vector<uint8_t>& data, std::vector<uint8_t>& out,
+                bool outOfRow = false) {
     const Fmt& f = cx.f;
     uint32_t len = uint32_t(data.size());
     if (data.size() > 0x3FFFFFFF) throw std::invalid_argument("long value too large");
-    if (data.size() <= cx.plan.inlineLimit) {
+    if (data.size() <= cx.plan.inlineLimit && !outOfRow) {
         put32(out, len | 0x80000000u);
         put32(out, 0);
         put32(out, 0);
@@ -355,13 +365,13 @@ void encodeVariable(const RowContext& cx, const ColPlan& c, const Value& v, std:
             // Access compresses only memo values of at most 1024 characters.
             bool compress = (cx.plan.compressText || cx.plan.compressMemo) && utf8ToUtf16(*s).size() <= 1024;
             textBytes(cx, *s, compress, data);
-            encodeLong(cx, data, out);
+            encodeLong(cx, data, out, c.col.longValueOutOfRow);
             break;
         }
         case kOle: {
             const Bytes* b = std::get_if<Bytes>(&v);
             if (!b) fail(t.name, c.col.name, "expects bytes");
-            encodeLong(cx, *b, out);
+            encodeLong(cx, *b, out, c.col.longValueOutOfRow);
             break;
         }
         default: break;
@@ -521,6 +531,7 @@ std::vector<uint8_t> buildDefinition(const Fmt& f, const TablePlan& t, const Def
     if (t.sortEntriesByName)
         std::stable_sort(entryOrder.begin(), entryOrder.end(),
                          [&](size_t a, size_t b) { return t.cols[a].col.name < t.cols[b].col.name; });
+    if (!t.entryOrder.empty()) entryOrder = t.entryOrder;
 
     if (lay) {
         lay->columnEntriesOffset = s.size();

@@ -41,6 +41,7 @@ struct TablePlan {
     uint8_t tableType = 0x4E;
     uint16_t varCount = 0;
     bool sortEntriesByName = false;        // Jet 4 system tables list their columns by name
+    std::vector<size_t> entryOrder;        // Table::descriptorOrder, when given
     bool compressText = false;
     bool compressMemo = false;             // memo values compressed even without compressText
     size_t inlineLimit = 64;               // long values up to this size stay in the row

@@ -148,8 +148,17 @@ int CMDBRecovery::CreateOutputTables() {
             NoteOutputError(error);
             continue;
         }
-        for (const columnInfo& col : table.columns) {
-            if (col.type == 0x12) continue;  // complex columns are written with their value tables
+        for (columnInfo& col : tables[k].columns) {
+            if (col.type == 0x12) {
+                // Attachments and multi-valued columns: the value table decides the type.
+                try {
+                    set.field = set.tableDef->CreateField(col.name, ComplexFieldType(table.definitionPage, col.name, tables[k]));
+                    set.tableDef->AppendField(set.field);
+                } catch (const dao::ComError& error) {
+                    NoteOutputError(error);
+                }
+                continue;
+            }
             try {
                 const int type = OutputFieldType(col);
                 set.field = set.tableDef->CreateField(col.name, type);

@@ -14,8 +14,9 @@ void CMDBRecovery::PrepareScratchTable(const std::string& scratchName, const tab
     OutputSet& set = Output();
     set.tableDef = set.database->CreateTableDef(scratchName);
     for (const columnInfo& col : table.columns) {
-        if (col.type == 0x12) continue;  // as in the real table
-        const int type = OutputFieldType(col);
+        // A complex column gets the type its real table field has.
+        const int type = col.type == 0x12 ? ComplexFieldType(table.definitionPage, col.name, const_cast<tableInfo&>(table))
+                                          : OutputFieldType(col);
         set.field = set.tableDef->CreateField(col.name, type);
         try {
             if (col.isHyperlink) {
@@ -62,6 +63,15 @@ bool CMDBRecovery::MoveScratchRecords(const std::string& scratchName, const std:
                         continue;
                     }
                     if (to->Name() != from->Name()) continue;
+                    if (to->Type() >= dao::dbAttachment && to->Type() <= dao::dbComplexText) {
+                        // Attachments and multi-valued values are rows of their own.
+                        try {
+                            CopyAttachments(*from, *to);
+                        } catch (const dao::ComError& error) {
+                            NoteOutputError(error);
+                        }
+                        continue;
+                    }
                     dao::Variant value;
                     if (aceFormat) {
                         try {

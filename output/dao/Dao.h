@@ -123,6 +123,8 @@ public:
     virtual PropertyPtr PropertyItem(const std::string& name) const = 0;  // throws kErrNotFound
 };
 
+class Recordset;
+
 class Field : public PropertyOwner {
 public:
     virtual std::string Name() const = 0;
@@ -145,6 +147,17 @@ public:
     virtual Variant Value() const = 0;
     virtual void SetValue(const Variant& value) = 0;
     virtual void AppendChunk(const Bytes& chunk) = 0;
+
+    // ---- Complex fields: attachments (101) and multi-valued fields (102 to 109) ----
+    // In a recordset, the values of such a field are a recordset of their own:
+    // fields "FileName", "FileType" and "FileData" of an attachment field,
+    // "Value" of a multi-valued one. Rows added to it while the record is new
+    // are stored with the record by its Update (and dropped by CancelUpdate);
+    // on a current record it reads the record's stored values. Other fields
+    // refuse.
+    virtual std::shared_ptr<Recordset> ChildRecordset() {
+        throw ComError(kErrInvalidOperation, "DAO.Field", "Field '" + Name() + "' holds a single value.");
+    }
 };
 using FieldPtr = std::shared_ptr<Field>;
 

@@ -254,9 +254,12 @@ public:
 struct RecordsetState {
     bool pending = false;  // between AddNew and Update / CancelUpdate
     bool closed = false;
+    // The rowid of the current record (complex fields read their rows by it).
+    bool hasRowid = false;
+    int64_t currentRowid = 0;
 };
 
-class RecordsetField : public Field {
+class RecordsetField : public Field, public std::enable_shared_from_this<RecordsetField> {
 public:
     RecordsetField(std::shared_ptr<RecordsetState> state, std::shared_ptr<FieldImpl> def, std::string table);
 
@@ -278,6 +281,7 @@ public:
     Variant Value() const override;
     void SetValue(const Variant& value) override;
     void AppendChunk(const Bytes& chunk) override;
+    RecordsetPtr ChildRecordset() override;
 
     PropertyPtr CreateProperty(const std::string& name, int type, const Variant& value, bool ddl) override {
         return def_->CreateProperty(name, type, value, ddl);
@@ -303,11 +307,49 @@ public:
     std::string plannedDefault_;
     DefaultPlan defaultPlan_;
     bool planned_ = false;
+    // A complex field: the database, and the value rows added to the new record.
+    std::shared_ptr<DbState> db_;
+    std::vector<std::vector<Stored>> children_;
 
 private:
     [[noreturn]] void readOnly() const;
     void needPending() const;
 };
+
+// The values of one complex field of one record (attachments or the values of
+// a multi-valued field), as a recordset. Rows added go to the parent record;
+// on a stored record it reads that record's rows.
+class ChildRecordsetImpl : public Recordset {
+public:
+    explicit ChildRecordsetImpl(std::shared_ptr<RecordsetField> parent);
+    void AddNew() override;
+    int FieldCount() const override { return static_cast<int>(fields_.size()); }
+    FieldPtr FieldItem(int ordinal) const override;
+    FieldPtr FieldItem(const std::string& name) const override;
+    void Update(int type = 1, bool force = false) override;
+    void CancelUpdate(int type = 2) override;
+    void Close() override;
+    void MoveFirst() override;
+    void MoveNext() override;
+    bool EOF_() const override;
+    long RecordCount() const override;
+
+private:
+    void ensureOpen() const;
+    void show();
+
+    std::shared_ptr<RecordsetField> parent_;
+    std::shared_ptr<RecordsetState> state_;
+    std::vector<std::shared_ptr<RecordsetField>> fields_;
+    std::vector<std::vector<Stored>> rows_;  // the stored record's rows
+    size_t current_ = 0;
+};
+
+// The metadata tables that keep complex values, and their writing.
+bool IsAttachmentType(int type);
+void StoreChildRows(DbState& db, const std::string& table, const std::string& field, int type, int64_t rowid,
+                    const std::vector<std::vector<Stored>>& rows);
+void DeleteChildRows(DbState& db, const std::string& table);
 
 class RecordsetImpl : public Recordset {
 public:

@@ -90,6 +90,7 @@ RecordsetImpl::RecordsetImpl(std::shared_ptr<DbState> db, std::shared_ptr<TableI
     for (const auto& def : table_->fields_) {
         auto f = std::make_shared<RecordsetField>(state_, def, table_->name_);
         f->inPrimaryKey_ = table_->inPrimaryKey(*def);
+        if (def->isComplex()) f->db_ = db_;
         fields_.push_back(f);
         if (!columns.empty()) columns += ", ", marks += ", ";
         columns += QuoteIdentifier(def->name_);
@@ -119,18 +120,30 @@ void RecordsetImpl::ensureOpen() const {
     if (state_->closed) Refuse(kErrInvalidOperation, kSource, "Object invalid or no longer set: the recordset is closed.");
 }
 
+namespace {
+
+FieldPtr fieldAt(const std::vector<std::shared_ptr<RecordsetField>>& fields, int ordinal) {
+    if (ordinal < 0 || ordinal >= static_cast<int>(fields.size()))
+        Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field " + std::to_string(ordinal) + ".");
+    return fields[static_cast<size_t>(ordinal)];
+}
+
+FieldPtr fieldNamed(const std::vector<std::shared_ptr<RecordsetField>>& fields, const std::string& name) {
+    for (const auto& f : fields)
+        if (SameName(f->def_->name_, name)) return f;
+    Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field '" + name + "'.");
+}
+
+}  // namespace
+
 FieldPtr RecordsetImpl::FieldItem(int ordinal) const {
     ensureOpen();
-    if (ordinal < 0 || ordinal >= static_cast<int>(fields_.size()))
-        Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field " + std::to_string(ordinal) + ".");
-    return fields_[static_cast<size_t>(ordinal)];
+    return fieldAt(fields_, ordinal);
 }
 
 FieldPtr RecordsetImpl::FieldItem(const std::string& name) const {
     ensureOpen();
-    for (const auto& f : fields_)
-        if (SameName(f->def_->name_, name)) return f;
-    Refuse(kErrNotFound, "DAO.Fields", "Item not found in this collection: field '" + name + "'.");
+    return fieldNamed(fields_, name);
 }
 
 void RecordsetImpl::discardPending() {
@@ -141,6 +154,7 @@ void RecordsetImpl::discardPending() {
         f->pending_.kind = Stored::Null;
         f->pending_.text.clear();
         f->pending_.blob.clear();
+        f->children_.clear();
     }
 }
 
@@ -214,6 +228,11 @@ void RecordsetImpl::Update(int, bool) {
     const int rc = insert_.step();
     if (rc != SQLITE_DONE) refuseFromSqlite(rc);
     insert_.reset();
+    // The record's attachments and multi-valued values, keyed by its rowid.
+    const int64_t rowid = sqlite3_last_insert_rowid(db_->db);
+    for (const auto& f : fields_) {
+        if (!f->children_.empty()) StoreChildRows(*db_, table, f->def_->name_, f->def_->type_, rowid, f->children_);
+    }
     // Numbers given to an auto-number field move its counter on.
     for (size_t i = 0; i < fields_.size(); ++i) {
         FieldImpl& def = *fields_[i]->def_;
@@ -280,6 +299,8 @@ void RecordsetImpl::readRow() const {
     if (rc == SQLITE_ROW) {
         eof_ = false;
         const int offset = rowid_.empty() ? 0 : 1;
+        state_->hasRowid = !rowid_.empty();
+        state_->currentRowid = rowid_.empty() ? 0 : select_.integer(0);
         for (size_t i = 0; i < fields_.size(); ++i) {
             fields_[i]->current_ = select_.column(static_cast<int>(i) + offset);
             fields_[i]->hasCurrent_ = true;
@@ -330,6 +351,189 @@ long RecordsetImpl::RecordCount() const {
     Statement count(db_->db, "SELECT count(*) FROM " + QuoteIdentifier(table_->sqliteName_));
     if (count.step() != SQLITE_ROW) sqliteFailure(db_->db, "Cannot count the records of '" + table_->name_ + "'");
     return static_cast<long>(count.integer(0));
+}
+
+// --- complex fields ----------------------------------------------------------------
+
+bool IsAttachmentType(int type) { return type == dbAttachment; }
+
+namespace {
+
+// The element type of a multi-valued field's values.
+int valueType(int complexType) {
+    switch (complexType) {
+        case dbComplexByte: return dbByte;
+        case dbComplexInteger: return dbInteger;
+        case dbComplexLong: return dbLong;
+        case dbComplexSingle: return dbSingle;
+        case dbComplexDouble: return dbDouble;
+        case dbComplexGUID: return dbGUID;
+        case dbComplexDecimal: return dbDecimal;
+        default: return dbText;
+    }
+}
+
+std::shared_ptr<FieldImpl> childField(const std::string& name, int type, int32_t size) {
+    auto f = std::make_shared<FieldImpl>(name, type, FieldRole::Table);
+    f->size_ = size;
+    f->allowZeroLength_ = true;
+    return f;
+}
+
+// An attachment's type is its file name's extension, as Access records it.
+std::string extensionOf(const std::string& fileName) {
+    const size_t dot = fileName.rfind('.');
+    return dot == std::string::npos ? std::string() : fileName.substr(dot + 1);
+}
+
+}  // namespace
+
+RecordsetPtr RecordsetField::ChildRecordset() {
+    if (state_->closed) Refuse(kErrInvalidOperation, kFieldSource, "Object invalid or no longer set: the recordset is closed.");
+    if (!def_->isComplex() || !db_) return Field::ChildRecordset();
+    return std::make_shared<ChildRecordsetImpl>(shared_from_this());
+}
+
+ChildRecordsetImpl::ChildRecordsetImpl(std::shared_ptr<RecordsetField> parent)
+    : parent_(std::move(parent)), state_(std::make_shared<RecordsetState>()) {
+    const int type = parent_->def_->type_;
+    std::vector<std::shared_ptr<FieldImpl>> defs;
+    if (IsAttachmentType(type)) {
+        defs = {childField("FileName", dbText, 255), childField("FileType", dbText, 255),
+                childField("FileData", dbLongBinary, 0)};
+    } else {
+        defs = {childField("Value", valueType(type), valueType(type) == dbText ? 255 : 0)};
+    }
+    for (const auto& d : defs) fields_.push_back(std::make_shared<RecordsetField>(state_, d, parent_->table_));
+    // A stored record: its rows, in their order.
+    if (!parent_->state_->pending && parent_->hasCurrent_ && parent_->state_->hasRowid) {
+        DbState& db = *parent_->db_;
+        const bool attachment = IsAttachmentType(type);
+        Statement select(db.db, attachment ? "SELECT file_name, file_type, file_data FROM _talmera_attachments WHERE "
+                                             "table_name = ? AND field_name = ? AND row_id = ? ORDER BY position"
+                                           : "SELECT value FROM _talmera_complex_values WHERE table_name = ? AND "
+                                             "field_name = ? AND row_id = ? ORDER BY position");
+        select.bindText(1, parent_->table_);
+        select.bindText(2, parent_->def_->name_);
+        select.bindInt(3, parent_->state_->currentRowid);
+        while (select.step() == SQLITE_ROW) {
+            std::vector<Stored> row;
+            for (int c = 0; c < (attachment ? 3 : 1); ++c) row.push_back(select.column(c));
+            rows_.push_back(std::move(row));
+        }
+    }
+    show();
+}
+
+void ChildRecordsetImpl::ensureOpen() const {
+    if (state_->closed) Refuse(kErrInvalidOperation, kSource, "Object invalid or no longer set: the recordset is closed.");
+}
+
+void ChildRecordsetImpl::show() {
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        fields_[i]->hasCurrent_ = current_ < rows_.size();
+        if (current_ < rows_.size()) fields_[i]->current_ = rows_[current_][i];
+    }
+}
+
+void ChildRecordsetImpl::AddNew() {
+    ensureOpen();
+    if (!parent_->state_->pending || parent_->state_->closed)
+        Refuse(kErrInvalidOperation, kSource, "The values of field '" + parent_->def_->name_ + "' can be added only to a new record.");
+    for (const auto& f : fields_) {
+        f->assigned_ = false;
+        f->refusal_.reset();
+        f->pending_ = Stored{};
+    }
+    state_->pending = true;
+}
+
+FieldPtr ChildRecordsetImpl::FieldItem(int ordinal) const {
+    ensureOpen();
+    return fieldAt(fields_, ordinal);
+}
+
+FieldPtr ChildRecordsetImpl::FieldItem(const std::string& name) const {
+    ensureOpen();
+    return fieldNamed(fields_, name);
+}
+
+void ChildRecordsetImpl::Update(int, bool) {
+    ensureOpen();
+    if (!state_->pending) Refuse(kErrInvalidOperation, kSource, "Update or CancelUpdate without AddNew or Edit.");
+    if (!parent_->state_->pending)
+        Refuse(kErrInvalidOperation, kSource, "The record of field '" + parent_->def_->name_ + "' is no longer new.");
+    for (const auto& f : fields_)
+        if (f->refusal_) throw *f->refusal_;
+    std::vector<Stored> row;
+    for (const auto& f : fields_) row.push_back(f->assigned_ ? f->pending_ : Stored{});
+    if (IsAttachmentType(parent_->def_->type_)) {
+        if (row[0].kind != Stored::Text || row[0].text.empty())
+            Refuse(kErrRequired, kSource, "An attachment needs a file name.");
+        if (row[1].isNull()) row[1] = Stored::Txt(extensionOf(row[0].text));
+    }
+    parent_->children_.push_back(std::move(row));
+    state_->pending = false;
+}
+
+void ChildRecordsetImpl::CancelUpdate(int) {
+    ensureOpen();
+    if (!state_->pending) Refuse(kErrInvalidOperation, kSource, "Update or CancelUpdate without AddNew or Edit.");
+    state_->pending = false;
+}
+
+void ChildRecordsetImpl::Close() {
+    state_->closed = true;
+    state_->pending = false;
+}
+
+void ChildRecordsetImpl::MoveFirst() {
+    ensureOpen();
+    current_ = 0;
+    show();
+}
+
+void ChildRecordsetImpl::MoveNext() {
+    ensureOpen();
+    if (current_ >= rows_.size()) Refuse(kErrNoCurrentRecord, kSource, "No current record.");
+    ++current_;
+    show();
+}
+
+bool ChildRecordsetImpl::EOF_() const {
+    ensureOpen();
+    return current_ >= rows_.size();
+}
+
+long ChildRecordsetImpl::RecordCount() const {
+    ensureOpen();
+    return static_cast<long>(rows_.size());
+}
+
+void StoreChildRows(DbState& db, const std::string& table, const std::string& field, int type, int64_t rowid,
+                    const std::vector<std::vector<Stored>>& rows) {
+    const bool attachment = IsAttachmentType(type);
+    Statement insert(db.db, attachment ? "INSERT OR REPLACE INTO _talmera_attachments (table_name, field_name, row_id, "
+                                         "position, file_name, file_type, file_data) VALUES (?, ?, ?, ?, ?, ?, ?)"
+                                       : "INSERT OR REPLACE INTO _talmera_complex_values (table_name, field_name, "
+                                         "row_id, position, value) VALUES (?, ?, ?, ?, ?)");
+    for (size_t k = 0; k < rows.size(); ++k) {
+        insert.reset();
+        insert.bindText(1, table);
+        insert.bindText(2, field);
+        insert.bindInt(3, rowid);
+        insert.bindInt(4, static_cast<int64_t>(k));
+        for (size_t c = 0; c < rows[k].size(); ++c) insert.bind(static_cast<int>(c) + 5, rows[k][c]);
+        insert.run(attachment ? "Cannot store an attachment" : "Cannot store a value of a multi-valued field");
+    }
+}
+
+void DeleteChildRows(DbState& db, const std::string& table) {
+    for (const char* metadata : {"_talmera_attachments", "_talmera_complex_values"}) {
+        Statement remove(db.db, std::string("DELETE FROM ") + metadata + " WHERE table_name = ?");
+        remove.bindText(1, table);
+        remove.run("Cannot delete the complex values of a table");
+    }
 }
 
 }  // namespace talmera::dao::sqlite

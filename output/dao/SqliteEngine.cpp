@@ -134,6 +134,24 @@ CREATE TABLE _talmera_links (
   connect TEXT NOT NULL,
   source_table_name TEXT NOT NULL
 );
+CREATE TABLE _talmera_attachments (
+  table_name TEXT NOT NULL COLLATE NOCASE,
+  field_name TEXT NOT NULL COLLATE NOCASE,
+  row_id INTEGER NOT NULL,
+  position INTEGER NOT NULL,
+  file_name TEXT NOT NULL,
+  file_type TEXT,
+  file_data BLOB,
+  PRIMARY KEY (table_name, field_name, row_id, position)
+);
+CREATE TABLE _talmera_complex_values (
+  table_name TEXT NOT NULL COLLATE NOCASE,
+  field_name TEXT NOT NULL COLLATE NOCASE,
+  row_id INTEGER NOT NULL,
+  position INTEGER NOT NULL,
+  value,
+  PRIMARY KEY (table_name, field_name, row_id, position)
+);
 )";
 
 const char* const kMetadataTables[] = {"_talmera_tables",     "_talmera_fields",  "_talmera_indexes",
@@ -685,6 +703,7 @@ public:
                 Refuse(kErrInvalidOperation, kTableDefsSource,
                        "Cannot delete table '" + t->name_ + "': it takes part in relationship '" + r->name_ + "'.");
         if (t->materialised_) execute(s_->db, "DROP TABLE " + QuoteIdentifier(t->sqliteName_));
+        if (!t->linked()) DeleteChildRows(*s_, t->name_);
         if (!t->linked()) {
             s_->releaseSqliteName(t->sqliteName_);
             for (const auto& index : t->indexes_) s_->releaseSqliteName(index->sqliteName_);

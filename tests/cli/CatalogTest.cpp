@@ -64,7 +64,7 @@ TEST(CatalogCommandTest, JsonDescribesTheDemoDatabase) {
 
         std::vector<std::string> keys;
         for (const auto& item : catalog.items()) keys.push_back(item.key());
-        EXPECT_EQ(keys, (std::vector<std::string>{"format", "pageSize", "tables", "queries", "linkedTables",
+        EXPECT_EQ(keys, (std::vector<std::string>{"format", "pageSize", "tables", "queries", "linkedTables", "relations",
                                                   "forms", "reports", "macros", "modules"}));
         EXPECT_EQ(catalog["format"], c.name);
         EXPECT_EQ(catalog["pageSize"], c.pageSize);

@@ -15,6 +15,7 @@
 #include "output/dao/SqliteEngine.h"
 #include "platform/MessageReceiver.h"
 #include "tests/engine/Fixtures.h"
+#include "tests/engine/SaveSupport.h"
 
 namespace talmera::test {
 namespace {
@@ -22,106 +23,6 @@ namespace {
 using jetwriter::Format;
 namespace jw = jetwriter;
 
-// A receiver that can stop the run after a number of progress steps.
-struct SaveReceiver : RecordingReceiver {
-    SaveReceiver(CQuorvinAccessRecoveryApp& app, int stopAfterSteps = -1)
-        : RecordingReceiver(app), app_(app), stopAfter(stopAfterSteps) {}
-    intptr_t send(uint32_t m, uintptr_t w, intptr_t l) override {
-        if (m == UM_PROGRESS && w == kProgressStep && stopAfter >= 0 && ++steps >= stopAfter) app_.stopRequested = true;
-        return RecordingReceiver::send(m, w, l);
-    }
-    bool askOverwrite(const std::string&) override { return overwrite; }
-    std::string askNewLocation(const std::string& existing, const std::string& proposal) override {
-        ++locationQuestions;
-        if (!newLocation) return proposal;
-        return *newLocation == "<existing>" ? existing : *newLocation;
-    }
-    CQuorvinAccessRecoveryApp& app_;
-    std::optional<std::string> newLocation;  // the answer to the new-name question
-    int locationQuestions = 0;
-    int stopAfter;
-    int steps = 0;
-    bool overwrite = false;
-};
-
-struct Saved {
-    ScanResult scan;
-    std::unique_ptr<SaveReceiver> receiver;
-    std::string output;
-    int started = 0;
-};
-
-// Scans path, selects every table and query, and saves into dir.
-Saved saveAll(const std::string& path, const TempDir& dir, int stopAfterSteps = -1, bool deleted = false,
-              std::optional<std::string> newLocation = std::nullopt,
-              std::function<dao::EnginePtr()> outputEngine = dao::CreateSqliteEngine) {
-    Saved s;
-    s.scan = runScan(path, deleted);
-    CQuorvinAccessRecoveryApp& app = *s.scan.app;
-    CMDBRecovery& engine = *s.scan.engine;
-    for (const tableInfo& t : engine.tables) app.selectedTables.push_back(t.name);
-    for (const queryInfo& q : engine.queries) app.selectedQueries.push_back(q.name);
-    engine.outputEngineFactory = outputEngine;
-    engine.outputPath = dir.file("Repaired_out.sqlite");
-    s.receiver = std::make_unique<SaveReceiver>(app, stopAfterSteps);
-    s.receiver->newLocation = newLocation;
-    s.started = engine.StartOutputDatabase(s.receiver.get());
-    s.output = engine.outputPath;
-    if (!s.started) return s;
-    app.outputCreated = true;
-    app.previewMode = false;
-    CRecoverThread run(app, s.receiver.get());
-    run.Run();
-    return s;
-}
-
-// All rows of a table of the output, each cell as text (NULL as nullopt).
-std::vector<std::vector<std::optional<std::string>>> outputRows(const std::string& file, const std::string& table,
-                                                                 const std::string& order = "rowid") {
-    std::vector<std::vector<std::optional<std::string>>> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        ADD_FAILURE() << "cannot open " << file;
-        sqlite3_close(db);
-        return rows;
-    }
-    sqlite3_stmt* st = nullptr;
-    const std::string sql = "SELECT * FROM \"" + table + "\" ORDER BY " + order;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-        ADD_FAILURE() << sqlite3_errmsg(db) << " in " << sql;
-    } else {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            std::vector<std::optional<std::string>> row;
-            for (int c = 0; c < sqlite3_column_count(st); ++c) {
-                if (sqlite3_column_type(st, c) == SQLITE_NULL) {
-                    row.push_back(std::nullopt);
-                } else {
-                    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
-                    row.push_back(std::string(text, static_cast<size_t>(sqlite3_column_bytes(st, c))));
-                }
-            }
-            rows.push_back(std::move(row));
-        }
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return rows;
-}
-
-std::string scalar(const std::string& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW &&
-            sqlite3_column_type(st, 0) != SQLITE_NULL) {
-            out = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
-}
 
 std::vector<std::string> withoutTimestamps(const std::vector<std::string>& lines) {
     static const std::regex stamp(R"((on:? ?)\w+, \w+ \d\d, \d{4}, \d\d:\d\d:\d\d [AP]M$)");
@@ -332,7 +233,7 @@ TEST(Save, ExistingOutputWithoutANewName) {
         TempDir dir;
         const std::string path = writeDatabase(dir, "two.mdb", twoTables(Format::Jet4));
         writeFile(dir.file("Repaired_out.sqlite"), {'k', 'e', 'e', 'p'});
-        Saved s = saveAll(path, dir, -1, false, c.answer);
+        Saved s = saveAll(path, dir, -1, false, false, c.answer);
         EXPECT_EQ(s.started, 0);
         EXPECT_EQ(s.receiver->locationQuestions, c.questions);
         ASSERT_FALSE(s.scan.engine->outputErrors.empty());
@@ -379,7 +280,7 @@ TEST(Save, FailedCloseIsNotReportedAsSaved) {
     };
     TempDir dir;
     const std::string path = writeDatabase(dir, "two.mdb", twoTables(Format::Jet4));
-    Saved s = saveAll(path, dir, -1, false, std::nullopt, [] { return std::make_shared<Engine>(); });
+    Saved s = saveAll(path, dir, -1, false, false, std::nullopt, [] { return std::make_shared<Engine>(); });
     ASSERT_EQ(s.started, 1);
     EXPECT_FALSE(s.scan.app->saveSucceeded);
     const auto& log = s.receiver->logLines;

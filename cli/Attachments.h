@@ -1,0 +1,27 @@
+// The attachments command's pieces: listing a table's attached files and
+// writing them out under safe names.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace talmera {
+class CMDBRecovery;
+struct tableInfo;
+}
+
+namespace talmera::cli {
+
+// A name from the damaged file made safe as one file name: no path
+// separators, no "..", no control characters, not empty, at most 200 bytes.
+std::string SafeFileName(const std::string& name);
+
+// Lists the table's attachments (a header line, then one tab-separated line
+// each: column, row key, file name, bytes, and "incomplete" when the data
+// broke), and with extractDir writes each file there, never replacing an
+// existing file (a second name gets " (2)", " (3)", ... before its
+// extension). Returns false when a file could not be written (err says why).
+bool listAttachments(const CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
+                     std::ostream& out, std::ostream& err);
+
+}  // namespace talmera::cli

@@ -1,0 +1,274 @@
+// Complex values into the output: the DAO type of a complex column, each
+// row's attachments (inflated in memory) or values written into the field's
+// own recordset, and the copy of those between two fields.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+#include "engine/ValueText.h"
+#include "platform/MessageReceiver.h"
+#include "related/PageRows.h"
+
+namespace talmera {
+
+namespace {
+
+// An attachment is at most what Access accepts (2 GB); memory is taken as the
+// data is actually read or inflated, never by a claimed length alone.
+constexpr uint32_t kMaxAttachmentBytes = 0x7FFFFFFF;
+
+// Inflates raw deflate data (no zlib header, no checksum) into out, stopping
+// at limit bytes. False when zlib reports an error before the stream ended:
+// out then holds what was inflated so far.
+bool inflateRaw(const uint8_t* data, size_t size, size_t limit, std::vector<uint8_t>& out) {
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) return false;
+    out.clear();
+    z.next_in = const_cast<Bytef*>(data);
+    z.avail_in = 0;
+    size_t fed = 0;
+    uint8_t block[32768];
+    int rc = Z_OK;
+    while (out.size() < limit) {
+        if (z.avail_in == 0 && fed < size) {
+            const size_t piece = std::min<size_t>(size - fed, 4096);
+            z.next_in = const_cast<Bytef*>(data + fed);
+            z.avail_in = static_cast<uInt>(piece);
+            fed += piece;
+        }
+        z.next_out = block;
+        z.avail_out = sizeof block;
+        rc = inflate(&z, Z_NO_FLUSH);
+        const size_t produced = sizeof block - z.avail_out;
+        out.insert(out.end(), block, block + std::min(produced, limit - out.size()));
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK && rc != Z_BUF_ERROR) break;
+        // No progress possible: the input ended before the stream did.
+        if (rc == Z_BUF_ERROR && z.avail_in == 0 && fed >= size) break;
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END || out.size() >= limit;
+}
+
+uint32_t le32At(const std::vector<uint8_t>& b, size_t at) { return related::at32(b, at); }
+
+}  // namespace
+
+bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) const {
+    related::Page p;
+    uint32_t remaining = std::min(length, kMaxAttachmentBytes);
+    const uint64_t visitLimit = pageCount() + 1;
+    bool chained = false;
+    for (uint64_t visits = 0; page != 0 && remaining > 0 && visits < visitLimit; ++visits) {
+        if (static_cast<uint64_t>(page) * pageSize >= fileLength) return false;
+        p.load(databaseFile, static_cast<uint64_t>(page) * pageSize, pageSize);
+        if (!p.isDataPage()) return false;
+        uint32_t start = 0, end = 0;
+        if (!p.rowBounds(row, start, end)) return false;
+        if (visits == 0) {
+            // The value header says whether the data is chained; a first row
+            // that holds more than the data does not.
+            chained = end - start < remaining;
+        }
+        uint32_t next = 0;
+        if (chained) {
+            const uint32_t pointer = p.u32(start);
+            next = pointer >> 8;
+            row = pointer & 0xFF;  // the row the pointer names
+            start += 4;
+            if (start > end) return false;  // a row too short for its pointer
+        }
+        const uint32_t take = std::min(remaining, end - start);
+        buffer.insert(buffer.end(), p.bytes.begin() + start, p.bytes.begin() + start + take);
+        remaining -= take;
+        page = next;
+    }
+    return remaining == 0;
+}
+
+bool CMDBRecovery::ReadAttachmentContent(const colRecordAttachmentInfo& a, std::vector<uint8_t>& content) const {
+    content.clear();
+    std::vector<uint8_t> data;
+    bool complete = true;
+    if (a.inRowPosition) {
+        data.resize(a.dataLength);
+        databaseFile.read(a.inRowPosition, a.dataLength, data.data());
+    } else {
+        complete = ReadAttachmentData(data, a.dataLength, a.dataPage, a.dataRow);
+    }
+    if (data.empty()) return complete;
+    // The data: a flag, the payload's length L, then the payload (a header of
+    // its own length H, then the file), deflated behind a zlib header or not.
+    const uint32_t fullLength = le32At(data, 4);
+    if (data.size() >= 10 && data[8] == 0x78 && data[9] == 0x5E) {
+        std::vector<uint8_t> payload;
+        // Deflate shrinks data at most about 1032 to 1: a claimed length beyond
+        // that cannot come from these bytes, and is not allocated for.
+        const size_t bound = (data.size() - 10) * 1032 + 1024;
+        const size_t limit = std::min<size_t>({fullLength, kMaxAttachmentBytes, bound});
+        complete = inflateRaw(data.data() + 10, data.size() - 10, limit, payload) && complete;
+        const uint32_t header = le32At(payload, 0);
+        const size_t from = std::min<size_t>(header, payload.size());
+        const size_t to = std::min<size_t>(std::max<size_t>(fullLength, from), payload.size());
+        content.assign(payload.begin() + from, payload.begin() + to);
+    } else {
+        const uint32_t header = le32At(data, 8);
+        const size_t from = std::min<size_t>(8 + static_cast<size_t>(header), data.size());
+        const size_t to = std::min<size_t>(std::max<size_t>(8 + static_cast<size_t>(fullLength), from), data.size());
+        content.assign(data.begin() + from, data.begin() + to);
+    }
+    return complete;
+}
+
+int CMDBRecovery::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
+    const AttachmentInfo* info = nullptr;
+    for (const AttachmentInfo& a : complexColumns) {
+        if (a.tableId == tableId && a.columnName == columnName) {
+            info = &a;
+            break;
+        }
+    }
+    if (!info || info->valueTableId == 0 || !jet4Layout) return dao::dbAttachment;
+    const uint32_t v = info->valueTableId;
+    int type = dao::dbAttachment;
+    const uint64_t at = static_cast<uint64_t>(v) * pageSize;
+    if (at < fileLength && databaseFile.u8(at + 40) == 0x4E && databaseFile.u16(at + 41) == 3) {
+        const uint32_t realIndexes = databaseFile.u32(at + 51);
+        if (realIndexes < 256) {
+            const uint64_t third = at + 63 + 12 * static_cast<uint64_t>(realIndexes) + 50;
+            switch (databaseFile.u8(third)) {
+                case 2: type = dao::dbComplexByte; break;
+                case 3: type = dao::dbComplexInteger; break;
+                case 4: type = dao::dbComplexLong; break;
+                case 6: type = dao::dbComplexSingle; break;
+                case 7: type = dao::dbComplexDouble; break;
+                case 15: type = dao::dbComplexGUID; break;
+                case 16: type = dao::dbComplexDecimal; break;
+                case 10: type = dao::dbComplexText; break;
+                default: break;
+            }
+        }
+    }
+    // The value table's own properties ("Value", "FileData") belong to the
+    // complex column; read once per scan.
+    for (const systemTableInfo& hidden : systemTables) {
+        if (hidden.definitionPage != v) continue;
+        bool done = false;
+        for (const auto& r : redirectedColumns) done = done || (r.first == tableId && r.second == columnName);
+        if (done) break;
+        redirectedColumns.emplace_back(tableId, columnName);
+        redirectActive = true;
+        redirectColumn = columnName;
+        ReadPropertyBlock(hidden.propertyRow, hidden.propertyPage, hidden.propertyLength, hidden.propertyFlags, table);
+        redirectActive = false;
+        break;
+    }
+    return type;
+}
+
+void CMDBRecovery::WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field) {
+    if (!saveMode) return;  // a preview shows "Complex Data Type" instead
+    const int type = field.Type();
+    dao::RecordsetPtr child = field.ChildRecordset();
+    if (type == dao::dbAttachment) {
+        for (const colRecordAttachmentInfo& a : column.attachments) {
+            if (a.key != key || a.dataLength == 0) continue;
+            std::vector<uint8_t> content;
+            const bool complete = ReadAttachmentContent(a, content);
+            if (!complete) {
+                ++relatedStatistics.attachmentsIncomplete;
+                app.logLine = "Attachment stored incomplete  : " + column.name + " : " + a.fileName;
+                if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
+            }
+            child->AddNew();
+            child->FieldItem("FileName")->SetValue(a.fileName);
+            child->FieldItem("FileData")->SetValue(content);
+            child->Update(1, false);
+        }
+    } else if (type >= dao::dbComplexByte && type <= dao::dbComplexText) {
+        for (const ComplexData& d : column.complexValues) {
+            if (d.key != key) continue;
+            uint8_t b[17] = {};
+            databaseFile.read(d.valuePosition, sizeof b, b);
+            dao::Variant value;
+            switch (type) {
+                case dao::dbComplexByte: value = int64_t{b[0]}; break;
+                case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
+                case dao::dbComplexLong: {
+                    uint32_t x = 0;
+                    std::memcpy(&x, b, 4);
+                    value = int64_t{static_cast<int32_t>(x)};
+                    break;
+                }
+                case dao::dbComplexSingle: {
+                    float x;
+                    std::memcpy(&x, b, 4);
+                    value = static_cast<double>(x);
+                    break;
+                }
+                case dao::dbComplexDouble: {
+                    double x;
+                    std::memcpy(&x, b, 8);
+                    value = x;
+                    break;
+                }
+                case dao::dbComplexGUID: value = FormatGuid(b); break;
+                case dao::dbComplexDecimal: {
+                    unsigned __int128 magnitude = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        const uint8_t* q = b + 1 + 4 * k;
+                        magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
+                    }
+                    // The scale is the value table's: its third column entry is "Value".
+                    unsigned scale = 0;
+                    const uint64_t def = static_cast<uint64_t>(column.valueTableId) * pageSize;
+                    const uint32_t realIndexes = databaseFile.u32(def + 51);
+                    if (column.valueTableId && realIndexes < 256) {
+                        scale = databaseFile.u8(def + 63 + 12 * static_cast<uint64_t>(realIndexes) + 50 + 12);
+                    }
+                    value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
+                    break;
+                }
+                default: {
+                    const size_t n = std::min<size_t>(d.valueLength, 0x10000);
+                    std::vector<uint8_t> text(n);
+                    databaseFile.read(d.valuePosition, n, text.data());
+                    value = DecodeTextBytes(text.data(), n);
+                    break;
+                }
+            }
+            child->AddNew();
+            child->FieldItem("Value")->SetValue(value);
+            child->Update(1, false);
+        }
+    }
+    child->Close();
+}
+
+void CMDBRecovery::CopyAttachments(dao::Field& source, dao::Field& target) {
+    dao::RecordsetPtr from = source.ChildRecordset();
+    dao::RecordsetPtr to = target.ChildRecordset();
+    // Every value goes across: an attachment's name, type and data, or a
+    // multi-valued field's value.
+    const bool attachment = source.Type() == dao::dbAttachment;
+    if (from->RecordCount() > 0) from->MoveFirst();
+    while (!from->EOF_()) {
+        to->AddNew();
+        if (attachment) {
+            for (const char* name : {"FileName", "FileType", "FileData"}) {
+                to->FieldItem(name)->SetValue(from->FieldItem(name)->Value());
+            }
+        } else {
+            to->FieldItem("Value")->SetValue(from->FieldItem("Value")->Value());
+        }
+        to->Update(1, false);
+        from->MoveNext();
+    }
+    to->Close();
+    from->Close();
+}
+
+}  // namespace talmera

@@ -1,0 +1,225 @@
+// Complex columns (ACE): attachment and multi-valued columns keep only a key in
+// the table row; their values are rows of a hidden value table, and
+// MSysComplexColumns says which value table serves which column.
+#include <algorithm>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+#include "platform/TextCodec.h"
+#include "related/PageRows.h"
+
+namespace talmera {
+
+namespace {
+
+// Rows of one data page of the given owner, as [start, end) within the page.
+// A slot marked as an overflow pointer or deleted gives no row but still
+// bounds the row before it; class 0xD is no slot at all.
+std::vector<std::pair<uint32_t, uint32_t>> ownedRows(const related::Page& p) {
+    std::vector<std::pair<uint32_t, uint32_t>> rows;
+    uint32_t previous = p.size();
+    for (uint32_t i = 0; i < p.slotCount(); ++i) {
+        const uint16_t entry = p.slot(i);
+        const uint16_t top = entry >> 12;
+        if (top == 0xD) continue;
+        const uint32_t start = entry & 0x0FFF;
+        const uint32_t end = previous;
+        previous = start;
+        if (top == 0x4 || top == 0xC) continue;
+        if (start < 14 || start >= end || end > p.size()) continue;
+        rows.emplace_back(start, end);
+    }
+    return rows;
+}
+
+// Pages whose owner is the given definition page, in file order.
+template <typename F>
+void forEachOwnedPage(CMDBRecovery& e, uint32_t owner, F&& visit) {
+    if (owner == 0) return;
+    related::Page p;
+    const uint64_t pages = e.pageCount();
+    for (uint64_t n = 0; n < pages; ++n) {
+        const uint64_t position = n * e.pageSize;
+        const uint8_t* head = e.databaseFile.view(position, 8);
+        if (!head || head[0] != 0x01 || head[1] != 0x01) continue;
+        const uint32_t pageOwner = head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<uint32_t>(head[7]) << 24);
+        if (pageOwner != owner) continue;
+        p.load(e.databaseFile, position, e.pageSize);
+        visit(p);
+    }
+}
+
+}  // namespace
+
+void CMDBRecovery::ReadComplexColumns(uint32_t catalogId) {
+    complexColumns.clear();
+    if (!jet4Layout) return;
+    forEachOwnedPage(*this, catalogId, [&](const related::Page& p) {
+        for (const auto& bounds : ownedRows(p)) {
+            const uint32_t start = bounds.first, end = bounds.second;
+            const uint32_t size = end - start;
+            if (size < 8) continue;
+            // The row ends with a one-byte null mask; before it the count of
+            // variable-length columns, the column's offset and the end of data.
+            const uint32_t last = end - 1;
+            const uint16_t varCount = p.u16(last - 2);
+            if (varCount != 1) continue;
+            const uint16_t columnStart = p.u16(last - 4);
+            const uint16_t dataEnd = p.u16(last - 6);
+            AttachmentInfo a;
+            a.valueTableId = p.u32(start + 6);
+            a.tableId = p.u32(start + 10);
+            const uint32_t nameStart = start + 18;
+            const uint32_t nameLength = dataEnd > columnStart ? dataEnd - columnStart : 0;
+            if (nameStart + nameLength > end) continue;
+            a.columnName = related::Utf16Cut(p.bytes.data() + nameStart, nameLength);
+            complexColumns.push_back(std::move(a));
+        }
+    });
+}
+
+bool CMDBRecovery::LinkComplexColumns() {
+    for (tableInfo& t : tables) {
+        for (columnInfo& c : t.columns) {
+            if (c.type != 0x12) continue;
+            for (const AttachmentInfo& a : complexColumns) {
+                if (a.tableId == t.definitionPage && a.columnName == c.name) {
+                    c.valueTableId = a.valueTableId;
+                    break;
+                }
+            }
+        }
+    }
+    return !complexColumns.empty();
+}
+
+void CMDBRecovery::ReadComplexValues() {
+    for (tableInfo& t : tables) {
+        // A table of deleted records shares its source's value tables; its
+        // columns were copied before the values were read.
+        for (columnInfo& c : t.columns) {
+            if (c.type == 0x12) ReadComplexValues(c);
+        }
+        if (Stopped()) return;
+    }
+}
+
+void CMDBRecovery::ReadComplexValues(columnInfo& column) {
+    column.complexValues.clear();
+    column.attachments.clear();
+    const uint32_t v = column.valueTableId;
+    if (!jet4Layout || v == 0 || static_cast<uint64_t>(v) * pageSize >= fileLength) return;
+
+    // The value table's column descriptors: type and number, then the names.
+    related::Page def;
+    def.load(databaseFile, static_cast<uint64_t>(v) * pageSize, pageSize);
+    if (def.u8(0) != 0x02) return;
+    const uint32_t columnCount = def.u16(45);
+    const uint32_t realIndexes = def.u32(51);
+    if (columnCount == 0 || columnCount > 255 || realIndexes > 255) return;
+    uint64_t at = 63 + 12 * static_cast<uint64_t>(realIndexes);
+    struct Descriptor {
+        uint8_t type;
+        uint16_t number;
+        std::string name;
+    };
+    std::vector<Descriptor> descriptors;
+    for (uint32_t k = 0; k < columnCount; ++k, at += 25) {
+        if (at + 25 > def.size()) return;  // a definition longer than a page: not a value table
+        descriptors.push_back({def.u8(at), def.u16(at + 5), {}});
+    }
+    for (Descriptor& d : descriptors) {
+        const uint16_t n = def.u16(at);
+        if (at + 2 + n > def.size()) return;
+        d.name = related::Utf16Cut(def.bytes.data() + at + 2, n);
+        at += 2 + n;
+    }
+    const bool multiValued = descriptors.back().name == "Value";
+    int fileName = -1, fileUrl = -1, fileData = -1, fileFlags = -1;
+    for (const Descriptor& d : descriptors) {
+        if (equalsIgnoreCase(d.name, "FileName")) fileName = d.number;
+        if (equalsIgnoreCase(d.name, "FileURL")) fileUrl = d.number;
+        if (equalsIgnoreCase(d.name, "FileData")) fileData = d.number;
+        if (equalsIgnoreCase(d.name, "FileFlags")) fileFlags = d.number;
+    }
+    const bool byNumber = fileName >= 0 && fileName < 6 && fileUrl >= 0 && fileUrl < 6 && fileData >= 0 &&
+                          fileData < 6 && fileFlags >= 0 && fileFlags < 6;
+
+    forEachOwnedPage(*this, v, [&](const related::Page& p) {
+        for (const auto& bounds : ownedRows(p)) {
+            const uint32_t start = bounds.first, end = bounds.second;
+            if (end - start < 8) continue;
+            const uint32_t last = end - 1;
+            const uint32_t t = p.u16(last - 2);
+            // Entry k is variable column t-1-k: it starts at that column's
+            // offset and ends where the next one starts (the end of data for the last).
+            const uint32_t table = last - 2;  // the count's position; offsets below it
+            if (t == 0 || t > 64 || table < 2 * (t + 1) || table - 2 * (t + 1) < start) {
+                ++relatedStatistics.complexRowsSkipped;
+                continue;
+            }
+            auto varOffset = [&](uint32_t var) { return static_cast<uint32_t>(p.u16(table - 2 - 2 * var)); };
+            const uint32_t dataEnd = p.u16(table - 2 - 2 * t);
+            auto entry = [&](uint32_t k, uint32_t& from, uint32_t& to) {
+                if (k >= t) return false;
+                const uint32_t var = t - 1 - k;
+                from = varOffset(var);
+                to = var + 1 < t ? varOffset(var + 1) : dataEnd;
+                if (from > to || start + to > end) return false;
+                from += start;
+                to += start;
+                return true;
+            };
+            auto key = [&](uint32_t k) {
+                uint32_t from = 0, to = 0;
+                if (!entry(k, from, to)) return uint32_t{0};
+                uint8_t b[4] = {};
+                for (uint32_t i = 0; i < 4 && from + i < to; ++i) b[i] = p.u8(from + i);
+                return static_cast<uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24));
+            };
+            if ((t == 2 || t == 3) && multiValued) {
+                ComplexData d;
+                d.key = key(0);
+                if (t == 3) {
+                    uint32_t from = 0, to = 0;
+                    if (!entry(2, from, to)) {
+                        ++relatedStatistics.complexRowsSkipped;
+                        continue;
+                    }
+                    d.valuePosition = p.position + from;
+                    d.valueLength = to - from;
+                } else {
+                    d.valuePosition = p.position + start + 2;
+                    d.valueLength = 0;
+                }
+                column.complexValues.push_back(d);
+            } else if (t == 6) {
+                auto entryOf = [&](int number, uint32_t fixed) { return byNumber ? 5 - static_cast<uint32_t>(number) : fixed; };
+                colRecordAttachmentInfo a;
+                uint32_t from = 0, to = 0;
+                if (entry(entryOf(fileFlags, 2), from, to)) a.fileName = related::Utf16Cut(p.bytes.data() + from, to - from);
+                if (entry(entryOf(fileName, 1), from, to)) a.altName = related::Utf16Cut(p.bytes.data() + from, to - from);
+                if (entry(entryOf(fileData, 3), from, to) && to - from >= 8) {
+                    const uint8_t flags = p.u8(from + 3);
+                    a.dataLength = (flags == 0x40 || flags == 0x80) ? p.u24(from) : p.u32(from);
+                    a.dataRow = p.u8(from + 4);
+                    a.dataPage = p.u24(from + 5);
+                    // Data kept in the row itself follows its 12-byte header:
+                    // remembered by position, with page 0.
+                    if (flags == 0x80) {
+                        a.dataPage = 0;
+                        a.dataRow = 0;
+                        a.inRowPosition = p.position + from + 12;
+                        a.dataLength = std::min<uint32_t>(a.dataLength, to - std::min(to, from + 12));
+                    }
+                }
+                a.key = key(entryOf(fileUrl, 5));
+                column.attachments.push_back(std::move(a));
+            } else {
+                ++relatedStatistics.complexRowsSkipped;
+            }
+        }
+    });
+}
+
+}  // namespace talmera

@@ -1,0 +1,65 @@
+// Small helpers the related-object readers share: one page copied out of the
+// file with bounded reads, and the rows of its slot table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/PageFile.h"
+
+namespace talmera::related {
+
+// One page held in memory; every read is bounded by the page (zeros outside).
+struct Page {
+    std::vector<uint8_t> bytes;
+    uint64_t position = 0;
+
+    void load(const PageFile& file, uint64_t pagePosition, uint32_t pageSize) {
+        position = pagePosition;
+        bytes.assign(pageSize, 0);
+        file.read(pagePosition, pageSize, bytes.data());
+    }
+    uint32_t size() const { return static_cast<uint32_t>(bytes.size()); }
+    uint8_t u8(uint64_t at) const { return at < bytes.size() ? bytes[at] : 0; }
+    uint16_t u16(uint64_t at) const { return static_cast<uint16_t>(u8(at) | (u8(at + 1) << 8)); }
+    uint32_t u24(uint64_t at) const { return u16(at) | (static_cast<uint32_t>(u8(at + 2)) << 16); }
+    uint32_t u32(uint64_t at) const { return u16(at) | (static_cast<uint32_t>(u16(at + 2)) << 16); }
+    bool isDataPage() const { return u8(0) == 0x01; }
+    bool isLongValuePage() const { return u8(4) == 'L' && u8(5) == 'V' && u8(6) == 'A' && u8(7) == 'L'; }
+    // Slot entries of a Jet 4 / ACE data page: count at 12, entries from 14.
+    uint32_t slotCount() const {
+        const uint32_t n = u16(12);
+        const uint32_t most = size() > 16 ? (size() - 14) / 2 : 0;
+        return n < most ? n : most;
+    }
+    uint16_t slot(uint32_t i) const { return u16(14 + 2 * static_cast<uint64_t>(i)); }
+    // Bounds [start, end) of row r: it ends where the previous row starts (the
+    // page end for row 0). False when the slot is missing or the bounds are
+    // not inside the page.
+    bool rowBounds(uint32_t r, uint32_t& start, uint32_t& end) const {
+        if (r >= slotCount()) return false;
+        start = slot(r) & 0x1FFF;
+        end = size();
+        if (r > 0) end = slot(r - 1) & 0x1FFF;
+        if (end > size()) end = size();
+        return start >= 14 && start < end;
+    }
+};
+
+// Little-endian reads from a byte buffer, bounded by it.
+inline uint8_t at8(const std::vector<uint8_t>& b, uint64_t at) { return at < b.size() ? b[at] : 0; }
+inline uint16_t at16(const std::vector<uint8_t>& b, uint64_t at) {
+    return static_cast<uint16_t>(at8(b, at) | (at8(b, at + 1) << 8));
+}
+inline uint32_t at32(const std::vector<uint8_t>& b, uint64_t at) {
+    return at16(b, at) | (static_cast<uint32_t>(at16(b, at + 2)) << 16);
+}
+
+// UTF-16LE bytes to UTF-8, cut at the first zero code unit.
+std::string Utf16Cut(const uint8_t* data, size_t size);
+
+// The "MR2" and zero-byte signature of a property block.
+inline bool IsPropertySignature(uint32_t fourBytes) { return fourBytes == 0x0032524D; }
+
+}  // namespace talmera::related
