@@ -145,6 +145,8 @@ struct CatalogSnapshot {
     int tableCount, queryCount, formCount, reportCount, macroCount, moduleCount;
     std::vector<std::string> formNames, reportNames, macroNames, moduleNames;
     ScanStatistics statistics;
+    std::vector<AttachmentInfo> complexColumns;
+    CMDBRecovery::RelatedStatistics relatedStatistics;
 
     explicit CatalogSnapshot(CMDBRecovery& e)
         : pageSize(e.pageSize), jet4Layout(e.jet4Layout), rowCountOffset(e.rowCountOffset), textUnit(e.textUnit),
@@ -157,7 +159,8 @@ struct CatalogSnapshot {
           formCount(e.app.formCount), reportCount(e.app.reportCount), macroCount(e.app.macroCount),
           moduleCount(e.app.moduleCount), formNames(std::move(e.app.formNames)),
           reportNames(std::move(e.app.reportNames)), macroNames(std::move(e.app.macroNames)),
-          moduleNames(std::move(e.app.moduleNames)), statistics(e.statistics) {}
+          moduleNames(std::move(e.app.moduleNames)), statistics(e.statistics),
+          complexColumns(std::move(e.complexColumns)), relatedStatistics(e.relatedStatistics) {}
 
     void restore(CMDBRecovery& e) {
         e.pageSize = pageSize;
@@ -191,6 +194,8 @@ struct CatalogSnapshot {
         e.statistics = statistics;
         e.statistics.layoutAttempts = attempts;
         e.currentTable = nullptr;
+        e.complexColumns = std::move(complexColumns);
+        e.relatedStatistics = relatedStatistics;
     }
 };
 
