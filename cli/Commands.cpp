@@ -19,6 +19,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/Catalog.h"
+#include "cli/Objects.h"
 #include "cli/Preview.h"
 #include "cli/ProgressBar.h"
 #include "cli/Repair.h"
@@ -226,6 +227,15 @@ int catalogCommand(const ScanOptions& options, bool json, const Terminal& termin
         printCatalogListing(terminal.out, *app.engine, app, options.deleted);
     }
     return checkOutput(terminal, kExitOk, outputErrorSoFar(terminal));
+}
+
+int objectsCommandOnFile(const ScanOptions& options, const std::string& extractDir, const Terminal& terminal) {
+    CQuorvinAccessRecoveryApp app;
+    SilentReceiver receiver;
+    int status = runScan(options, app, receiver, terminal.err);
+    if (status != kExitOk) return status;
+    errno = 0;
+    return objectsCommand(*app.engine, app, options.path, extractDir, terminal);
 }
 
 int queriesCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
@@ -577,6 +587,21 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                         "backslash written \\t, \\n, \\r and \\\\ as in preview.\n") +
                     kExitStatusText);
 
+    // Forms, reports, macros and modules.
+    ScanOptions objectsOptions;
+    std::string extractDir;
+    CLI::App* objects = cli.add_subcommand(
+        "objects", "List the forms, reports, macros and modules with their storage entries and code");
+    addFileOption(*objects, objectsOptions);
+    addCodePageOption(*objects, objectsOptions);
+    objects->add_option("--extract", extractDir,
+                        "Also write the folder Repaired_<name>_objects inside DIR: the project file(s), "
+                        "one <module>.bas per code module and objects.txt")
+        ->type_name("DIR");
+    objects->footer(std::string("Output: per kind its objects, each with its storage entries and the "
+                                "lines of its code; then the code modules.\n") +
+                    kExitStatusText);
+
     ScanOptions previewOptions;
     std::string tableName;
     std::string rowFormat = "tsv";
@@ -605,14 +630,14 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     // Left to the parser, a mistyped command would only be reported as a
     // missing one.
     const auto isCommand = [](std::string_view name) {
-        for (const char* command : {"repair", "scan", "catalog", "queries", "preview"}) {
+        for (const char* command : {"repair", "scan", "catalog", "queries", "preview", "objects"}) {
             if (name == command) return true;
         }
         return false;
     };
     if (argc > 1 && argv[1][0] != '-' && !isCommand(argv[1])) {
         terminal.err << kProgram << ": unknown command '" << argv[1]
-                     << "' (commands: repair, scan, catalog, queries, preview; see --help)\n";
+                     << "' (commands: repair, scan, catalog, queries, preview, objects; see --help)\n";
         return kExitUsage;
     }
 
@@ -627,6 +652,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                                  : scan->parsed()    ? scanOptions
                                  : preview->parsed() ? previewOptions
                                  : queries->parsed() ? queriesOptions
+                                 : objects->parsed() ? objectsOptions
                                                      : catalogOptions;
     try {
         if (repair->parsed()) return repairCommand(options, repairOptions, terminal);
@@ -634,6 +660,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         if (preview->parsed()) return previewCommand(options, tableName,
                                   rowFormat == "json" ? RowFormat::Json : RowFormat::Tsv, terminal);
         if (queries->parsed()) return queriesCommand(options, queriesJson, terminal);
+        if (objects->parsed()) return objectsCommandOnFile(options, extractDir, terminal);
         return catalogCommand(options, json, terminal);
     } catch (const std::exception& error) {
         terminal.err << kProgram << ": error while " << (repair->parsed() ? "repairing" : "reading") << " '"
