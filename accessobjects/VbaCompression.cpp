@@ -35,7 +35,9 @@ std::vector<uint8_t> Decompress(const uint8_t* data, size_t size, DecompressStat
     size_t pos = 1;
     while (pos + 2 <= size && out.size() < maxOutput) {
         const uint16_t header = le16(data + pos);
-        const size_t chunkEnd = std::min(size, pos + (header & 0x0FFF) + 3);
+        const size_t declaredEnd = pos + (header & 0x0FFF) + 3;
+        const size_t chunkEnd = std::min(size, declaredEnd);
+        const bool cut = declaredEnd > size;  // the container ends inside this chunk
         const bool compressed = (header & 0x8000) != 0;
         // The signature bits 12 to 14 are always 011; a header without them is
         // damage, but its bytes are still the best guess of the chunk.
@@ -78,7 +80,7 @@ std::vector<uint8_t> Decompress(const uint8_t* data, size_t size, DecompressStat
                 for (size_t k = 0; k < length; ++k) out.push_back(out[out.size() - offset]);
             }
         }
-        if (damaged) ++s.chunksDamaged;
+        if (damaged || cut) ++s.chunksDamaged;
         pos = chunkEnd;
     }
     return out;

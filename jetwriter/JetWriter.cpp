@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "jetwriter/Internal.h"
+#include "jetwriter/StorageTables.h"
 #include "jetwriter/Tables.h"
 
 namespace jetwriter {
@@ -350,6 +351,20 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
         WrittenTable w = writeOne(t, planTable(f, t, db.compressText), 0, false, nullptr);
         add(w.layout.definitionPage, kTablesContainer, t.name, 1, t.system ? kSystemFlag : 0);
         lay.tables.push_back(std::move(w.layout));
+    }
+
+    // The object storage's system table.
+    if (!db.objectStorage.empty()) {
+        Table st;
+        if (f.format == Format::Ace) {
+            st = accessStorageTable(db.objectStorage);
+        } else {
+            lay.compoundFile = compoundFile(db.objectStorage);
+            st = chunkTable(f, lay.compoundFile, db.missingChunks);
+        }
+        WrittenTable w = writeOne(st, planTable(f, st, false), 0, false, nullptr);
+        add(w.layout.definitionPage, kTablesContainer, st.name, 1, kSystemFlag);
+        lay.objectStoragePages = w.layout.dataPages;
     }
 
     for (size_t i = 0; i < db.objects.size(); ++i) {
