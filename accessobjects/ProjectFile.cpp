@@ -330,10 +330,13 @@ void CMDBRecovery::BuildProjectFile(int kind) {
     const size_t afterFolderAt = dir.size();
     dir.push_back(templateEntry(13));
 
-    // ---- Code project: only for reports, modules, and forms with code.
+    // ---- Code project: only for reports, modules, and forms with code; never
+    // for macros.
     std::optional<size_t> codeAt;
     std::vector<Written> codeWritten;
-    if (!s.codeProjectUnusable && (s.modulesPass || s.reportsPass || s.formsHaveCode) && !s.codeProjectList.empty()) {
+    // formsHaveCode stays set after the forms: only the forms' own file takes it.
+    const bool wantsCode = s.modulesPass || s.reportsPass || (kind == 0 && s.formsHaveCode);
+    if (!s.codeProjectUnusable && wantsCode && !s.codeProjectList.empty()) {
         auto keep = [](const tagObjectDetail& d) {
             return d.name == "VBAProject" || d.name == "VBA" || d.name == "_VBA_PROJECT" || d.name == "dir" ||
                    d.dataPosition != 0;
@@ -421,17 +424,18 @@ void CMDBRecovery::BuildProjectFile(int kind) {
     }
     // The folder's own property stream follows its name list, so that it is
     // reachable in the tree like every other written entry.
-    if (dirDataAt && heldPropDataAt) dir[*dirDataAt].right = static_cast<uint32_t>(*heldPropDataAt);
-    else if (!dirDataAt && heldPropDataAt) folder.child = static_cast<uint32_t>(*heldPropDataAt);
+    // (The first PropData of the list is the folder's own only when the
+    // folder has one; otherwise it belongs to an object and is linked there.)
+    const bool folderOwn = heldPropData && heldPropData->parentId == s.folderId;
+    if (folderOwn && dirDataAt && heldPropDataAt) dir[*dirDataAt].right = static_cast<uint32_t>(*heldPropDataAt);
+    else if (folderOwn && heldPropDataAt) folder.child = static_cast<uint32_t>(*heldPropDataAt);
 
     // Each storage's own entries, chained in name order.
     for (const Written& w : written) {
         if (dir[w.at].type != cfb::kStorage) continue;
         std::vector<size_t> members;
         for (const Written& c : written)
-            if (c.detail.parentId == w.detail.id && c.at != w.at && (c.added || c.detail.id != w.detail.id) &&
-                (!heldPropDataAt || c.at != *heldPropDataAt))
-                members.push_back(c.at);
+            if (c.detail.parentId == w.detail.id && c.at != w.at) members.push_back(c.at);
         dir[w.at].child = chainByName(dir, members);
     }
 

@@ -404,16 +404,22 @@ Table chunkTable(const Fmt& f, const Bytes& compound, const std::vector<uint16_t
     // Row 0 as Access keeps it; then the chunks, so that in Jet 3 chunk 1
     // lands where Access puts it: the seventh row of the table's first page,
     // 299 bytes into the page.
+    auto present = [&](uint32_t k) { return std::find(missing.begin(), missing.end(), k) == missing.end(); };
     order.push_back(0);
     if (f.jet3) {
-        for (uint32_t k = 3; k <= 7 && k <= count; ++k) order.push_back(k);
-        for (uint32_t k = 1; k <= 2 && k <= count; ++k) order.push_back(k);
-        for (uint32_t k = 8; k <= count; ++k) order.push_back(k);
+        std::vector<uint32_t> others;
+        for (uint32_t k = 3; k <= count; ++k)
+            if (present(k)) others.push_back(k);
+        const size_t before = std::min<size_t>(5, others.size());
+        order.insert(order.end(), others.begin(), others.begin() + long(before));
+        for (uint32_t k = 1; k <= 2 && k <= count; ++k)
+            if (present(k)) order.push_back(k);
+        order.insert(order.end(), others.begin() + long(before), others.end());
     } else {
-        for (uint32_t k = 1; k <= count; ++k) order.push_back(k);
+        for (uint32_t k = 1; k <= count; ++k)
+            if (present(k)) order.push_back(k);
     }
     for (uint32_t k : order) {
-        if (std::find(missing.begin(), missing.end(), k) != missing.end()) continue;
         Row r;
         Bytes piece;
         if (k == 0) {
