@@ -71,7 +71,11 @@ struct AccessObjectsState {
     std::vector<std::pair<uint16_t, uint64_t>> scratchChunks;
     uint32_t scratchChunkCount = 0;
     std::vector<std::string> projectFormNames, projectReportNames, projectMacroNames, projectModuleNames;
-    std::string installFolder;   // where a real transfer keeps its working files
+    std::string installFolder;   // where the template database "newst.dat" is
+    // The scratch databases of the newest Access ("temp.mdb" and the copies it
+    // is made from) live in a private folder of unpredictable name, kept while
+    // scratchPrepared is set.
+    std::string scratchFolder;
 
     // Automation
     std::unique_ptr<IAccessPlatform> platform = std::make_unique<NoAccessPlatform>();
@@ -89,5 +93,8 @@ struct AccessObjectsState {
 // and the entry written after a folder's subtree (entry 13). Generated here,
 // the same bytes every time.
 std::vector<uint8_t> ProjectTemplate();
+
+// Removes the scratch folder (and "temp.mdb" in it) and clears scratchPrepared.
+void DropScratchDatabase(AccessObjectsState& state);
 
 }  // namespace talmera

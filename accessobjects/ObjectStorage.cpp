@@ -99,7 +99,7 @@ int CMDBRecovery::ReadChunkedStorage() {
     s.projectFileUsable = true;
     const int result = TransferObjects();
     s.projectImage.clear();
-    s.scratchPrepared = false;
+    DropScratchDatabase(s);
     return result;
 }
 
@@ -157,7 +157,7 @@ int CMDBRecovery::ReadChunkedStorage3() {
     s.projectFileUsable = true;
     const int result = TransferObjects();
     s.projectImage.clear();
-    s.scratchPrepared = false;
+    DropScratchDatabase(s);
     return result;
 }
 
@@ -324,7 +324,7 @@ int CMDBRecovery::ReadStorageTable() {
         s.projectImage.clear();
     }
     s.storage.clear();
-    s.scratchPrepared = false;
+    DropScratchDatabase(s);
     return result;
 }
 

@@ -42,6 +42,8 @@ public:
         if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
     }
     const std::string& path() const { return path_; }
+    // Keeps the folder: its owner removes it later.
+    void release() { path_.clear(); }
 
 private:
     std::string path_;
@@ -53,7 +55,167 @@ bool writeWhole(const std::string& path, const std::vector<uint8_t>& bytes) {
     return static_cast<bool>(out);
 }
 
+bool copyFile(const std::string& from, const std::string& to) {
+    std::error_code error;
+    return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, error);
+}
+
 }  // namespace
+
+void DropScratchDatabase(AccessObjectsState& state) {
+    if (!state.scratchFolder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(state.scratchFolder, ignored);
+        state.scratchFolder.clear();
+    }
+    state.scratchPrepared = false;
+}
+
+// The newest Access does not open project files: a scratch database made
+// from the template gets a placeholder for every selected object and filler
+// forms until its chunk table is long enough, then its chunks are overwritten
+// with the project file's. Returns false when the transfer must end with 0.
+static bool PrepareScratchDatabase(CMDBRecovery& engine, AccessObjectsState& s, const std::string& projectPath) {
+    CQuorvinAccessRecoveryApp& app = engine.app;
+    IMessageReceiver* window = engine.mainWindow;
+    auto progress = [&](uintptr_t step, intptr_t value = 0) {
+        if (window) window->send(UM_PROGRESS, step, value);
+    };
+    auto closeQuietly = [&]() {
+        try {
+            s.access->CloseCurrentDatabase();
+        } catch (const std::exception&) {
+        }
+    };
+    std::error_code sizeError;
+    const uint64_t projectSize = std::filesystem::file_size(projectPath, sizeError);
+    if (sizeError) return false;
+    const uint64_t chunksNeeded = (projectSize + kScratchChunkBytes - 1) / kScratchChunkBytes;
+    if (s.scratchFolder.empty()) {
+        PrivateFolder folder;
+        if (folder.path().empty()) return false;
+        s.scratchFolder = folder.path();
+        folder.release();
+    }
+    const std::string templ = s.installFolder + "/newst.dat";
+    const std::string temp = s.scratchFolder + "/temp.mdb";
+    uint64_t fillerNumber = 0;
+    if (s.scratchPrepared) {
+        s.access->OpenCurrentDatabase(temp, false);
+        s.access->Close(s.access->CurrentObjectType(), s.access->CurrentObjectName(), 1);
+        fillerNumber = static_cast<uint64_t>(s.access->ProjectCount(ProjectList::Forms)) + 1;
+        closeQuietly();
+    } else {
+        if (!copyFile(templ, temp)) return false;
+        if (!app.selectedMacros.empty()) {
+            const std::string macros = s.scratchFolder + "/macro.mdb";
+            if (!copyFile(templ, macros)) return false;
+            s.access->OpenCurrentDatabase(macros, false);
+            const std::string source = s.access->ProjectItemName(ProjectList::Macros, 0);
+            progress(kProgressStart, static_cast<intptr_t>(app.selectedMacros.size()));
+            for (const std::string& name : app.selectedMacros) {
+                if (app.stopRequested) {
+                    closeQuietly();
+                    return false;
+                }
+                progress(kProgressStep);
+                s.access->CopyObject(temp, name, kAccessMacro, source);
+            }
+            progress(kProgressEnd);
+            closeQuietly();
+            std::filesystem::remove(macros, sizeError);
+        }
+        s.access->OpenCurrentDatabase(temp, false);
+        struct Placeholders {
+            const std::vector<std::string>* names;
+            int type;
+        };
+        for (const Placeholders& p : {Placeholders{&app.selectedForms, kAccessForm},
+                                      Placeholders{&app.selectedReports, kAccessReport},
+                                      Placeholders{&app.selectedModules, kAccessModule}}) {
+            progress(kProgressStart, static_cast<intptr_t>(p.names->size()));
+            for (const std::string& name : *p.names) {
+                if (app.stopRequested) {
+                    closeQuietly();
+                    return false;
+                }
+                progress(kProgressStep);
+                const std::string made = p.type == kAccessForm     ? s.access->CreateForm()
+                                         : p.type == kAccessReport ? s.access->CreateReport()
+                                                                   : s.access->AddCodeModule();
+                s.access->Save(p.type, made);
+                s.access->Close(p.type, made, 1);
+                s.access->Rename(name, p.type, made);
+            }
+            progress(kProgressEnd);
+        }
+        closeQuietly();
+        s.scratchPrepared = true;
+    }
+    engine.CountScratchChunks(temp);
+    auto fillersFor = [&]() { return (chunksNeeded - s.scratchChunkCount) / 2 + 1; };
+    if (s.scratchChunkCount < chunksNeeded) {
+        uint64_t fillers = fillersFor();
+        const uint64_t selected = app.selectedForms.size() + app.selectedReports.size() + app.selectedModules.size() +
+                                  app.selectedMacros.size();
+        if (fillers > 1000) fillers = fillers > selected ? fillers - selected : 0;
+        const std::string fillerSource = s.scratchFolder + "/FormMacroDb.mdb";
+        if (!copyFile(templ, fillerSource)) return false;
+        // A template whose forms add no chunks would loop for ever: a round
+        // that adds none ends the filling.
+        uint32_t before = s.scratchChunkCount;
+        while (s.scratchChunkCount < chunksNeeded) {
+            progress(kProgressStart, static_cast<intptr_t>(fillers));
+            if (app.stopRequested) {
+                closeQuietly();
+                return false;
+            }
+            s.access->OpenCurrentDatabase(fillerSource, false);
+            for (uint64_t k = 0; k < fillers; ++k) {
+                if (app.stopRequested) {
+                    closeQuietly();
+                    return false;
+                }
+                progress(kProgressStep);
+                const std::string form = s.access->ProjectItemName(ProjectList::Forms, 0);
+                s.access->CopyObject(temp, form + std::to_string(fillerNumber), kAccessForm, form);
+                ++fillerNumber;
+            }
+            progress(kProgressEnd);
+            closeQuietly();
+            engine.CountScratchChunks(temp);
+            if (s.scratchChunkCount <= before) break;
+            before = s.scratchChunkCount;
+            if (s.scratchChunkCount < chunksNeeded) fillers = fillersFor();
+        }
+        std::filesystem::remove(fillerSource, sizeError);
+    }
+    // The patch: the project file's chunks into temp.mdb's chunk rows, zeros
+    // into the rows beyond them.
+    std::ifstream project(projectPath, std::ios::binary);
+    std::fstream scratch(temp, std::ios::binary | std::ios::in | std::ios::out);
+    if (!project || !scratch) return false;
+    progress(kProgressStart, static_cast<intptr_t>(chunksNeeded));
+    uint64_t remaining = chunksNeeded;
+    std::vector<char> buffer(kScratchChunkBytes);
+    for (const auto& [number, page] : s.scratchChunks) {
+        if (app.stopRequested) {
+            closeQuietly();
+            return false;
+        }
+        std::fill(buffer.begin(), buffer.end(), 0);
+        if (remaining != 0) {
+            project.clear();
+            project.seekg(static_cast<std::streamoff>((uint64_t{number} - 1) * kScratchChunkBytes));
+            project.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            --remaining;
+        }
+        scratch.seekp(static_cast<std::streamoff>(page + 93));
+        scratch.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    }
+    progress(kProgressEnd);
+    return static_cast<bool>(scratch);
+}
 
 void CMDBRecovery::SetAutomationSecurity(int32_t flag) {
     AccessObjectsState& s = ObjectsState();
@@ -132,8 +294,23 @@ int CMDBRecovery::TransferObjects() {
     };
     int result = 0;
     try {
+        if (s.version.newest) {
+            try {
+                if (!PrepareScratchDatabase(*this, s, projectPath)) return 0;
+            } catch (const AutomationError& error) {
+                outputErrors.push_back("DbConnection:" + FormatComError(error.code, error.source, error.description));
+                return 0;
+            } catch (const std::exception&) {
+                // A file error ends the preparation; the transfer goes on.
+            }
+        }
         closeQuietly();
-        s.access->OpenCurrentDatabase(projectPath, false);
+        if (s.version.newest) {
+            s.access->OpenCurrentDatabase(s.scratchFolder + "/temp.mdb", false);
+            s.access->Close(s.access->CurrentObjectType(), s.access->CurrentObjectName(), 1);
+        } else {
+            s.access->OpenCurrentDatabase(projectPath, false);
+        }
         // Names read from the last item to the first: each list holds the
         // project's order reversed.
         auto readList = [&](ProjectList list, std::vector<std::string>* into) {
