@@ -333,17 +333,17 @@ Bytes folderNameList(const std::vector<std::pair<std::string, uint32_t>>& names)
 }
 
 std::vector<VbaModule> demoModules() {
-    std::string longSource = "Attribute VB_Name = \"Helpers\"\r\nOption Compare Database\r\n";
+    std::string longSource = "Attribute VB_Name = \"Utilities\"\r\nOption Compare Database\r\n";
     for (int i = 0; longSource.size() < 9000; ++i)
         longSource += "Function Twice" + std::to_string(i) + "(x As Long) As Long\r\n    Twice" + std::to_string(i) +
                       " = 2 * x + " + std::to_string(i) + "\r\nEnd Function\r\n";
     return {
-        {"Helpers", false, longSource},
-        {"Form_Customers", true,
-         "Attribute VB_Name = \"Form_Customers\"\r\nOption Compare Database\r\n\r\nPrivate Sub Form_Load()\r\n"
+        {"Utilities", false, longSource},
+        {"Form_Customer Form", true,
+         "Attribute VB_Name = \"Form_Customer Form\"\r\nOption Compare Database\r\n\r\nPrivate Sub Form_Load()\r\n"
          "    Me.Caption = \"Kunden \xFC\x62\x65rsicht\"\r\nEnd Sub\r\n"},
-        {"Report_Sales", true,
-         "Attribute VB_Name = \"Report_Sales\"\r\nPrivate Sub Report_Open(Cancel As Integer)\r\n    Cancel = False\r\nEnd Sub\r\n"},
+        {"Report_Sales Report", true,
+         "Attribute VB_Name = \"Report_Sales Report\"\r\nPrivate Sub Report_Open(Cancel As Integer)\r\n    Cancel = False\r\nEnd Sub\r\n"},
     };
 }
 
@@ -356,13 +356,13 @@ std::vector<StorageNode> demoObjectStorage() {
     const Bytes prop{0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 0, 0, 1, 0, 0, 0};
     std::vector<StorageNode> nodes = {
         {"Forms", true, {}},
-        {"Forms/\x03" "DirData", false, folderNameList({{"Customers", 0}, {"Orders", 1}})},
+        {"Forms/\x03" "DirData", false, folderNameList({{"Customer Form", 0}, {"Orders", 1}})},
         {"Forms/0/Blob", false, blob(5000, 3)},
         {"Forms/0/PropData", false, prop},
         {"Forms/1/Blob", false, blob(700, 9)},
         {"Forms/1/PropData", false, prop},
         {"Reports", true, {}},
-        {"Reports/\x03" "DirData", false, folderNameList({{"Sales", 0}})},
+        {"Reports/\x03" "DirData", false, folderNameList({{"Sales Report", 0}})},
         {"Reports/0/Blob", false, blob(9000, 17)},
         {"Reports/0/PropData", false, prop},
         {"Scripts", true, {}},
@@ -370,7 +370,7 @@ std::vector<StorageNode> demoObjectStorage() {
         {"Scripts/0/Blob", false, blob(300, 21)},
         {"Scripts/0/PropData", false, Bytes(13, 0)},
         {"Modules", true, {}},
-        {"Modules/\x03" "DirData", false, folderNameList({{"Helpers", 0}})},
+        {"Modules/\x03" "DirData", false, folderNameList({{"Utilities", 0}})},
         {"Modules/0/PropData", false, Bytes(13, 0)},
     };
     for (StorageNode& n : codeProjectNodes(demoModules())) nodes.push_back(std::move(n));

@@ -42,7 +42,7 @@ jetwriter::Database storageDatabase(Format format, std::vector<StorageNode> node
     db.tables.push_back(t);
     using K = jetwriter::ObjectKind;
     for (auto [name, kind] : std::vector<std::pair<const char*, K>>{
-             {"Customers", K::Form}, {"Orders", K::Form}, {"Sales", K::Report}, {"AutoExec", K::Macro}, {"Helpers", K::Module}}) {
+             {"Customer Form", K::Form}, {"Orders", K::Form}, {"Sales Report", K::Report}, {"AutoExec", K::Macro}, {"Utilities", K::Module}}) {
         jetwriter::CatalogObject o;
         o.name = name;
         o.kind = kind;
@@ -88,11 +88,11 @@ void expectDemoListing(const ObjectsListing& listing) {
         int64_t storage;
         const char* code;
     };
-    const Expected objects[] = {{ObjectKind::Form, "Customers", 0, "Form_Customers.bas"},
+    const Expected objects[] = {{ObjectKind::Form, "Customer Form", 0, "Form_Customer Form.bas"},
                                 {ObjectKind::Form, "Orders", 1, ""},
-                                {ObjectKind::Report, "Sales", 0, "Report_Sales.bas"},
+                                {ObjectKind::Report, "Sales Report", 0, "Report_Sales Report.bas"},
                                 {ObjectKind::Macro, "AutoExec", 0, ""},
-                                {ObjectKind::Module, "Helpers", 0, "Helpers.bas"}};
+                                {ObjectKind::Module, "Utilities", 0, "Utilities.bas"}};
     for (const Expected& e : objects) {
         SCOPED_TRACE(e.name);
         const StoredObject* o = find(listing, e.kind, e.name);
@@ -149,8 +149,8 @@ TEST(ChunkedStorage, FileWithoutChunkTableHasNoStorage) {
         EXPECT_FALSE(f.stored);
         EXPECT_EQ(f.scan.engine->ReadChunkedStorage3(), 0);
         // Catalog entries without storage are still listed.
-        ASSERT_NE(find(f.listing, ObjectKind::Form, "Customers"), nullptr);
-        EXPECT_EQ(find(f.listing, ObjectKind::Form, "Customers")->storage, -1);
+        ASSERT_NE(find(f.listing, ObjectKind::Form, "Customer Form"), nullptr);
+        EXPECT_EQ(find(f.listing, ObjectKind::Form, "Customer Form")->storage, -1);
     }
 }
 
@@ -286,16 +286,16 @@ TEST(ObjectsCommand, ListsAndExtracts) {
     jetwriter::saveFile(path, jetwriter::write(storageDatabase(Format::Jet4)));
     const auto listed = cli::test::runTool({"objects", path});
     EXPECT_EQ(listed.status, cli::kExitOk) << listed.err;
-    EXPECT_TRUE(cli::test::contains(listed.out, "Forms  2\n  Customers\n    storage: Forms/0 (Blob 5000 bytes, PropData 22 bytes)\n    code: Form_Customers.bas"));
+    EXPECT_TRUE(cli::test::contains(listed.out, "Forms  2\n  Customer Form\n    storage: Forms/0 (Blob 5000 bytes, PropData 22 bytes)\n    code: Form_Customer Form.bas"));
     EXPECT_TRUE(cli::test::contains(listed.out, "Code modules  3"));
 
     const auto extracted = cli::test::runTool({"objects", path, "--extract", dir.path().string()});
     EXPECT_EQ(extracted.status, cli::kExitOk) << extracted.err;
     const auto folder = dir.path() / "Repaired_shop_objects";
-    for (const char* file : {"project.adp", "Helpers.bas", "Form_Customers.bas", "Report_Sales.bas", "objects.txt"})
+    for (const char* file : {"project.adp", "Utilities.bas", "Form_Customer Form.bas", "Report_Sales Report.bas", "objects.txt"})
         EXPECT_TRUE(std::filesystem::is_regular_file(folder / file)) << file;
-    EXPECT_TRUE(cli::test::contains(readText(folder / "Helpers.bas"), "Function Twice0(x As Long) As Long\r\n"));
-    EXPECT_TRUE(cli::test::contains(readText(folder / "Form_Customers.bas"), "Kunden \xC3\xBC" "bersicht"));
+    EXPECT_TRUE(cli::test::contains(readText(folder / "Utilities.bas"), "Function Twice0(x As Long) As Long\r\n"));
+    EXPECT_TRUE(cli::test::contains(readText(folder / "Form_Customer Form.bas"), "Kunden \xC3\xBC" "bersicht"));
     EXPECT_EQ(readText(folder / "objects.txt"), listed.out.substr(0, listed.out.find("Project file")) +
                                                     "Project file  project.adp (" +
                                                     std::to_string(std::filesystem::file_size(folder / "project.adp")) +
@@ -316,7 +316,7 @@ TEST(ObjectsCommand, SaveKeepsTheObjectsBesideTheOutput) {
         EXPECT_TRUE(cli::test::contains(repaired.out, "Objects folder  : " + (dir.path() / "Repaired_shop_objects").string()));
         EXPECT_TRUE(cli::test::contains(repaired.out, "Module source file(s) written  :  3"));
         EXPECT_TRUE(cli::test::contains(repaired.out, "Saving Forms\nObject(s) kept in the project file  :  2"));
-        EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "Repaired_shop_objects" / "Helpers.bas"));
+        EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "Repaired_shop_objects" / "Utilities.bas"));
         EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "Repaired_shop.sqlite"));
     }
 }
