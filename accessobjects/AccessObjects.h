@@ -65,6 +65,7 @@ struct AccessObjectsState {
     // Passed over while reading the storage, for the log.
     uint32_t rowsSkipped = 0;
     uint32_t valuesUnreadable = 0;
+    uint64_t valueBudget = 0;    // bytes the values of the project file being built may still take
 
     // Transfer
     bool scratchPrepared = false;

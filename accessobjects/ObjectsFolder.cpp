@@ -19,6 +19,11 @@ namespace {
 
 constexpr ObjectKind kKinds[] = {ObjectKind::Form, ObjectKind::Report, ObjectKind::Macro, ObjectKind::Module};
 
+// Bounds on what decompression may produce from one image: a compressed
+// container grows up to some thousand times.
+constexpr size_t kMaxDirBytes = 16u << 20;
+constexpr size_t kMaxSourceBytes = 64u << 20;
+
 uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
 // A folder's name list ("\x03DirData"): four bytes, then per object a marker
@@ -54,14 +59,28 @@ size_t countLines(const std::string& text) {
     return lines;
 }
 
-StoredObject& objectFor(ObjectsListing& listing, ObjectKind kind, const std::string& name) {
-    for (StoredObject& o : listing.objects)
-        if (o.kind == kind && o.name == name) return o;
-    listing.objects.push_back(StoredObject{});
-    listing.objects.back().kind = kind;
-    listing.objects.back().name = name;
-    return listing.objects.back();
-}
+// The listing's objects by kind and name, so that large storages are
+// matched in logarithmic time.
+class ObjectIndex {
+public:
+    explicit ObjectIndex(ObjectsListing& listing) : listing_(listing) {
+        for (size_t i = 0; i < listing.objects.size(); ++i)
+            index_.emplace(std::make_pair(listing.objects[i].kind, listing.objects[i].name), i);
+    }
+    StoredObject& operator()(ObjectKind kind, const std::string& name) {
+        const auto [it, added] = index_.emplace(std::make_pair(kind, name), listing_.objects.size());
+        if (added) {
+            listing_.objects.push_back(StoredObject{});
+            listing_.objects.back().kind = kind;
+            listing_.objects.back().name = name;
+        }
+        return listing_.objects[it->second];
+    }
+
+private:
+    ObjectsListing& listing_;
+    std::map<std::pair<ObjectKind, std::string>, size_t> index_;
+};
 
 void ReadCodeProject(const cfb::Reader& reader, ObjectsListing& listing) {
     const uint32_t vbaStorage = reader.FindPath({u"VBA", u"VBAProject", u"VBA"});
@@ -70,7 +89,7 @@ void ReadCodeProject(const cfb::Reader& reader, ObjectsListing& listing) {
     if (dir == cfb::kNoStream) return;
     const std::vector<uint8_t> packed = reader.ReadStream(dir);
     vba::DecompressStats stats;
-    const std::vector<uint8_t> dirBytes = vba::Decompress(packed.data(), packed.size(), &stats);
+    const std::vector<uint8_t> dirBytes = vba::Decompress(packed.data(), packed.size(), &stats, kMaxDirBytes);
     const vba::ProjectInfo project = vba::ParseDirStream(dirBytes.data(), dirBytes.size());
     if (project.modules.empty()) {
         // A project without modules is complete; one cut short is damage.
@@ -80,14 +99,18 @@ void ReadCodeProject(const cfb::Reader& reader, ObjectsListing& listing) {
     }
     listing.codeProjectFound = true;
     const std::string codePage = codePageName(project.codePage);
+    std::set<std::string> known;
+    for (const ModuleSource& s : listing.modules) known.insert(s.name);
+    size_t sourceBudget = kMaxSourceBytes;
+    std::map<std::u16string, uint32_t> streams;
+    for (uint32_t child : reader.Children(vbaStorage)) streams.emplace(reader.entries()[child].name, child);
     for (const vba::ModuleEntry& m : project.modules) {
-        bool known = false;
-        for (const ModuleSource& s : listing.modules) known = known || s.name == m.name;
-        if (known) continue;
+        if (!known.insert(m.name).second) continue;
         ModuleSource source;
         source.name = m.name;
         source.kind = m.kind;
-        const uint32_t stream = reader.Find(vbaStorage, cfb::ToU16(m.streamName));
+        const auto found = streams.find(cfb::ToU16(m.streamName));
+        const uint32_t stream = found == streams.end() ? cfb::kNoStream : found->second;
         if (stream == cfb::kNoStream) {
             source.damaged = true;
             ++listing.unreadableParts;
@@ -95,8 +118,11 @@ void ReadCodeProject(const cfb::Reader& reader, ObjectsListing& listing) {
             const std::vector<uint8_t> data = reader.ReadStream(stream);
             if (m.sourceOffset < data.size()) {
                 vba::DecompressStats s;
+                // Many modules may name one stream: the sources share one budget.
                 const std::vector<uint8_t> text =
-                    vba::Decompress(data.data() + m.sourceOffset, data.size() - m.sourceOffset, &s);
+                    vba::Decompress(data.data() + m.sourceOffset, data.size() - m.sourceOffset, &s, sourceBudget);
+                if (text.size() == sourceBudget) ++s.chunksDamaged;  // cut at the budget
+                sourceBudget -= text.size();
                 source.text = codePageToUtf8(text.data(), text.size(), codePage);
                 source.damaged = s.badSignature || s.chunksDamaged != 0;
             } else {
@@ -137,6 +163,7 @@ void ReadProjectImage(const std::vector<uint8_t>& image, ObjectsListing& listing
         ++listing.unreadableParts;
         return;
     }
+    ObjectIndex objectFor(listing);
     for (ObjectKind kind : kKinds) {
         const uint32_t folder = reader.Find(0, cfb::ToU16(StorageFolderName(kind)));
         if (folder == cfb::kNoStream) continue;
@@ -150,7 +177,7 @@ void ReadProjectImage(const std::vector<uint8_t>& image, ObjectsListing& listing
             const auto named = names.find(number);
             const std::string name =
                 named != names.end() ? named->second : "(unnamed storage " + std::to_string(number) + ")";
-            StoredObject& o = objectFor(listing, kind, name);
+            StoredObject& o = objectFor(kind, name);
             o.storage = number;
             o.streams.clear();
             for (uint32_t s : reader.Children(child)) {
@@ -169,20 +196,22 @@ void CompleteListing(ObjectsListing& listing, const CatalogObjectNames& catalog)
         {ObjectKind::Report, &catalog.reports},
         {ObjectKind::Macro, &catalog.macros},
         {ObjectKind::Module, &catalog.modules}};
+    ObjectIndex objectFor(listing);
     for (const auto& [kind, names] : lists)
-        for (const std::string& name : *names) objectFor(listing, kind, name).inCatalog = true;
+        for (const std::string& name : *names) objectFor(kind, name).inCatalog = true;
     // A form's or report's code is the class module named after it; a
     // standard module carries the module's own name.
+    std::map<std::string, const ModuleSource*> modules;
+    for (const ModuleSource& m : listing.modules) modules.emplace(m.name, &m);
     for (StoredObject& o : listing.objects) {
         std::string moduleName = o.name;
         if (o.kind == ObjectKind::Form) moduleName = "Form_" + o.name;
         if (o.kind == ObjectKind::Report) moduleName = "Report_" + o.name;
         if (o.kind == ObjectKind::Macro) continue;
-        for (const ModuleSource& m : listing.modules) {
-            if (m.name != moduleName) continue;
-            o.moduleFile = SafeFileName(m.name) + ".bas";
-            o.codeLines = m.lines;
-        }
+        const auto m = modules.find(moduleName);
+        if (m == modules.end()) continue;
+        o.moduleFile = SafeFileName(m->second->name) + ".bas";
+        o.codeLines = m->second->lines;
     }
 }
 

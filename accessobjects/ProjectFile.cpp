@@ -98,6 +98,13 @@ std::vector<uint8_t> CMDBRecovery::ReadStorageValue(const tagObjectDetail& entry
     std::vector<uint8_t> data;
     if (entry.dataPosition == 0) return data;
     AccessObjectsState& s = ObjectsState();
+    // Every stream's bytes lie in the file once: all values of one project
+    // file together cannot be longer than the file. Entries of a damaged
+    // table that point at the same chain again are read empty past that.
+    if (s.valueBudget == 0) {
+        ++s.valuesUnreadable;
+        return data;
+    }
     if (entry.dataSize < 12) {
         ++s.valuesUnreadable;
         return data;
@@ -120,6 +127,11 @@ std::vector<uint8_t> CMDBRecovery::ReadStorageValue(const tagObjectDetail& entry
         ReadLongBinaryChain(page, row, length & 0x0FFFFFFF, data, incomplete);
         if (incomplete) ++s.valuesUnreadable;
     }
+    if (data.size() > s.valueBudget) {
+        data.resize(static_cast<size_t>(s.valueBudget));
+        ++s.valuesUnreadable;
+    }
+    s.valueBudget -= data.size();
     return data;
 }
 
@@ -259,6 +271,7 @@ void CMDBRecovery::BuildProjectFile(int kind) {
     s.projectImage.clear();
     s.directory.clear();
     s.codeStreams.clear();
+    s.valueBudget = fileLength + (1u << 20);
     const std::vector<uint8_t> templ = ProjectTemplate();
     auto templateEntry = [&](size_t k) {
         const size_t at = 1024 + cfb::kEntrySize * k;
@@ -431,11 +444,14 @@ void CMDBRecovery::BuildProjectFile(int kind) {
     else if (folderOwn && heldPropDataAt) folder.child = static_cast<uint32_t>(*heldPropDataAt);
 
     // Each storage's own entries, chained in name order.
+    std::multimap<uint32_t, size_t> byParent;
+    for (const Written& c : written) byParent.emplace(c.detail.parentId, c.at);
     for (const Written& w : written) {
         if (dir[w.at].type != cfb::kStorage) continue;
         std::vector<size_t> members;
-        for (const Written& c : written)
-            if (c.detail.parentId == w.detail.id && c.at != w.at) members.push_back(c.at);
+        const auto range = byParent.equal_range(w.detail.id);
+        for (auto it = range.first; it != range.second; ++it)
+            if (it->second != w.at) members.push_back(it->second);
         dir[w.at].child = chainByName(dir, members);
     }
 
