@@ -44,6 +44,21 @@ bool dropped(const std::string& name) {
     return startsWith(name, "\x03" "DirDataCopy");
 }
 
+void sortByNumber(std::vector<std::pair<uint16_t, uint64_t>>& chunks) {
+    std::stable_sort(chunks.begin(), chunks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+// Hands the glued project file on (to Access, or to the objects folder) and
+// drops it and the scratch database afterwards.
+int transferGlued(CMDBRecovery& engine, AccessObjectsState& s) {
+    s.projectFileName = "project.adp";
+    s.projectFileUsable = true;
+    const int result = engine.TransferObjects();
+    s.projectImage.clear();
+    DropScratchDatabase(s);
+    return result;
+}
+
 }  // namespace
 
 AccessObjectsState& CMDBRecovery::ObjectsState() {
@@ -91,16 +106,11 @@ int CMDBRecovery::ReadChunkedStorage() {
         SendProgress(kProgressStep);
     }
     SendProgress(kProgressEnd);
-    std::stable_sort(chunks.begin(), chunks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    sortByNumber(chunks);
     s.projectImage.assign(chunks.size() * kJet4ChunkBytes, 0);
     for (size_t i = 0; i < chunks.size(); ++i)
         databaseFile.read(chunks[i].second + kJet4ChunkData, kJet4ChunkBytes, s.projectImage.data() + i * kJet4ChunkBytes);
-    s.projectFileName = "project.adp";
-    s.projectFileUsable = true;
-    const int result = TransferObjects();
-    s.projectImage.clear();
-    DropScratchDatabase(s);
-    return result;
+    return transferGlued(*this, s);
 }
 
 int CMDBRecovery::ReadChunkedStorage3() {
@@ -141,7 +151,7 @@ int CMDBRecovery::ReadChunkedStorage3() {
         SendProgress(kProgressStep);
     }
     SendProgress(kProgressEnd);
-    std::stable_sort(chunks.begin(), chunks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    sortByNumber(chunks);
     s.projectImage.clear();
     uint16_t previous = 0;
     for (const auto& [number, row] : chunks) {
@@ -153,12 +163,7 @@ int CMDBRecovery::ReadChunkedStorage3() {
         databaseFile.read(row + 1, kJet3ChunkBytes, s.projectImage.data() + at);
         previous = number;
     }
-    s.projectFileName = "project.adp";
-    s.projectFileUsable = true;
-    const int result = TransferObjects();
-    s.projectImage.clear();
-    DropScratchDatabase(s);
-    return result;
+    return transferGlued(*this, s);
 }
 
 int CMDBRecovery::ReadStorageTable() {

@@ -52,6 +52,27 @@ std::vector<std::string> splitPath(const std::string& path) {
     return parts;
 }
 
+// Calls add(name, storage, data, parent) once for each storage and stream the
+// paths name, parents first; add returns the new entry's key, which its
+// children then receive as their parent.
+template <typename Key, typename Add>
+void walkEntries(const std::vector<StorageNode>& list, Key root, Add add) {
+    std::map<std::string, Key> keys;
+    for (const StorageNode& n : list) {
+        const std::vector<std::string> parts = splitPath(n.path);
+        Key parent = root;
+        std::string prefix;
+        for (size_t k = 0; k < parts.size(); ++k) {
+            prefix += (k ? "/" : "") + parts[k];
+            const bool last = k + 1 == parts.size();
+            auto it = keys.find(prefix);
+            if (it == keys.end())
+                it = keys.emplace(prefix, add(parts[k], !last || n.storage, last ? &n.data : nullptr, parent)).first;
+            parent = it->second;
+        }
+    }
+}
+
 // A subtree of sorted siblings as a balanced binary tree; returns its root.
 uint32_t balance(std::vector<Node>& nodes, const std::vector<size_t>& sorted, size_t lo, size_t hi) {
     if (lo >= hi) return kNone;
@@ -67,28 +88,16 @@ uint32_t balance(std::vector<Node>& nodes, const std::vector<size_t>& sorted, si
 Bytes compoundFile(const std::vector<StorageNode>& list) {
     std::vector<Node> nodes(1);
     nodes[0].name = u"Root Entry";
-    std::map<std::string, size_t> byPath;
-    for (const StorageNode& sn : list) {
-        const std::vector<std::string> parts = splitPath(sn.path);
-        size_t parent = 0;
-        std::string prefix;
-        for (size_t k = 0; k < parts.size(); ++k) {
-            prefix += (k ? "/" : "") + parts[k];
-            const bool last = k + 1 == parts.size();
-            auto it = byPath.find(prefix);
-            if (it == byPath.end()) {
-                Node n;
-                n.name = utf8ToUtf16(parts[k]);
-                if (n.name.size() > 31) throw std::invalid_argument("storage name too long: " + parts[k]);
-                n.storage = !last || sn.storage;
-                if (last) n.data = sn.data;
-                nodes.push_back(std::move(n));
-                it = byPath.emplace(prefix, nodes.size() - 1).first;
-                nodes[parent].children.push_back(it->second);
-            }
-            parent = it->second;
-        }
-    }
+    walkEntries(list, size_t{0}, [&](const std::string& name, bool storage, const Bytes* data, size_t parent) {
+        Node n;
+        n.name = utf8ToUtf16(name);
+        if (n.name.size() > 31) throw std::invalid_argument("storage name too long: " + name);
+        n.storage = storage;
+        if (data) n.data = *data;
+        nodes.push_back(std::move(n));
+        nodes[parent].children.push_back(nodes.size() - 1);
+        return nodes.size() - 1;
+    });
     for (Node& n : nodes) {
         std::vector<size_t> sorted = n.children;
         std::sort(sorted.begin(), sorted.end(), [&](size_t a, size_t b) { return lessName(nodes[a].name, nodes[b].name); });
@@ -460,27 +469,12 @@ Table accessStorageTable(const std::vector<StorageNode>& nodes) {
     };
     row(1, "MSysAccessStorage_ROOT", 1, 1, nullptr);
     row(2, "MSysAccessStorage_SCRATCH", 2, 1, nullptr);
-    std::map<std::string, uint32_t> ids;
     uint32_t next = 3;
-    for (const StorageNode& n : nodes) {
-        const std::vector<std::string> parts = splitPath(n.path);
-        uint32_t parent = 1;
-        std::string prefix;
-        for (size_t k = 0; k < parts.size(); ++k) {
-            prefix += (k ? "/" : "") + parts[k];
-            const bool last = k + 1 == parts.size();
-            auto it = ids.find(prefix);
-            if (it == ids.end()) {
-                const uint32_t id = next++;
-                ids.emplace(prefix, id);
-                const bool storage = !last || n.storage;
-                row(id, parts[k], parent, storage ? 1 : 2, last ? &n.data : nullptr);
-                parent = id;
-            } else {
-                parent = it->second;
-            }
-        }
-    }
+    walkEntries(nodes, uint32_t{1}, [&](const std::string& name, bool storage, const Bytes* data, uint32_t parent) {
+        const uint32_t id = next++;
+        row(id, name, parent, storage ? 1 : 2, data);
+        return id;
+    });
     return t;
 }
 
