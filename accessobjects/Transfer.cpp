@@ -509,8 +509,9 @@ void CMDBRecovery::SaveAccessObjects() {
         for (size_t n = 0; n < kind.selected->size(); ++n) {
             for (const StoredObject& o : listing.objects) {
                 if (o.kind != kind.kind || o.storage < 0 || o.name != (*kind.selected)[n]) continue;
+                // Numbered as the copies through Access are: the kind's count so far.
                 *kind.saving = true;
-                if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(n));
+                if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(stored));
                 ++stored;
                 break;
             }

@@ -16,6 +16,7 @@
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "jetwriter/JetWriter.h"
+#include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
 #include "tests/cli/CliTestSupport.h"
 
@@ -319,6 +320,27 @@ TEST(ObjectsCommand, SaveKeepsTheObjectsBesideTheOutput) {
         EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "Repaired_shop_objects" / "Utilities.bas"));
         EXPECT_TRUE(std::filesystem::is_regular_file(dir.path() / "Repaired_shop.sqlite"));
     }
+}
+
+TEST(ObjectsCommand, SaveAnnouncesTheStoredSelection) {
+    Fixture f(Format::Jet4, storageDatabase(Format::Jet4));
+    CQuorvinAccessRecoveryApp& app = *f.scan.app;
+    test::RecordingReceiver receiver(app);
+    f.scan.engine->mainWindow = &receiver;
+    f.scan.engine->ObjectsState().keptProjects.clear();
+    app.savedPath = f.dir.file("Repaired_objects.sqlite");
+    // A name the storage lacks is not announced; the others count up.
+    app.selectedForms = {"Orders", "Missing", "Customer Form"};
+    app.selectedModules = {"Utilities"};
+    f.scan.engine->SaveAccessObjects();
+    std::vector<intptr_t> saved;
+    for (const auto& e : receiver.events)
+        if (e.message == UM_OBJECT_SAVED) saved.push_back(e.lParam);
+    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 1, 0}));
+    EXPECT_FALSE(f.scan.engine->savingForms || f.scan.engine->savingModules);
+    EXPECT_TRUE(std::filesystem::is_regular_file(f.dir.path() / "Repaired_objects_objects" / "project.adp"));
+    EXPECT_NE(std::find(receiver.logLines.begin(), receiver.logLines.end(), "Object(s) kept in the project file  :  2"),
+              receiver.logLines.end());
 }
 
 TEST(ObjectsCorpus, NorthwindFormsReportsMacrosModulesAndSources) {
