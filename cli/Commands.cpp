@@ -20,6 +20,7 @@
 
 #include "cli/Attachments.h"
 #include "cli/Catalog.h"
+#include "cli/Objects.h"
 #include "cli/Preview.h"
 #include "cli/ProgressBar.h"
 #include "cli/Repair.h"
@@ -227,6 +228,15 @@ int catalogCommand(const ScanOptions& options, bool json, const Terminal& termin
         printCatalogListing(terminal.out, *app.engine, app, options.deleted);
     }
     return checkOutput(terminal, kExitOk, outputErrorSoFar(terminal));
+}
+
+int objectsCommandOnFile(const ScanOptions& options, const std::string& extractDir, const Terminal& terminal) {
+    CQuorvinAccessRecoveryApp app;
+    SilentReceiver receiver;
+    int status = runScan(options, app, receiver, terminal.err);
+    if (status != kExitOk) return status;
+    errno = 0;
+    return objectsCommand(*app.engine, app, options.path, extractDir, terminal);
 }
 
 int queriesCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
@@ -618,6 +628,20 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                             "replace a file: a taken name gets \" (2)\", \" (3)\", ... before its "
                             "extension.\n") +
                         kPreviewExitStatusText);
+    // Forms, reports, macros and modules.
+    ScanOptions objectsOptions;
+    std::string objectsExtractDir;
+    CLI::App* objects = cli.add_subcommand(
+        "objects", "List the forms, reports, macros and modules with their storage entries and code");
+    addFileOption(*objects, objectsOptions);
+    addCodePageOption(*objects, objectsOptions);
+    objects->add_option("--extract", objectsExtractDir,
+                        "Also write the folder Repaired_<name>_objects inside DIR: the project file(s), "
+                        "one <module>.bas per code module and objects.txt")
+        ->type_name("DIR");
+    objects->footer(std::string("Output: per kind its objects, each with its storage entries and the "
+                                "lines of its code; then the code modules.\n") +
+                    kExitStatusText);
 
     ScanOptions previewOptions;
     std::string tableName;
@@ -647,14 +671,14 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     // Left to the parser, a mistyped command would only be reported as a
     // missing one.
     const auto isCommand = [](std::string_view name) {
-        for (const char* command : {"repair", "scan", "catalog", "queries", "preview", "attachments"}) {
+        for (const char* command : {"repair", "scan", "catalog", "queries", "preview", "attachments", "objects"}) {
             if (name == command) return true;
         }
         return false;
     };
     if (argc > 1 && argv[1][0] != '-' && !isCommand(argv[1])) {
         terminal.err << kProgram << ": unknown command '" << argv[1]
-                     << "' (commands: repair, scan, catalog, queries, preview, attachments; see --help)\n";
+                     << "' (commands: repair, scan, catalog, queries, preview, attachments, objects; see --help)\n";
         return kExitUsage;
     }
 
@@ -670,6 +694,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                                  : preview->parsed() ? previewOptions
                                  : queries->parsed() ? queriesOptions
                                  : attachments->parsed() ? attachmentsOptions
+                                 : objects->parsed() ? objectsOptions
                                                      : catalogOptions;
     try {
         if (repair->parsed()) return repairCommand(options, repairOptions, terminal);
@@ -678,6 +703,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                                   rowFormat == "json" ? RowFormat::Json : RowFormat::Tsv, terminal);
         if (queries->parsed()) return queriesCommand(options, queriesJson, terminal);
         if (attachments->parsed()) return attachmentsCommand(options, attachmentsTable, extractDir, terminal);
+        if (objects->parsed()) return objectsCommandOnFile(options, objectsExtractDir, terminal);
         return catalogCommand(options, json, terminal);
     } catch (const std::exception& error) {
         terminal.err << kProgram << ": error while " << (repair->parsed() ? "repairing" : "reading") << " '"

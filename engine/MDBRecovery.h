@@ -15,6 +15,7 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ namespace talmera {
 
 struct CQuorvinAccessRecoveryApp;
 class IMessageReceiver;
+struct AccessObjectsState;
+struct tagObjectDetail;
+struct ObjectsListing;
 
 // What the readers passed over, for the log: damage is reported, not hidden.
 struct ScanStatistics {
@@ -296,6 +300,35 @@ public:
     // no value). Throws std::runtime_error when the statement cannot be built.
     std::string RebuildQueryText(const queryInfo& query);
 
+
+    // ---- Forms, reports, macros and modules (accessobjects/ObjectStorage.cpp,
+    //      ProjectFile.cpp, Transfer.cpp) -----------------------------------------
+    // The object storage read from the damaged file, the project file built
+    // from it, and the transfer (which needs Microsoft Access; without it the
+    // rebuilt project file and the module sources are kept beside the output).
+    AccessObjectsState& ObjectsState();
+    bool FindChunkPages();
+    int ReadChunkedStorage();
+    int ReadChunkedStorage3();
+    int ReadStorageTable();
+    void CollectFolder(const std::string& folderName, int kind);
+    void BuildProjectFile(int kind);
+    void WriteCodeProjectStreams();
+    // The bytes of one code-project stream (fixed contents, its own value, or
+    // the text found by searching the file); false when stopped.
+    bool RecoverCodeProjectStream(const tagObjectDetail& entry, std::vector<uint8_t>& data);
+    // The bytes of a storage entry's Lv value.
+    std::vector<uint8_t> ReadStorageValue(const tagObjectDetail& entry);
+    int TransferObjects();
+    void CountScratchChunks(const std::string& path);
+    void SetAutomationSecurity(int32_t flag);
+    // The save's step for forms, reports, macros and modules.
+    void SaveAccessObjects();
+    // Reads every form, report, macro and module the storage holds, without
+    // Access (the objects command and the save's folder). Returns false when
+    // the file has no readable object storage.
+    bool CollectAccessObjects(ObjectsListing& listing);
+
     // Page count of the file in the current layout (a partial last page is not counted).
     uint64_t pageCount() const { return pageSize ? fileLength / pageSize : 0; }
     // Text of a stored name per layout: UCS-2 (Jet 4) or 8-bit through the code page (Jet 3).
@@ -325,6 +358,7 @@ private:
     void ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, uint32_t start, uint32_t end,
                          bool& previousEntry, int& result);
     AttemptResult attempt_;
+    std::shared_ptr<AccessObjectsState> accessObjects_;
 
     // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
     // unreadable or disagrees with the pages.

@@ -436,8 +436,9 @@ void CRecoverThread::Save() {
 
     Log(kSeparator);
     if (app_.stopRequested) return stopNow();
-    // Forms, reports, macros and modules need Microsoft Access to be copied
-    // into the output; it is not available here, so the output is closed now.
+    // Forms, reports, macros and modules: copied by Microsoft Access where it
+    // runs, else kept beside the output database.
+    engine.SaveAccessObjects();
     // A database that cannot be closed (its last writes or its foreign keys
     // refused) is not reported as saved.
     if (!engine.CloseOutputDatabase()) {

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "accessobjects/CompoundFile.h"
+#include "accessobjects/ObjectsFolder.h"
+#include "accessobjects/VbaCompression.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/RecoverThread.h"
@@ -75,6 +78,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 for (const talmera::colRecordAttachmentInfo& a : column.attachments) engine.ReadAttachmentContent(a, content);
             }
         }
+        // Forms, reports, macros and modules: the chunked and table storage
+        // readers, the project file builder, the compound-file reader and the
+        // VBA decompression of whatever they find.
+        if (!deleted) {
+            talmera::ObjectsListing listing;
+            engine.CollectAccessObjects(listing);
+        }
+    }
+    // The same readers straight on the input, as a compound file and as
+    // compressed VBA.
+    {
+        const std::vector<uint8_t> bytes(data, data + size);
+        talmera::ObjectsListing listing;
+        talmera::ReadProjectImage(bytes, listing);
+        const std::vector<uint8_t> plain = talmera::vba::Decompress(data, size, nullptr, 1u << 20);
+        talmera::vba::ParseDirStream(plain.data(), plain.size());
+        talmera::vba::ParseDirStream(data, size);
     }
     close(fd);
     return 0;

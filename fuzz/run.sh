@@ -16,6 +16,7 @@ rm -rf "$seeds"
 mkdir -p "$seeds" "$work"
 for format in jet3 jet4 ace; do
   "$build/jetwriter/talmera-jetwriter" demo --format "$format" "$seeds/demo-$format.mdb" >/dev/null
+  "$build/jetwriter/talmera-jetwriter" demo --object-storage --format "$format" "$seeds/objects-$format.mdb" >/dev/null
 done
 corpus="$repo/../shared/corpus"
 if [ -d "$corpus" ]; then

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "jetwriter/Internal.h"
+#include "jetwriter/StorageTables.h"
 #include "jetwriter/Tables.h"
 
 namespace jetwriter {
@@ -408,6 +409,20 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
         std::vector<Row> rows = complexColumnRows(db, lay);
         WrittenTable w = writeOne(complexTable, planTable(f, complexTable, false), 0, false, &rows);
         add(w.layout.definitionPage, kTablesContainer, complexTable.name, 1, kSystemFlag);
+    }
+
+    // The object storage's system table.
+    if (!db.objectStorage.empty()) {
+        Table st;
+        if (f.format == Format::Ace) {
+            st = accessStorageTable(db.objectStorage);
+        } else {
+            lay.compoundFile = compoundFile(db.objectStorage);
+            st = chunkTable(f, lay.compoundFile, db.missingChunks);
+        }
+        WrittenTable w = writeOne(st, planTable(f, st, false), 0, false, nullptr);
+        add(w.layout.definitionPage, kTablesContainer, st.name, 1, kSystemFlag);
+        lay.objectStoragePages = w.layout.dataPages;
     }
 
     for (size_t i = 0; i < db.objects.size(); ++i) {

@@ -49,6 +49,12 @@ struct Column {
     uint8_t scale = 0;          // decimal
     std::optional<uint8_t> flagsOverride;  // raw first flags byte, for odd entries
     bool longValueOutOfRow = false;  // memo/OLE values never stay in the row (as Access keeps LvProp)
+    // Jet 4/ACE: a fixed-size type kept among the variable columns (as
+    // MSysAccessStorage keeps its numbers and dates).
+    bool storedVariable = false;
+    // Binary of exactly `length` bytes kept in the fixed area (as
+    // MSysAccessObjects keeps its chunks).
+    bool storedFixed = false;
 };
 
 // A cell value. std::monostate is NULL.
@@ -221,6 +227,14 @@ struct CatalogObject {
     uint32_t queryFlags = 0;
 };
 
+// Access's object storage (forms, reports, macros, modules and the code
+// project): a compound file, described by its storages and streams.
+struct StorageNode {
+    std::string path;           // "Forms/0/Blob": names separated by '/'
+    bool storage = false;       // a storage (folder); else a stream
+    Bytes data;
+};
+
 struct Database {
     Format format = Format::Jet4;
     std::vector<Table> tables;
@@ -239,6 +253,12 @@ struct Database {
     // tables) and the complex columns MSysComplexColumns lists (ACE).
     std::vector<RelationshipRow> relationships;
     std::vector<ComplexColumn> complexColumns;
+    // The object storage. Jet 3 and Jet 4: the compound file cut into chunks,
+    // one row of the system table MSysAccessObjects each (241 bytes per
+    // chunk in Jet 3, 3992 in Jet 4, numbered from 1; a row 0 as Access
+    // keeps one). ACE: one row of MSysAccessStorage per storage and stream.
+    std::vector<StorageNode> objectStorage;
+    std::vector<uint16_t> missingChunks;  // chunk rows left out (damage)
 };
 
 // Where things landed, so that tests can aim damage precisely.
@@ -261,6 +281,8 @@ struct Layout {
     std::vector<uint32_t> catalogPages;     // data pages of MSysObjects
     std::vector<uint32_t> queryPages;       // data pages of MSysQueries (owner page 4)
     std::vector<TableLayout> tables;        // user tables in Database::tables order
+    std::vector<uint32_t> objectStoragePages;  // data pages of the chunk table or MSysAccessStorage
+    Bytes compoundFile;                     // Jet 3/Jet 4: the compound file the chunks hold
 };
 
 struct Damage {
@@ -271,6 +293,32 @@ struct Damage {
     struct Flip { uint64_t offset; uint8_t mask; };
     std::vector<Flip> flips;                // XOR bytes
 };
+
+// A compound file (version 3) of the nodes: storages may be named before or
+// implied by their streams; siblings are linked in the format's name order.
+Bytes compoundFile(const std::vector<StorageNode>& nodes);
+
+// The VBA compression of a code project's streams (copy tokens where a
+// match of at least three bytes exists).
+Bytes vbaCompress(const Bytes& raw);
+
+struct VbaModule {
+    std::string name;
+    bool classModule = false;   // a form's or report's module, or a class
+    std::string source;         // the text (CR LF line ends), 8-bit in code page 1252
+};
+// The code project's nodes under "VBA": VBAProject with its "PROJECT" text,
+// the inner VBA storage with "dir", "_VBA_PROJECT" and one stream per module
+// (a cache of `cacheBytes` bytes, then the compressed source), and AcessVBAData.
+std::vector<StorageNode> codeProjectNodes(const std::vector<VbaModule>& modules, size_t cacheBytes = 64);
+
+// A folder's name list ("\x03DirData"): object names with their storage numbers.
+Bytes folderNameList(const std::vector<std::pair<std::string, uint32_t>>& names);
+
+// An object storage with two forms (one with code), a report with code, a
+// macro and a module, and the code project.
+std::vector<StorageNode> demoObjectStorage();
+std::vector<VbaModule> demoModules();
 
 // Encodes a database. Throws std::invalid_argument for a description that cannot be
 // written (a row with the wrong number of values, a value of the wrong kind, ...).

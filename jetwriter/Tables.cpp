@@ -113,9 +113,13 @@ TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
         if (c.autoNumber && c.type != kLong && c.type != kGuid) fail(t.name, c.name, "auto-number needs a long or GUID column");
         if (c.type == kDecimal && (c.precision < 1 || c.precision > 28 || c.scale > c.precision))
             fail(t.name, c.name, "decimal precision must be 1..28 and scale at most the precision");
-        cp.fixed = isFixedType(c.type);
+        if (c.storedVariable && (f.jet3 || !isFixedType(c.type) || c.type == kBool))
+            fail(t.name, c.name, "only fixed-size types of Jet 4 and ACE can be stored as variable columns");
+        if (c.storedFixed && (c.type != kBinary || c.length == 0))
+            fail(t.name, c.name, "only a binary column of a given length can be stored fixed");
+        cp.fixed = c.storedFixed || (isFixedType(c.type) && !c.storedVariable);
         if (cp.fixed) {
-            cp.fixedSize = fixedSizeOf(c.type);
+            cp.fixedSize = c.storedFixed ? c.length : fixedSizeOf(c.type);
             // A Yes/No column lives in the null mask and takes no fixed bytes;
             // Access records offset 0 for it.
             cp.fixedOffset = cp.fixedSize ? fixedEnd : 0;
@@ -134,6 +138,8 @@ TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
             if (c.type == kText) {
                 if (chars > 255) fail(t.name, c.name, "text columns hold at most 255 characters");
                 cp.storedLength = f.jet3 ? chars : uint16_t(chars * 2);
+            } else if (c.storedVariable) {
+                cp.storedLength = fixedSizeOf(c.type);
             } else if (c.type == kBinary) {
                 if (chars > 510) fail(t.name, c.name, "binary columns hold at most 510 bytes");
                 cp.storedLength = chars;
@@ -245,6 +251,13 @@ void encodeDecimal(const TablePlan& t, const ColPlan& c, const std::string& s, u
 void encodeFixed(const RowContext& cx, const ColPlan& c, const Value& v, uint8_t* out) {
     const TablePlan& t = cx.plan;
     switch (c.col.type) {
+        case kBinary: {
+            const Bytes* b = std::get_if<Bytes>(&v);
+            if (!b) fail(t.name, c.col.name, "expects bytes");
+            if (b->size() > c.fixedSize) fail(t.name, c.col.name, "binary value longer than the column");
+            std::copy(b->begin(), b->end(), out);
+            break;
+        }
         case kByte: out[0] = uint8_t(asInt(t, c, v, -128, 255)); break;
         case kInt: set16(out, uint16_t(asInt(t, c, v, -32768, 65535))); break;
         case kLong:
@@ -340,6 +353,12 @@ void encodeLong(const RowContext& cx, const std::vector<uint8_t>& data, std::vec
 
 void encodeVariable(const RowContext& cx, const ColPlan& c, const Value& v, std::vector<uint8_t>& out) {
     const TablePlan& t = cx.plan;
+    if (c.col.storedVariable) {
+        const size_t at = out.size();
+        out.resize(at + fixedSizeOf(c.col.type), 0);
+        encodeFixed(cx, c, v, out.data() + at);
+        return;
+    }
     switch (c.col.type) {
         case kText: {
             const std::string* s = std::get_if<std::string>(&v);

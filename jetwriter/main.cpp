@@ -128,6 +128,10 @@ int main(int argc, char** argv) {
         return sub;
     };
     CLI::App* demo = subcommand("demo", "Write the demo database", nullptr);
+    bool objectStorage = false;
+    demo->add_flag("--object-storage", objectStorage,
+                   "Also store forms, reports, a macro, a module and the code project (MSysAccessObjects "
+                   "chunks in .mdb files, MSysAccessStorage rows in .accdb files)");
     subcommand("big", "Write large tables for benchmarks", "Rows of the main table");
     CLI::App* benchRows =
         subcommand("bench-rows", "Write one large table of mixed values, memos and OLE objects", "Rows of the table");
@@ -135,7 +139,11 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
     try {
         Format f = parseFormat(format);
-        if (*demo) return emit(demoDatabase(f), out, damage, printLayout);
+        if (*demo) {
+            Database db = demoDatabase(f);
+            if (objectStorage) db.objectStorage = demoObjectStorage();
+            return emit(db, out, damage, printLayout);
+        }
         if (*benchRows) return emit(benchRowsDatabase(f, rows), out, damage, printLayout);
         return emit(bigDatabase(f, rows), out, damage, printLayout);
     } catch (const std::exception& e) {

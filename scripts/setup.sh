@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   zlib1g-dev libsqlite3-dev
   mdbtools sqlite3
+  python3-olefile
   clang libclang-rt-14-dev
 )
 

@@ -311,6 +311,51 @@ TEST_P(MdbToolsReads, TableBeyondAnInlineUsageMap) {
     EXPECT_EQ(actual.back(), (std::vector<Cell>{std::to_string(rows - 1), "label " + std::to_string(rows - 1)}));
 }
 
+// The object storage's table: the chunk rows (Jet 3, Jet 4) or the storage
+// rows (ACE) are rows mdbtools reads like any other.
+TEST_P(MdbToolsReads, ObjectStorageTable) {
+    Database db;
+    db.format = GetParam();
+    db.objectStorage = demoObjectStorage();
+    Layout layout;
+    std::string path = dir.file(GetParam() == Format::Ace ? "storage.accdb" : "storage.mdb");
+    saveFile(path, write(db, &layout));
+    const bool ace = GetParam() == Format::Ace;
+    const std::string table = ace ? "MSysAccessStorage" : "MSysAccessObjects";
+    const std::vector<std::string> tables = mdbTables(path, true);
+    ASSERT_NE(std::find(tables.begin(), tables.end(), table), tables.end());
+    Rows rows = mdbExport(path, table);
+    if (ace) {
+        // The root, the scratch entry, then a row per storage and stream.
+        std::set<std::string> paths;
+        for (const StorageNode& n : db.objectStorage) {
+            std::string prefix;
+            size_t from = 0;
+            while (true) {
+                const size_t to = n.path.find('/', from);
+                prefix = n.path.substr(0, to);
+                paths.insert(prefix);
+                if (to == std::string::npos) break;
+                from = to + 1;
+            }
+        }
+        ASSERT_EQ(rows.size(), paths.size() + 2);
+        EXPECT_EQ(mdbExportHeader(path, table),
+                  (std::vector<std::string>{"DateCreate", "DateUpdate", "Id", "Lv", "Name", "ParentId", "Type"}));
+        EXPECT_EQ(rows[0][4], Cell("MSysAccessStorage_ROOT"));
+        EXPECT_EQ(rows[2][4], Cell("Forms"));
+        EXPECT_EQ(rows[2][5], Cell("1"));
+    } else {
+        const size_t chunk = GetParam() == Format::Jet3 ? 241 : 3992;
+        const size_t chunks = (layout.compoundFile.size() + chunk - 1) / chunk;
+        ASSERT_EQ(rows.size(), chunks + 1);
+        std::set<std::string> ids;
+        for (const auto& r : rows) ids.insert(*r[1]);
+        EXPECT_EQ(ids.size(), chunks + 1);
+        EXPECT_TRUE(ids.count("1") && ids.count(std::to_string(chunks)));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, MdbToolsReads, ::testing::Values(Format::Jet3, Format::Jet4, Format::Ace),
                          [](const auto& info) { return std::string(formatName(info.param)); });
 
