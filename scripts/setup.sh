@@ -10,6 +10,8 @@ packages=(
   zlib1g-dev libsqlite3-dev
   mdbtools
   clang libclang-rt-14-dev
+  # The window (talmera-repair-gui), its tests, and its screenshots under a virtual display.
+  qt6-base-dev xvfb xauth
 )
 
 missing=()

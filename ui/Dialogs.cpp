@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QSysInfo>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -270,6 +271,13 @@ CProgressBar::CProgressBar(QStatusBar* statusBar, QLabel* paneText, const QStrin
     caption_ = new QLabel(caption);
     bar_ = new QProgressBar;
     bar_->setRange(0, 100);
+    refresh_ = new QTimer(this);
+    refresh_->setSingleShot(true);
+    refresh_->setInterval(100);
+    connect(refresh_, &QTimer::timeout, this, [this] {
+        bar_->setValue(position_);
+        bar_->setVisible(true);
+    });
     bar_->setTextVisible(false);
     layout->addWidget(caption_);
     // Four space widths between the caption and the bar.
@@ -289,6 +297,8 @@ int CProgressBar::Gap() const { return QFontMetrics(caption_->font()).horizontal
 
 void CProgressBar::SetRange(int low, int high) {
     bar_->setRange(low, std::max(low, high));
+    position_ = low;
+    bar_->setValue(low);
     bar_->setVisible(true);
 }
 
@@ -299,24 +309,29 @@ void CProgressBar::SetStep(int step) {
 
 void CProgressBar::Step() {
     // Like the platform's bar, a step past the end starts again at the beginning.
-    int next = bar_->value() < bar_->minimum() ? bar_->minimum() + step_ : bar_->value() + step_;
-    if (next > bar_->maximum()) next = bar_->minimum() + (next - bar_->maximum()) % std::max(1, bar_->maximum() - bar_->minimum() + 1);
-    bar_->setValue(next);
-    bar_->setVisible(true);
+    int next = position_ + step_;
+    if (next > bar_->maximum()) {
+        next = bar_->minimum() + (next - bar_->maximum()) % std::max(1, bar_->maximum() - bar_->minimum() + 1);
+    }
+    position_ = next;
+    // Steps come once per row: the bar is drawn a few times a second only.
+    if (!refresh_->isActive()) refresh_->start();
 }
 
 void CProgressBar::SetPosition(int position) {
-    bar_->setValue(std::clamp(position, bar_->minimum(), bar_->maximum()));
+    position_ = std::clamp(position, bar_->minimum(), bar_->maximum());
+    bar_->setValue(position_);
     bar_->setVisible(true);
 }
 
-int CProgressBar::Position() const { return bar_->value(); }
+int CProgressBar::Position() const { return position_; }
 int CProgressBar::Maximum() const { return bar_->maximum(); }
 QString CProgressBar::Caption() const { return caption_->text(); }
 
 void CProgressBar::Destroy() {
     if (destroyed_) return;
     destroyed_ = true;
+    refresh_->stop();
     hide();
     if (statusBar_) statusBar_->removeWidget(this);
     if (paneText_) {

@@ -13,6 +13,7 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStatusBar;
+class QTimer;
 
 namespace talmera {
 struct CQuorvinAccessRecoveryApp;
@@ -124,6 +125,8 @@ private:
     QString previousText_;
     QLabel* caption_;
     QProgressBar* bar_;
+    QTimer* refresh_;
+    int position_ = 0;
     int step_ = 1;
     bool destroyed_ = false;
 };

@@ -277,10 +277,14 @@ void CMainFrame::PlaceRibbonChildren() {
     // bottom edge, never left of x = 720.
     findBar_->adjustSize();
     const int height = ribbonTabs_->height();
-    findBar_->move(370, height - findBar_->height() + 6);
+    // Wider panels than the ribbon this was drawn for push it right, so that
+    // it never covers a command.
+    int panelsEnd = 0;
+    for (int i = 0; i < ribbonTabs_->count(); ++i) panelsEnd = std::max(panelsEnd, ribbonTabs_->widget(i)->sizeHint().width());
+    findBar_->move(std::max(370, panelsEnd + 8), height - findBar_->height() + 6);
     findBar_->raise();
     if (logo_) {
-        const int x = std::max(720, ribbonTabs_->width() - logo_->width() - 8);
+        const int x = std::max({720, findBar_->x() + findBar_->width() + 8, ribbonTabs_->width() - logo_->width() - 8});
         logo_->move(x, height - logo_->height() - 4);
         logo_->raise();
     }
@@ -571,6 +575,7 @@ void CMainFrame::OnDeletedRecords() {
 }
 
 void CMainFrame::OnRunFinished() {
+    view_->FlushRows();
     if (progress_) {
         progress_->SetPosition(10);
         progress_->Destroy();

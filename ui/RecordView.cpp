@@ -17,8 +17,29 @@ constexpr int kListTop = 25;
 const QColor kRecordRowColour(247, 196, 183);
 }  // namespace
 
+namespace {
+constexpr int kFlushMilliseconds = 100;
+}
+
+RowModel::RowModel(const QColor& oddRows, QObject* parent) : QAbstractTableModel(parent), oddRows_(oddRows) {
+    flushTimer_ = new QTimer(this);
+    flushTimer_->setSingleShot(true);
+    flushTimer_->setInterval(kFlushMilliseconds);
+    connect(flushTimer_, &QTimer::timeout, this, &RowModel::Flush);
+}
+
+int RowModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shown_; }
+
+void RowModel::Flush() {
+    flushTimer_->stop();
+    if (shown_ >= int(rows_.size())) return;
+    beginInsertRows({}, shown_, int(rows_.size()) - 1);
+    shown_ = int(rows_.size());
+    endInsertRows();
+}
+
 QVariant RowModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || size_t(index.row()) >= rows_.size()) return {};
+    if (!index.isValid() || index.row() >= shown_) return {};
     if (role == Qt::DisplayRole) {
         const QStringList& row = rows_[size_t(index.row())];
         return index.column() < row.size() ? row[index.column()] : QString();
@@ -36,20 +57,23 @@ void RowModel::SetHeaders(const QStringList& headers) {
     beginResetModel();
     headers_ = headers;
     rows_.clear();
+    shown_ = 0;
     endResetModel();
 }
 
-void RowModel::Clear() {
-    beginResetModel();
-    headers_.clear();
-    rows_.clear();
-    endResetModel();
-}
+void RowModel::Clear() { SetHeaders({}); }
 
 void RowModel::InsertRow(int position, const QStringList& cells) {
     position = std::clamp(position, 0, int(rows_.size()));
+    if (position == int(rows_.size())) {
+        rows_.push_back(cells);
+        if (!flushTimer_->isActive()) flushTimer_->start();
+        return;
+    }
+    Flush();
     beginInsertRows({}, position, position);
     rows_.insert(rows_.begin() + position, cells);
+    ++shown_;
     endInsertRows();
 }
 
@@ -58,7 +82,7 @@ void RowModel::SetCell(int row, int column, const QString& text) {
     QStringList& cells = rows_[size_t(row)];
     while (cells.size() <= column) cells.append(QString());
     cells[column] = text;
-    emit dataChanged(index(row, column), index(row, column));
+    if (row < shown_) emit dataChanged(index(row, column), index(row, column));
 }
 
 CReadOnlyEdit::CReadOnlyEdit(QWidget* parent) : QPlainTextEdit(parent) {
@@ -161,6 +185,7 @@ void CQuorvinAccessRecoveryView::ShowTable(const tableInfo& table) {
             return QStringList{cells[0], cells[1], cells[2], cells[3]};
         }());
     }
+    columnModel_->Flush();
     const int quarter = columnList_->viewport()->width() / 4;
     columnList_->setColumnWidth(0, quarter);
     columnList_->setColumnWidth(1, quarter);
@@ -182,6 +207,10 @@ void CQuorvinAccessRecoveryView::AddRecordRow(bool first) {
     }
     ++rowCounter_;
     app_.currentRowValues.clear();
+}
+
+void CQuorvinAccessRecoveryView::FlushRows() {
+    if (dataModel_) dataModel_->Flush();
 }
 
 void CQuorvinAccessRecoveryView::OnTabChanged(int index) {

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <vector>
@@ -20,11 +21,14 @@ struct tableInfo;
 namespace talmera::ui {
 
 // Rows of texts; every second row (the second, fourth, ...) in the tool's rose colour.
+// Rows added at the end are shown in batches, a few times a second: a view
+// repainted for every row of a large table would keep the window busy
+// painting while the rows arrive.
 class RowModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    RowModel(const QColor& oddRows, QObject* parent = nullptr) : QAbstractTableModel(parent), oddRows_(oddRows) {}
-    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(rows_.size()); }
+    RowModel(const QColor& oddRows, QObject* parent = nullptr);
+    int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : int(headers_.size()); }
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
@@ -35,11 +39,17 @@ public:
     void InsertRow(int position, const QStringList& cells);
     void SetCell(int row, int column, const QString& text);
     const QStringList& Row(int row) const { return rows_[size_t(row)]; }
+    // Rows received, also those not shown yet.
+    int TotalRows() const { return int(rows_.size()); }
+    // Shows every row received.
+    void Flush();
 
 private:
     QColor oddRows_;
     QStringList headers_;
     std::vector<QStringList> rows_;
+    int shown_ = 0;  // rows announced to the views
+    QTimer* flushTimer_;
 };
 
 // The details pane: its text cannot be changed, but it can be selected and
@@ -62,6 +72,8 @@ public:
     // Information rows. The preview itself is started by the window.
     void ShowTable(const tableInfo& table);
     void AddRecordRow(bool first);
+    // Shows the rows received so far (the end of a preview).
+    void FlushRows();
     void OnTabChanged(int index);
 
     int pictureMode() const { return pictureMode_; }

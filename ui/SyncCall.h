@@ -1,11 +1,12 @@
 // Hands work from a worker thread to a window's thread: `call` waits until the
 // work has run there (a synchronous send), `post` does not (a posted message).
 //
-// The work itself travels through a queue under a standard mutex; Qt's event
-// queue only carries a wake-up without data. So what the worker wrote before a
-// call is visible to the window, and what the window wrote is visible to the
-// worker afterwards, also as the thread sanitizer sees it (Qt's own locks are
-// invisible to it).
+// The work travels through a queue under a standard mutex, and the window's
+// thread is woken through an event counter (eventfd) that its event loop
+// watches. Nothing crosses the threads through Qt's event queue, so what the
+// worker wrote before a call is visible to the window and what the window wrote
+// is visible to the worker afterwards, also as the thread sanitizer sees it
+// (Qt's own locks are invisible to it).
 #pragma once
 
 #include <QObject>
@@ -16,12 +17,14 @@
 #include <memory>
 #include <mutex>
 
+class QSocketNotifier;
+
 namespace talmera::ui {
 
 class Mailbox : public QObject {
     Q_OBJECT
 public:
-    explicit Mailbox(QObject* parent = nullptr) : QObject(parent) {}
+    explicit Mailbox(QObject* parent = nullptr);
     ~Mailbox() override;
 
     // Runs `work` on this object's thread: at once when the caller is that
@@ -34,7 +37,8 @@ public:
     void close();
 
 private:
-    Q_INVOKABLE void drain();
+    void wake();
+    void drain();
 
     struct Ticket {
         std::function<void()> work;
@@ -45,6 +49,8 @@ private:
     std::condition_variable condition_;
     std::deque<std::shared_ptr<Ticket>> queue_;
     bool closed_ = false;
+    int wakeFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
 };
 
 }  // namespace talmera::ui
