@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QSettings>
 #include <QTimer>
@@ -61,7 +62,7 @@ CQuorvinAccessRecoveryGuiApp::~CQuorvinAccessRecoveryGuiApp() {
     if (keyFilter_) qApp->removeEventFilter(keyFilter_.get());
 }
 
-bool CQuorvinAccessRecoveryGuiApp::InitInstance(bool openSelectionDialog) {
+bool CQuorvinAccessRecoveryGuiApp::InitInstance(bool openSelectionDialog, const QString& proposedFile) {
     QCoreApplication::setOrganizationName("Quorvin Data Recovery");
     QCoreApplication::setApplicationName(kProductName);
     QCoreApplication::setApplicationVersion(TALMERA_VERSION);
@@ -82,6 +83,7 @@ bool CQuorvinAccessRecoveryGuiApp::InitInstance(bool openSelectionDialog) {
     state_.accessMissing = access.isEmpty();
     state_.accessNewTypeNames = access == "15" || access == "16";
 
+    if (!proposedFile.isEmpty()) frame_->ProposeFile(QFileInfo(proposedFile).absoluteFilePath());
     frame_->showMaximized();
     if (openSelectionDialog) QTimer::singleShot(0, frame_.get(), &CMainFrame::OnFileOpen);
     return true;

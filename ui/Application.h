@@ -37,7 +37,8 @@ public:
     CQuorvinAccessRecoveryGuiApp();
     ~CQuorvinAccessRecoveryGuiApp();
     // The start-up sequence; false ends the process.
-    bool InitInstance(bool openSelectionDialog = true);
+    // `proposedFile`, when given, is put into the selection dialog's path box.
+    bool InitInstance(bool openSelectionDialog = true, const QString& proposedFile = QString());
     CQuorvinAccessRecoveryApp& state() { return state_; }
     CMainFrame* mainFrame() const { return frame_.get(); }
 

@@ -488,6 +488,8 @@ void CMainFrame::ResetTree() {
 void CMainFrame::OnFileOpen() {
     findBar_->textBox()->clear();
     CSelectFileDlg dialog(app_, *this, *prompts_, this);
+    if (!proposedFile_.isEmpty()) dialog.pathBox()->setText(proposedFile_);
+    proposedFile_.clear();
     dialog.exec();
     UpdateCommands();
 }

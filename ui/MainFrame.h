@@ -105,6 +105,8 @@ public:
     void StartRepair(bool rescan);
     void ResetTree();
     void OnFileOpen();
+    // The next selection dialog proposes this file in its path box.
+    void ProposeFile(const QString& path) { proposedFile_ = path; }
     void OnSave();
     void OnStop();
     void OnDeletedRecords();
@@ -171,6 +173,7 @@ private:
     std::unique_ptr<CProgressBar> progress_;
     QHash<int, QAction*> commands_;
 
+    QString proposedFile_;
     QString currentPath_;
     QString lastRepairedPath_;
     bool fileLoaded_ = false;

@@ -7,8 +7,11 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     talmera::ui::CQuorvinAccessRecoveryGuiApp app;
-    // --no-dialog starts without the selection dialog (screenshots, scripts).
-    const bool dialog = !QCoreApplication::arguments().contains("--no-dialog");
-    if (!app.InitInstance(dialog)) return 1;
+    // A file named on the command line is proposed in the selection dialog;
+    // --no-dialog starts without the dialog.
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    const bool dialog = !arguments.removeAll("--no-dialog");
+    if (!app.InitInstance(dialog, arguments.isEmpty() ? QString() : arguments.first())) return 1;
     return QApplication::exec();
 }
