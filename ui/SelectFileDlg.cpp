@@ -130,11 +130,8 @@ CDezFileList::CDezFileList(QWidget* parent) : QTreeWidget(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setAlternatingRowColors(false);
-    const QFontMetrics metrics(font());
-    for (int i = 0; i < 5; ++i) {
-        // The heading's length in characters plus a margin, in pixels.
-        setColumnWidth(i, int(kHeadings[i].size()) + kWidthExtra[i] + metrics.horizontalAdvance(kHeadings[i]));
-    }
+    // The heading's length in characters plus a margin, in pixels.
+    for (int i = 0; i < 5; ++i) setColumnWidth(i, int(kHeadings[i].size()) + kWidthExtra[i]);
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(false);
     connect(header(), &QHeaderView::sectionClicked, this, &CDezFileList::SortByColumn);

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QCheckBox>
+#include <QTableView>
 
 using namespace talmera;
 using namespace talmera::ui;
@@ -317,6 +318,37 @@ private slots:
         QCOMPARE(window->frame->view()->pictureMode(), 1);
         tree()->OnTextClick(itemAt(tree(), "Linked Tables/Suppliers"));
         QVERIFY(window->frame->view()->text().contains("C:\\Data\\Suppliers.mdb"));
+    }
+
+    void tableColumnWidths() {
+        CQuorvinAccessRecoveryView view(window->app);
+        view.resize(1000, 600);
+        std::vector<columnInfo> ten, eleven;
+        for (uint16_t i = 0; i < 10; ++i) ten.push_back(column("Name", 4, i));
+        for (uint16_t i = 0; i < 11; ++i) eleven.push_back(column(i == 0 ? "Name" : "Longer name", 4, i));
+        view.ShowTable(table("Ten", ten));
+        const int width = view.tableDataList()->viewport()->width();
+        QCOMPARE(view.tableDataList()->columnWidth(3), width / 10);
+        // Eleven columns or more: by the name's length.
+        view.ShowTable(table("Eleven", eleven));
+        QCOMPARE(view.tableDataList()->columnWidth(0), 91);
+        QCOMPARE(view.tableDataList()->columnWidth(1), 11 * 4 + 75);
+        QCOMPARE(view.columnInformation()->rowCount(), 11);
+        QCOMPARE(view.tableData()->rowCount(), 0);
+        // Rows arrive one per message; an empty row still counts its place.
+        window->app.currentRowValues = {"1", "a"};
+        view.AddRecordRow(true);
+        window->app.currentRowValues = {};
+        view.AddRecordRow(false);
+        window->app.currentRowValues = {"3", "c"};
+        view.AddRecordRow(false);
+        QVERIFY(window->app.currentRowValues.empty());
+        view.FlushRows();
+        QCOMPARE(view.tableData()->rowCount(), 2);
+        QCOMPARE(view.tableData()->Row(1), QStringList({"3", "c"}));
+        view.ShowPicture(1);
+        QCOMPARE(view.content(), 0);
+        QVERIFY(!view.tableDataList());
     }
 
     void findItem_data() {

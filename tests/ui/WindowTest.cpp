@@ -238,7 +238,6 @@ private slots:
         frame.tree()->OnTextClick(events);
         QTRY_VERIFY_WITH_TIMEOUT(frame.view()->tableData()->rowCount() > 50, 60000);
         QVERIFY(frame.Command(ID_FILE_STOP)->isEnabled());
-        QVERIFY(frame.progressBar());
         frame.OnStop();
         QVERIFY(w.app.idle);
         QVERIFY(!w.app.worker);
@@ -327,6 +326,48 @@ private slots:
         std::string kept;
         old >> kept;
         QCOMPARE(QString::fromStdString(kept), QString("old"));
+    }
+
+    void saveDestinationDialog() {
+        CQuorvinAccessRecoveryApp app;
+        app.outputFolder = "/data/shop";
+        bool newFolderChosen = false;
+        ScriptedPrompts prompts;
+        CSaveFilesDlg dialog(app, newFolderChosen, prompts);
+        QCOMPARE(dialog.pathBox()->text(), QString("/data/shop"));
+        // A new folder loses one trailing slash.
+        prompts.folder = "/media/backup/";
+        dialog.OnSelectNewFolder();
+        QCOMPARE(dialog.pathBox()->text(), QString("/media/backup"));
+        QCOMPARE(QString::fromStdString(app.outputFolder), QString("/media/backup"));
+        // The root alone, or a cancelled browser, goes back to the default.
+        prompts.folder = "/";
+        dialog.OnBrowse();
+        QCOMPARE(dialog.pathBox()->text(), QString("/data/shop"));
+        prompts.folder = "/media/backup";
+        dialog.OnBrowse();
+        dialog.OnDefaultLocation();
+        dialog.OnOk();
+        QCOMPARE(QString::fromStdString(app.outputFolder), QString("/data/shop"));
+        QVERIFY(newFolderChosen);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    void deletedRecordsCommand() {
+        TempDir dir;
+        const std::string source = WriteDatabase(dir, "shop.mdb", jetwriter::demoDatabase(jetwriter::Format::Jet4));
+        Window w;
+        w.Repair(source);
+        QVERIFY(!w.app.includeDeletedRecords);
+        w.frame->OnDeletedRecords();
+        QVERIFY(w.WaitIdle());
+        QVERIFY(w.app.includeDeletedRecords);
+        QVERIFY(w.frame->Command(ID_TOOL_RECOVER_DELETED_RECORDS)->isChecked());
+        QVERIFY(!w.app.treeLocked);
+        // The window is usable again: a table still previews.
+        w.frame->tree()->OnTextClick(child(child(w.frame->tree()->Root(), "Tables"), "Orders"));
+        QVERIFY(w.WaitIdle());
+        QCOMPARE(w.frame->view()->tableData()->rowCount(), 300);
     }
 
     void renameDialogTakesTheTypedPath() {
