@@ -32,13 +32,20 @@ struct RelationView {
 };
 
 // The engine's relations, when the engine reads them (an engine without a
-// relation list has none to show).
+// relation list of these fields has none to show).
 template <typename Engine>
 std::vector<RelationView> RelationsOf(const Engine& engine) {
     std::vector<RelationView> list;
-    if constexpr (requires { engine.relations; }) {
+    if constexpr (requires(const Engine& e) {
+                      std::string(e.relations.begin()->relationName);
+                      std::string(e.relations.begin()->tableName);
+                      std::string(e.relations.begin()->foreignTableName);
+                      std::string(e.relations.begin()->foreignColumnName);
+                      std::string(e.relations.begin()->columnName);
+                  }) {
         for (const auto& r : engine.relations) {
-            list.push_back({r.relationName, r.tableName, r.foreignTableName, r.foreignColumnName, r.columnName});
+            list.push_back({std::string(r.relationName), std::string(r.tableName), std::string(r.foreignTableName),
+                            std::string(r.foreignColumnName), std::string(r.columnName)});
         }
     }
     return list;

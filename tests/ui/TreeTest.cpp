@@ -300,6 +300,21 @@ private slots:
                          " ForeignKeyColumn   -    CustomerID\r\n ReferenceColumn     -    ID"));
     }
 
+    void relationsWhereTheEngineHasThem() {
+        struct Relation {
+            std::string relationName, tableName, foreignTableName, foreignColumnName, columnName;
+        };
+        struct WithRelations {
+            std::vector<Relation> relations;
+        } with{{{"R1", "Orders", "Customers", "CustomerID", "ID"}}};
+        struct WithoutRelations {
+        } without;
+        const auto relations = RelationsOf(with);
+        QCOMPARE(relations.size(), size_t(1));
+        QCOMPARE(QString::fromStdString(relations[0].foreignTableName), QString("Customers"));
+        QVERIFY(RelationsOf(without).empty());
+    }
+
     void clicksShowDetails() {
         window->app.idle = true;
         tree()->OnTextClick(itemAt(tree(), "Queries/order items"));
