@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSettings>
@@ -37,9 +39,6 @@
 #include "ui/RecordView.h"
 #include "ui/SelectFileDlg.h"
 #include "ui/SyncCall.h"
-
-#include <QCheckBox>
-#include <QLineEdit>
 
 namespace talmera::ui {
 namespace {
