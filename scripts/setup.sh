@@ -11,6 +11,8 @@ packages=(
   mdbtools sqlite3
   python3-olefile
   clang libclang-rt-14-dev
+  # The window (talmera-repair-gui), its tests, and its screenshots under a virtual display.
+  qt6-base-dev xvfb xauth
 )
 
 missing=()

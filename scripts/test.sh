@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: an optimised build (build/release) and a
 # Debug build with AddressSanitizer and UndefinedBehaviorSanitizer
-# (build/asan); then the short fuzz run when fuzz/run.sh exists. Every stage
+# (build/asan); the window's run-and-message tests under ThreadSanitizer
+# (build/tsan); then the short fuzz run when fuzz/run.sh exists. Every stage
 # runs even after a failure; the exit status is non-zero if any failed.
 #
 # Tests that need the real Access files look for them in ../shared/corpus
@@ -33,6 +34,16 @@ run_build() {
 
 run_build release RelWithDebInfo -DTALMERA_SANITIZE=OFF
 run_build asan Debug -DTALMERA_SANITIZE=ON
+
+# ThreadSanitizer over the window's runs and messages: the window tests only,
+# in their own build folder (only what they need is built).
+echo "== tsan: window tests"
+tsan_dir="$repo/build/tsan"
+if ! configure "$tsan_dir" Debug -DTALMERA_TSAN=ON -DTALMERA_SANITIZE=OFF -DTALMERA_BENCH=OFF ||
+   ! cmake --build "$tsan_dir" -j2 --target ui_window_tests ||
+   ! (cd "$tsan_dir" && ctest --output-on-failure -R '^ui_window_tests$'); then
+  failed+=("tsan window tests")
+fi
 
 if [ -f "$repo/fuzz/run.sh" ]; then
   echo "== fuzz: 60 s"

@@ -1,0 +1,52 @@
+#include "ui/Prompts.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "ui/Dialogs.h"
+
+namespace talmera::ui {
+
+void DialogPrompts::MessageBox(const QString& upper, const QString& lower) {
+    CMessageDialog box(upper, lower, parent_);
+    box.exec();
+}
+
+bool DialogPrompts::Confirm(const QString& upper, const QString& lower) {
+    CMyExitStopDialog box(upper, lower, parent_);
+    return box.exec() == CMyExitStopDialog::kYes;
+}
+
+void DialogPrompts::PlatformMessage(const QString& text) { QMessageBox::information(parent_, kProductName, text); }
+
+bool DialogPrompts::ChooseSaveFolder(CQuorvinAccessRecoveryApp& app, bool& newFolderChosen) {
+    CSaveFilesDlg dialog(app, newFolderChosen, *this, parent_);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool DialogPrompts::AskOverwrite(const QString& path) {
+    (void)path;
+    FileExistDlg box(parent_);
+    return box.exec() == CMyExitStopDialog::kYes;
+}
+
+QString DialogPrompts::AskNewLocation(const QString& existing, const QString& proposal) {
+    CRenameDialog dialog(existing, proposal, parent_);
+    dialog.exec();
+    return dialog.chosenPath();
+}
+
+QString DialogPrompts::ChooseLogFile(const QString& proposedName) {
+    return QFileDialog::getSaveFileName(parent_, QString(), proposedName, "All Files(*.log) (*.log)", nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QString DialogPrompts::ChooseDatabaseFile() {
+    return QFileDialog::getOpenFileName(parent_, QString(), QString(), "Access Files (*.mdb,*.accdb) (*.mdb *.accdb *.MDB *.ACCDB)");
+}
+
+QString DialogPrompts::ChooseFolder() {
+    return QFileDialog::getExistingDirectory(parent_, "Select a Folder", QString(), QFileDialog::ShowDirsOnly);
+}
+
+}  // namespace talmera::ui
