@@ -414,6 +414,7 @@ struct DbState : std::enable_shared_from_this<DbState> {
     void beginWrite();
     void endWrite();
 
+    void createComplexView(const TableImpl& table, const FieldImpl& field);
     void materialise(TableImpl& table);
     void materialiseAll();
     bool tableHasRows(const TableImpl& table) const;

@@ -477,6 +477,20 @@ void DbState::dropView(QueryImpl& query) {
     query.viewCreated_ = false;
 }
 
+void DbState::createComplexView(const TableImpl& table, const FieldImpl& field) {
+    auto literal = [](const std::string& text) {
+        std::string quoted = "'";
+        for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+        return quoted + "'";
+    };
+    const bool attachment = field.type_ == dbAttachment;
+    const std::string name = reserveSqliteName(table.name_ + "." + field.name_);
+    execute(db, "CREATE VIEW " + QuoteIdentifier(name) + " AS SELECT row_id, position, " +
+                    (attachment ? "file_name, file_type, file_data FROM _talmera_attachments"
+                                : "value FROM _talmera_complex_values") +
+                    " WHERE table_name = " + literal(table.name_) + " AND field_name = " + literal(field.name_));
+}
+
 void DbState::writeMetadata() {
     for (const char* t : kMetadataTables) execute(db, std::string("DELETE FROM ") + t);
     auto insert = [&](const std::string& table, const std::vector<Stored>& values) {
@@ -632,6 +646,15 @@ void DbState::close() {
         });
     }
     attempt([&] { writeMetadata(); });
+    // Each attachment or multi-valued field also reads as a child table of
+    // its own: a view "<table>.<field>" over the shared value tables.
+    for (const auto& t : tables) {
+        if (t->linked() || !t->materialised_) continue;
+        for (const auto& f : t->fields_) {
+            if (!f->isComplex()) continue;
+            attempt([&] { createComplexView(*t, *f); });
+        }
+    }
     attempt([&] { execute(db, "COMMIT"); });
     if (!sqlite3_get_autocommit(db)) attempt([&] { execute(db, "ROLLBACK"); });
     if (sqlite3_close(db) != SQLITE_OK && !failure)

@@ -356,6 +356,10 @@ TEST(RelatedObjectsTest, SaveWritesForeignKeysLinksAttachmentsAndValues) {
     EXPECT_EQ(queryRows(out, "SELECT row_id, position, file_name, hex(file_data) FROM _talmera_attachments "
                              "WHERE table_name = 'Orders' AND field_name = 'Files' ORDER BY row_id, position"),
               expected);
+    // The same rows through the field's own child view.
+    EXPECT_EQ(queryRows(out, "SELECT row_id, position, file_name, hex(file_data) FROM \"Orders.Files\" "
+                             "ORDER BY row_id, position"),
+              expected);
     // Multi-valued values, in their type.
     for (const ComplexCase& c : complexCases()) {
         Rows values;
@@ -363,6 +367,10 @@ TEST(RelatedObjectsTest, SaveWritesForeignKeysLinksAttachmentsAndValues) {
             for (const std::string& v : c.expected[key]) values.push_back({std::to_string(key + 1), v});
         EXPECT_EQ(queryRows(out, std::string("SELECT row_id, value FROM _talmera_complex_values WHERE table_name = "
                                              "'Orders' AND field_name = '") + c.column + "' ORDER BY row_id, position"),
+                  values)
+            << c.column;
+        EXPECT_EQ(queryRows(out, std::string("SELECT row_id, value FROM \"Orders.") + c.column +
+                                     "\" ORDER BY row_id, position"),
                   values)
             << c.column;
     }
