@@ -1,6 +1,7 @@
 // Small databases for the engine tests, written by the independent writer.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -81,6 +82,38 @@ inline std::vector<uint32_t> lvalPages(const std::vector<uint8_t>& image, uint32
         }
     }
     return pages;
+}
+
+// A Jet 4 table "Memos" (ID, Body) whose first row holds a memo of 12,000
+// characters chained over long-value pages, with the pages of that chain.
+struct ChainedMemo {
+    std::string body = longText(12000);
+    std::vector<uint8_t> image;
+    uint32_t pageSize = 0;
+    std::vector<uint32_t> chain;  // the long-value pages, in file order
+    // The image with one of the chain's pages zeroed.
+    std::vector<uint8_t> withChainPageZeroed(size_t k) const {
+        std::vector<uint8_t> broken = image;
+        std::fill(broken.begin() + chain[k] * pageSize, broken.begin() + (chain[k] + 1) * pageSize, 0);
+        return broken;
+    }
+};
+
+inline ChainedMemo chainedMemo(const std::vector<jetwriter::Row>& moreRows = {}) {
+    ChainedMemo m;
+    jetwriter::Table t;
+    t.name = "Memos";
+    t.columns = {col("ID", jetwriter::kLong), col("Body", jetwriter::kMemo)};
+    t.rows = {{{int64_t{1}, m.body}}};
+    t.rows.insert(t.rows.end(), moreRows.begin(), moreRows.end());
+    jetwriter::Database db;
+    db.format = jetwriter::Format::Jet4;
+    db.tables = {t};
+    jetwriter::Layout layout;
+    m.image = jetwriter::write(db, &layout);
+    m.pageSize = layout.pageSize;
+    m.chain = lvalPages(m.image, m.pageSize);
+    return m;
 }
 
 }  // namespace talmera::test

@@ -253,24 +253,14 @@ TEST(Text, CompressedTextIsDecodedCompletely) {
 // Long-value chains that break: the text read so far is kept and the value
 // is marked incomplete; a loop in the chain ends.
 TEST(LongValues, BrokenAndLoopingChainsEnd) {
-    jw::Table t;
-    t.name = "Memos";
-    t.columns = {col("ID", jw::kLong), col("Body", jw::kMemo)};
-    const std::string body = longText(12000);
-    t.rows = {{{int64_t{1}, body}}};
-    jw::Database db;
-    db.format = Format::Jet4;
-    db.tables = {t};
-    jw::Layout layout;
-    std::vector<uint8_t> image = jw::write(db, &layout);
-    const std::vector<uint32_t> lval = lvalPages(image, layout.pageSize);
+    const ChainedMemo memo = chainedMemo();
+    const std::string& body = memo.body;
+    const std::vector<uint32_t>& lval = memo.chain;
     ASSERT_GE(lval.size(), 3u);
     TempDir dir;
 
     // The second piece's page is zeroed.
-    std::vector<uint8_t> broken = image;
-    std::fill(broken.begin() + lval[1] * layout.pageSize, broken.begin() + (lval[1] + 1) * layout.pageSize, 0);
-    writeFile(dir.file("broken.mdb"), broken);
+    writeFile(dir.file("broken.mdb"), memo.withChainPageZeroed(1));
     ScanResult a = runScan(dir.file("broken.mdb"));
     auto rows = readAllRows(*a.engine, 0, true);
     ASSERT_EQ(rows.size(), 1u);
@@ -280,8 +270,8 @@ TEST(LongValues, BrokenAndLoopingChainsEnd) {
     EXPECT_LT(rows[0][1].string.size(), body.size());
 
     // The first piece names itself as the next one: a loop.
-    std::vector<uint8_t> looped = image;
-    const size_t page = static_cast<size_t>(lval[0]) * layout.pageSize;
+    std::vector<uint8_t> looped = memo.image;
+    const size_t page = static_cast<size_t>(lval[0]) * memo.pageSize;
     const uint16_t start = static_cast<uint16_t>(looped[page + 14] | (looped[page + 15] << 8)) & 0x1FFF;
     const uint32_t self = (lval[0] << 8) | 0;
     std::memcpy(&looped[page + start], &self, 4);

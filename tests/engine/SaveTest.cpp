@@ -140,21 +140,11 @@ TEST(Save, RefusedRowCostsOnlyItself) {
 // A memo whose chain breaks is saved with the text read so far, and the log
 // says that a value was only partly recovered.
 TEST(Save, BrokenMemoKeepsItsStartAndIsLogged) {
-    jw::Table t;
-    t.name = "Memos";
-    t.columns = {col("ID", jw::kLong), col("Body", jw::kMemo)};
-    const std::string body = longText(12000);
-    t.rows = {{{int64_t{1}, body}}, {{int64_t{2}, std::string("short")}}};
-    jw::Database db;
-    db.format = Format::Jet4;
-    db.tables = {t};
-    jw::Layout layout;
-    std::vector<uint8_t> image = jw::write(db, &layout);
-    const std::vector<uint32_t> lval = lvalPages(image, layout.pageSize);
-    ASSERT_GE(lval.size(), 3u);
-    std::fill(image.begin() + lval[1] * layout.pageSize, image.begin() + (lval[1] + 1) * layout.pageSize, 0);
+    const ChainedMemo memo = chainedMemo({{{int64_t{2}, std::string("short")}}});
+    const std::string& body = memo.body;
+    ASSERT_GE(memo.chain.size(), 3u);
     TempDir dir;
-    writeFile(dir.file("broken.mdb"), image);
+    writeFile(dir.file("broken.mdb"), memo.withChainPageZeroed(1));
     Saved s = saveAll(dir.file("broken.mdb"), dir);
     ASSERT_EQ(s.started, 1);
     const auto rows = outputRows(s.output, "Memos", "ID");
