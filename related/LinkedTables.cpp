@@ -104,7 +104,7 @@ std::string CMDBRecovery::ReadConnectValue(uint64_t position) const {
 std::string CMDBRecovery::RebuildConnect(const LinkedTableInfo& link) const {
     // Of the stored Connect value only the source's kind before the first ";"
     // is kept (an Outlook link keeps it whole), followed by the path.
-    std::string connect;
+    std::string connect, odbcConnect;
     if (link.connectPosition != 0) {
         const std::string stored = ReadConnectValue(link.connectPosition);
         if (stored.empty()) {
@@ -112,6 +112,9 @@ std::string CMDBRecovery::RebuildConnect(const LinkedTableInfo& link) const {
         } else {
             const size_t semicolon = stored.find(';');
             const std::string prefix = semicolon == std::string::npos ? "" : stored.substr(0, semicolon);
+            // An ODBC connection lives only in its Connect value (the driver
+            // or DSN, the server, the database): cut, it would name nothing.
+            if (prefix == "ODBC") odbcConnect = stored;
             if (startsWith(prefix, "Outlook")) {
                 connect = stored;
             } else {
@@ -133,6 +136,7 @@ std::string CMDBRecovery::RebuildConnect(const LinkedTableInfo& link) const {
             return "ODBC;" + link.databasePath + ";DATABASE=;TABLE=" + source;
         }
     }
+    if (!odbcConnect.empty()) return odbcConnect;
     return connect + link.databasePath;
 }
 

@@ -238,6 +238,9 @@ Fixture relatedDatabase() {
                           "DSN=Visual FoxPro Database;UID=a", "DSN=Visual FoxPro Tables;UID=b", "DSN=fox;SourceType=DBC"};
     for (int k = 0; k < 6; ++k)
         link("Remote" + std::to_string(k), jw::ObjectKind::OdbcLink, odbc[k], "ODBC;DSN=whatever", "dbo.T" + std::to_string(k));
+    // As Access keeps most ODBC links: no Database value, the whole
+    // connection in Connect.
+    link("Billing", jw::ObjectKind::OdbcLink, "", "ODBC;DSN=Invoices;UID=clerk;DATABASE=billing", "dbo.Invoices");
     return fx;
 }
 
@@ -263,7 +266,7 @@ TEST(RelatedObjectsTest, ScanReadsRelationshipsLinksAndComplexColumns) {
     EXPECT_TRUE(first.enforceIntegrity && first.cascadeUpdates && first.cascadeDeletes && first.innerJoin);
     EXPECT_TRUE(!e.relations[3].enforceIntegrity && e.relations[3].leftJoin);
 
-    ASSERT_EQ(e.linkedTables.size(), 11u);
+    ASSERT_EQ(e.linkedTables.size(), 12u);
     EXPECT_EQ(e.linkedTables[4].databasePath, "C:\\" + std::string(1100, 'p') + "\\far.mdb");  // out of the row
     EXPECT_EQ(e.ReadConnectValue(e.linkedTables[3].connectPosition), "Outlook 9.0;MAPILEVEL=Inbox|;TABLETYPE=0;");
 
@@ -331,7 +334,8 @@ TEST(RelatedObjectsTest, SaveWritesForeignKeysLinksAttachmentsAndValues) {
 
     // Links: the rebuilt connect text and the source table name.
     const std::string longPath = "C:\\" + std::string(1100, 'p') + "\\far.mdb";
-    Rows links = {{"Inbox", "Outlook 9.0;MAPILEVEL=Inbox|;TABLETYPE=0;DATABASE=C:\\Mail\\box.pst", "Inbox"},
+    Rows links = {{"Billing", "ODBC;DSN=Invoices;UID=clerk;DATABASE=billing", "dbo.Invoices"},
+                  {"Inbox", "Outlook 9.0;MAPILEVEL=Inbox|;TABLETYPE=0;DATABASE=C:\\Mail\\box.pst", "Inbox"},
                   {"LongPath", ";DATABASE=" + longPath, "LongPath"},
                   {"Prices", "Text;DATABASE=C:\\Text", "prices#csv"},
                   {"Sales", ";DATABASE=C:\\Data\\Sales.accdb", "SalesData"},
@@ -346,7 +350,7 @@ TEST(RelatedObjectsTest, SaveWritesForeignKeysLinksAttachmentsAndValues) {
     EXPECT_EQ(queryRows(out, "SELECT name, connect, source_table_name FROM _talmera_links ORDER BY name"), links);
     int linkLines = 0;
     for (const std::string& line : s.receiver->logLines) linkLines += line.rfind("Saving Link Table.....  ", 0) == 0;
-    EXPECT_EQ(linkLines, 11);
+    EXPECT_EQ(linkLines, 12);
 
     // Attachments come back byte for byte, in order, keyed by the record.
     Rows expected;
