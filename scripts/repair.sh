@@ -34,7 +34,7 @@ options=("$@")
 if [ ${#files[@]} -eq 0 ]; then
   demo_dir="$(mktemp -d)"
   trap 'rm -rf "$demo_dir"' EXIT
-  "$build/jetwriter/talmera-jetwriter" demo --format jet4 "$demo_dir/demo.mdb" >/dev/null
+  "$build/jetwriter/talmera-jetwriter" demo --format jet4 --object-storage "$demo_dir/demo.mdb" >/dev/null
   files=("$demo_dir/demo.mdb")
   # The demo's output goes to the build folder, where the next run replaces
   # it (unless the options say otherwise).
