@@ -280,7 +280,9 @@ TEST(RepairCommandTest, AnExistingOutputIsKeptUnlessAllowed) {
         const std::string overwriteQuestion = "Overwrite " + output + "? [y/N] ";
         EXPECT_EQ(r.err.rfind(overwriteQuestion, 0) == 0, c.askedOverwrite) << r.err;
         EXPECT_EQ(contains(r.err, "Save as " + dir.file("Repaired_shop_")), c.askedNewName) << r.err;
-        if (!c.askedOverwrite && !c.askedNewName) EXPECT_FALSE(contains(r.err, "[y/N]")) << r.err;
+        if (!c.askedOverwrite && !c.askedNewName) {
+            EXPECT_FALSE(contains(r.err, "[y/N]")) << r.err;
+        }
 
         switch (c.result) {
             case Result::Refused:
@@ -305,7 +307,9 @@ TEST(RepairCommandTest, AnExistingOutputIsKeptUnlessAllowed) {
                 EXPECT_TRUE(std::regex_match(
                     beside, std::regex(R"(.*/Repaired_shop_[A-Z][a-z]+_\d\d_\d{4} \d\d_\d\d_\d\d [AP]M\.sqlite)")))
                     << beside;
-                if (c.askedNewName) EXPECT_TRUE(contains(r.err, "Save as " + beside + " instead? [y/N] ")) << r.err;
+                if (c.askedNewName) {
+                    EXPECT_TRUE(contains(r.err, "Save as " + beside + " instead? [y/N] ")) << r.err;
+                }
                 EXPECT_EQ(lines(r.out).back(), savedAt(beside));
                 EXPECT_EQ(Output(beside).count("Items"), 3);
                 break;
