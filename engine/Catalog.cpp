@@ -255,9 +255,9 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
                 l.databasePath = codePageToUtf8(p, value.size(), app.codePage);
             }
         }
-        // A Connect value can stand without a Database value (an ODBC link
-        // keeps its whole connection there), so column 3 decides alone.
-        l.connectPosition = o4 > o3 && o3 >= 4 ? pagePosition + start + o3 - 4 : 0;
+        // A Connect value can also stand without a Database value (an ODBC
+        // link keeps its whole connection there).
+        l.connectPosition = (column2 || o4 > o3) && o3 >= 4 ? pagePosition + start + o3 - 4 : 0;
         const bool connectIsLongValue = o4 >= o3 && o4 - o3 == 12 && row.u16(o3 + 2) == 0x8000;
         if (!connectIsLongValue) {
             std::string_view foreign = row.bytes(o4, o5);

@@ -241,6 +241,8 @@ Fixture relatedDatabase() {
     // As Access keeps most ODBC links: no Database value, the whole
     // connection in Connect.
     link("Billing", jw::ObjectKind::OdbcLink, "", "ODBC;DSN=Invoices;UID=clerk;DATABASE=billing", "dbo.Invoices");
+    // An Access link with a path and no Connect value.
+    link("Plain", jw::ObjectKind::LinkedTable, "C:\\Data\\Plain.mdb", "", "Stock");
     return fx;
 }
 
@@ -266,7 +268,7 @@ TEST(RelatedObjectsTest, ScanReadsRelationshipsLinksAndComplexColumns) {
     EXPECT_TRUE(first.enforceIntegrity && first.cascadeUpdates && first.cascadeDeletes && first.innerJoin);
     EXPECT_TRUE(!e.relations[3].enforceIntegrity && e.relations[3].leftJoin);
 
-    ASSERT_EQ(e.linkedTables.size(), 12u);
+    ASSERT_EQ(e.linkedTables.size(), 13u);
     EXPECT_EQ(e.linkedTables[4].databasePath, "C:\\" + std::string(1100, 'p') + "\\far.mdb");  // out of the row
     EXPECT_EQ(e.ReadConnectValue(e.linkedTables[3].connectPosition), "Outlook 9.0;MAPILEVEL=Inbox|;TABLETYPE=0;");
 
@@ -337,6 +339,7 @@ TEST(RelatedObjectsTest, SaveWritesForeignKeysLinksAttachmentsAndValues) {
     Rows links = {{"Billing", "ODBC;DSN=Invoices;UID=clerk;DATABASE=billing", "dbo.Invoices"},
                   {"Inbox", "Outlook 9.0;MAPILEVEL=Inbox|;TABLETYPE=0;DATABASE=C:\\Mail\\box.pst", "Inbox"},
                   {"LongPath", ";DATABASE=" + longPath, "LongPath"},
+                  {"Plain", ";DATABASE=C:\\Data\\Plain.mdb", "Stock"},
                   {"Prices", "Text;DATABASE=C:\\Text", "prices#csv"},
                   {"Sales", ";DATABASE=C:\\Data\\Sales.accdb", "SalesData"},
                   {"Sheet", "Excel 8.0;DATABASE=C:\\Books\\Q1.xls", "Sheet"}};
@@ -350,7 +353,7 @@ TEST(RelatedObjectsTest, SaveWritesForeignKeysLinksAttachmentsAndValues) {
     EXPECT_EQ(queryRows(out, "SELECT name, connect, source_table_name FROM _talmera_links ORDER BY name"), links);
     int linkLines = 0;
     for (const std::string& line : s.receiver->logLines) linkLines += line.rfind("Saving Link Table.....  ", 0) == 0;
-    EXPECT_EQ(linkLines, 12);
+    EXPECT_EQ(linkLines, 13);
 
     // Attachments come back byte for byte, in order, keyed by the record.
     Rows expected;
