@@ -26,6 +26,8 @@ constexpr uint32_t kJet3RowSize = 250;
 constexpr uint32_t kJet3FirstRow = 48;
 constexpr uint32_t kJet3SignatureOffset = 299;
 constexpr uint32_t kAcePage = 4096;
+// MSysAccessStorage: DateCreate, DateUpdate, Id, Lv, Name, ParentId, Type.
+constexpr uint32_t kStorageColumns = 7;
 
 bool hasSignature(const PageFile& file, uint64_t pos) {
     uint8_t bytes[8];
@@ -88,7 +90,8 @@ int CMDBRecovery::ReadChunkedStorage() {
     uint32_t owner = 0;
     bool ownerFound = false;
     for (uint64_t page : s.chunkPages) {
-        if (databaseFile.u16(page + 12) == 1) {
+        // The chunk page of chunk 1 holds that one row.
+        if (LoadPageRows(page).size() == 1) {
             owner = databaseFile.u32(page + 4);
             ownerFound = true;
             break;
@@ -137,15 +140,11 @@ int CMDBRecovery::ReadChunkedStorage3() {
                 if (number != 0) chunks.emplace_back(number, row);
             }
         } else {
-            const uint32_t count = std::min<uint32_t>(databaseFile.u16(page + 8), (pageSize - 10) / 2);
-            for (uint32_t r = 0; r < count; ++r) {
-                const uint16_t entry = databaseFile.u16(page + 10 + 2 * r);
-                const uint16_t top = entry >> 12;
-                if (top == 0x4 || top == 0xC || top == 0xD) continue;
-                const uint32_t start = entry & 0x0FFF;
-                if (start + kJet3RowSize > pageSize) continue;
-                const uint16_t number = databaseFile.u16(page + start + 242);
-                if (number != 0) chunks.emplace_back(number, page + start);
+            for (const Slot& slot : LoadPageRows(page)) {
+                if (slot.kind == SlotKind::OverflowPointer || slot.kind == SlotKind::Deleted) continue;
+                if (!slot.inRowArea || slot.start + kJet3RowSize > pageSize) continue;
+                const uint16_t number = databaseFile.u16(page + slot.start + 242);
+                if (number != 0) chunks.emplace_back(number, page + slot.start);
             }
         }
         SendProgress(kProgressStep);
@@ -207,37 +206,30 @@ int CMDBRecovery::ReadStorageTable() {
         if (Stopped()) return 0;
         const uint64_t page = p * kAcePage;
         SendProgress(kProgressStep);
-        if (databaseFile.u8(page) != 0x01 || databaseFile.u32(page + 4) != storageTableId) continue;
-        const uint32_t count = std::min<uint32_t>(databaseFile.u16(page + 12), (kAcePage - 14) / 2);
-        uint32_t previous = kAcePage;
-        for (uint32_t r = 0; r < count; ++r) {
-            const uint16_t entry = databaseFile.u16(page + 14 + 2 * r);
-            const uint16_t top = entry >> 12;
-            const uint32_t start = entry & 0x0FFF;
-            const uint32_t end = previous;
-            if (top == 0xD) continue;
-            previous = start;
-            if (top == 0x4 || top == 0xC) continue;
-            if (start + 3 >= end || end > kAcePage) {
+        const uint8_t* pageBytes = databaseFile.view(page, kAcePage);
+        if (!pageBytes || pageBytes[0] != 0x01 || databaseFile.u32(page + 4) != storageTableId) continue;
+        const SlotTable slots(pageBytes, kAcePage, PageLayout::Jet4());
+        for (const Slot& slot : slots) {
+            if (slot.kind == SlotKind::OverflowPointer || slot.kind == SlotKind::Deleted) continue;
+            if (slot.size() <= 3) {
                 ++s.rowsSkipped;
                 continue;
             }
-            const uint64_t rowStart = page + start;
-            const uint32_t rowSize = end - start;
-            // From the row's end: the null mask, the entry count, the offsets
-            // of the entries (column 0 nearest), then the end of the data.
-            const uint32_t entries = databaseFile.u16(rowStart + rowSize - 3);
-            if (entries != 7 || rowSize < 3 + 2 * 8) {
+            const uint64_t rowStart = page + slot.start;
+            const uint32_t rowSize = slot.size();
+            // The seven columns are all variable ones: the row's offset table
+            // gives each (engine/PageRows.h).
+            RowFrame frame;
+            if (!frame.read(pageBytes + slot.start, rowSize, true) || frame.variables() < kStorageColumns) {
                 ++s.rowsSkipped;
                 continue;
             }
-            uint32_t offsets[8];
-            for (uint32_t c = 0; c < 8; ++c) offsets[c] = databaseFile.u16(rowStart + rowSize - 5 - 2 * c);
             auto column = [&](int c, uint64_t& at, uint32_t& size) {
                 at = 0;
                 size = 0;
-                if (c < 0 || c > 6) return;
-                const uint32_t from = offsets[c], to = offsets[c + 1];
+                if (c < 0 || c >= static_cast<int>(kStorageColumns)) return;
+                const uint32_t from = frame.offset(static_cast<uint32_t>(c));
+                const uint32_t to = frame.offset(static_cast<uint32_t>(c) + 1);
                 if (from > to || to > rowSize) return;
                 at = rowStart + from;
                 size = to - from;

@@ -154,16 +154,10 @@ bool searchFile(const PageFile& file, uint64_t fileLength, const uint8_t* patter
 }
 
 // Bytes from position to the end of the row that holds it, on a page of
-// several rows.
-std::vector<uint8_t> rowFrom(const PageFile& file, uint64_t position) {
-    const uint64_t page = position - position % kPage;
-    const uint32_t offset = static_cast<uint32_t>(position - page);
-    const uint32_t count = std::min<uint32_t>(file.u16(page + 12), (kPage - 14) / 2);
-    uint32_t end = kPage;
-    for (uint32_t r = 0; r < count; ++r) {
-        const uint32_t start = file.u16(page + 14 + 2 * r) & 0x1FFF;
-        if (start > offset && start < end) end = start;
-    }
+// several rows (slots: the page's slot table).
+std::vector<uint8_t> rowFrom(const PageFile& file, const SlotTable& slots, uint64_t position) {
+    const uint32_t offset = static_cast<uint32_t>(position % kPage);
+    const uint32_t end = slots.rowEndAfter(offset);
     std::vector<uint8_t> bytes(end > offset ? end - offset : 0);
     file.read(position, bytes.size(), bytes.data());
     return bytes;
@@ -198,12 +192,13 @@ bool CMDBRecovery::RecoverCodeProjectStream(const tagObjectDetail& entry, std::v
     // a page of one row a chain of long-value rows.
     auto readFound = [&](uint64_t position) {
         const uint64_t page = position - position % kPage;
-        if (databaseFile.u16(page + 12) > 1) return rowFrom(databaseFile, position);
+        const SlotTable slots = LoadPageRows(page);
+        if (slots.size() > 1) return rowFrom(databaseFile, slots, position);
         std::vector<uint8_t> chain;
         bool incomplete = false;
         ReadLongBinaryChain(page, 0, kMaxSearchedStream, chain, incomplete);
         const uint64_t skip = position - page;  // where the text begins within the chain's first piece
-        const uint32_t first = databaseFile.u16(page + 14) & 0x1FFF;
+        const uint32_t first = slots.empty() ? 0 : slots[0].start;
         const uint64_t dataStart = first + 4;
         if (skip > dataStart && skip - dataStart < chain.size()) chain.erase(chain.begin(), chain.begin() + (skip - dataStart));
         return chain;

@@ -76,14 +76,14 @@ void decodeTable(benchmark::State& state, bool readLongValues) {
             state.SkipWithError("the scan did not find the table");
             return;
         }
-        const size_t table = static_cast<size_t>(found - engine.tables.begin());
+        const talmera::tableInfo& table = *found;
         const std::vector<uint64_t>& pages = found->pages;
         std::vector<talmera::RowValue> values;
         rows = valueBytes = 0;
         for (size_t k = 0; k < pages.size(); ++k) {
-            const uint32_t slots = engine.LoadPageRows(table, pages[k]);
-            for (uint32_t slot = 0; slot < slots; ++slot) {
-                if (!engine.DecodeRowValues(slot, false, readLongValues, values)) continue;
+            const talmera::SlotTable slots = engine.LoadPageRows(pages[k]);
+            for (size_t slot = 0; slot < slots.size(); ++slot) {
+                if (!engine.DecodeRowValues(table, pages[k], slots, slot, readLongValues, values)) continue;
                 ++rows;
                 for (const talmera::RowValue& v : values) valueBytes += v.string.size() + v.bytes.size();
             }

@@ -26,25 +26,28 @@ constexpr std::array<std::string_view, 28> kSystemTableNames = {
 
 enum class Kind { Form, Table, Macro, Report, Query, Link, Module, Other };
 
+// MSysObjects has 17 columns: its rows end with a null mask of 3 bytes.
+constexpr uint32_t kCatalogNullMaskBytes = 3;
+
 // A row of one catalog page, with reads bounded by the row.
 struct RowView {
     const uint8_t* page;
     uint32_t start;
     uint32_t end;  // one past the row's last byte
+    RowFrame frame;
+    RowView(const uint8_t* p, uint32_t s, uint32_t e, bool jet4) : page(p), start(s), end(e) {
+        FrameShape shape;
+        shape.nullMaskBytes = kCatalogNullMaskBytes;
+        frame.read(page + start, size(), jet4, shape);
+    }
     uint32_t size() const { return end - start; }
     uint8_t u8(uint32_t rel) const { return rel < size() ? page[start + rel] : 0; }
     uint16_t u16(uint32_t rel) const { return static_cast<uint16_t>(u8(rel) | (u8(rel + 1) << 8)); }
     uint32_t u24(uint32_t rel) const { return u8(rel) | (u8(rel + 1) << 8) | (static_cast<uint32_t>(u8(rel + 2)) << 16); }
     uint32_t u32(uint32_t rel) const { return u16(rel) | (static_cast<uint32_t>(u16(rel + 2)) << 16); }
-    // Offset of variable column k, read from the row's end.
-    uint32_t varOffset(int k, bool jet4) const {
-        if (jet4) {
-            const uint32_t back = 7 + 2 * static_cast<uint32_t>(k);
-            return size() >= back ? u16(size() - back) : 0;
-        }
-        const uint32_t back = 5 + static_cast<uint32_t>(k);
-        return size() >= back ? u8(size() - back) : 0;
-    }
+    // Offset of variable column k, read at its place in the offset table
+    // (also where a damaged count says there are fewer variable columns).
+    uint32_t varOffset(int k) const { return frame.offsetAt(static_cast<uint32_t>(k)); }
     // Bytes [from, to) of the row, clipped to the row.
     std::string_view bytes(uint32_t from, uint32_t to) const {
         to = std::min(to, size());
@@ -58,36 +61,25 @@ struct RowView {
 int CMDBRecovery::ScanCatalogPage(uint64_t pagePosition) {
     std::vector<uint8_t> page(pageSize);
     databaseFile.read(pagePosition, pageSize, page.data());
-    uint32_t n = page[rowCountOffset] | (page[rowCountOffset + 1] << 8);
-    if (n == 0) return 0;
-    const uint32_t maxSlots = (pageSize - rowCountOffset - 2) / 2;
-    if (n > maxSlots) n = maxSlots;
+    const SlotTable slots(page.data(), page.size(), Layout());
+    if (slots.empty()) return 0;
 
-    uint32_t end = pageSize;
     bool previousEntry = true;
     int result = 0;
     complexColumnsTableId = 0;
     uint32_t complexIdOnPage = 0;
-    for (uint32_t i = 0; i < n; ++i) {
+    for (const Slot& slot : slots) {
         if (Stopped()) return 0;
-        const uint32_t at = rowCountOffset + 2 + 2 * i;
-        const uint16_t e = static_cast<uint16_t>(page[at] | (page[at + 1] << 8));
-        const uint16_t top = e >> 12;
-        if (top == 0x4) {
-            end = e;
-            continue;
-        }
-        if (top == 0xC || top == 0xD) continue;
-        if (e == end) continue;
-        const uint32_t start = e & 0x0FFF;
-        const uint32_t rowEnd = end == 4096 ? end : (end & 0x0FFF);
-        end = start;
-        if (rowEnd <= start || rowEnd > pageSize) {
+        // Pointers and deleted rows hold no catalog entry (a moved entry is
+        // read where it now lies, from its 0x8000 slot).
+        if (slot.kind == SlotKind::OverflowPointer || slot.kind == SlotKind::Deleted) continue;
+        if (slot.inRowArea && slot.start == slot.end) continue;  // an empty row
+        if (!slot.hasBytes()) {
             ++statistics.catalogRowsSkipped;
             continue;
         }
         complexColumnsTableId = 0;
-        ParseCatalogRow(page.data(), pagePosition, start, rowEnd, previousEntry, result);
+        ParseCatalogRow(page.data(), pagePosition, slot.start, slot.end, previousEntry, result);
         if (complexColumnsTableId) complexIdOnPage = complexColumnsTableId;
     }
     if (complexIdOnPage) ReadComplexColumns(complexIdOnPage);
@@ -97,7 +89,7 @@ int CMDBRecovery::ScanCatalogPage(uint64_t pagePosition) {
 
 void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, uint32_t start, uint32_t end,
                                    bool& previousEntry, int& result) {
-    const RowView row{page, start, end};
+    const RowView row(page, start, end, jet4Layout);
     const uint32_t w = jet4Layout ? 2 : 1;
     const uint32_t catalogId = row.u32(w);
     const uint8_t typeLow = row.u8(w + 8);
@@ -120,8 +112,8 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     if (kind == Kind::Other) return;
 
     auto simpleName = [&]() {
-        const uint32_t o0 = row.varOffset(0, jet4Layout);
-        const uint32_t o1 = row.varOffset(1, jet4Layout);
+        const uint32_t o0 = row.varOffset(0);
+        const uint32_t o1 = row.varOffset(1);
         std::string_view raw = row.bytes(o0, o1);
         return DecodeStoredText(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
     };
@@ -167,13 +159,13 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     const bool link = kind == Kind::Link;
     uint32_t o5 = 0, o4 = 0, o3 = 0;
     if (link) {
-        o5 = row.varOffset(5, jet4Layout);
-        o4 = row.varOffset(4, jet4Layout);
-        o3 = row.varOffset(3, jet4Layout);
+        o5 = row.varOffset(5);
+        o4 = row.varOffset(4);
+        o3 = row.varOffset(3);
     }
-    const uint32_t o2 = row.varOffset(2, jet4Layout);
-    const uint32_t o1 = row.varOffset(1, jet4Layout);
-    const uint32_t o0 = row.varOffset(0, jet4Layout);
+    const uint32_t o2 = row.varOffset(2);
+    const uint32_t o1 = row.varOffset(1);
+    const uint32_t o0 = row.varOffset(0);
     if (o2 < o1) {
         ++statistics.catalogRowsSkipped;
         return;

@@ -94,10 +94,12 @@ struct indexInfo {
     std::vector<uint8_t> indexTypes;
 };
 
-// One entry of a deleted-row list: the page and the slot's 16-bit entry.
+// One entry of a deleted-row list: the page and the slot's 16-bit entry (or
+// the page size for the page's end), and which slot of the page it is.
 struct delRecordTableInfo {
     uint64_t pagePosition = 0;
     uint64_t entry = 0;
+    uint32_t slot = 0;
 };
 
 struct tableInfo {

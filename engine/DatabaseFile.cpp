@@ -16,11 +16,6 @@ constexpr uint32_t kLvalOwner = 0x4C41564C;  // "LVAL" read as a little-endian n
 constexpr uint32_t kCatalogDefinitionPage = 2;
 constexpr uint32_t kQueryCatalogPage = 4;
 constexpr uint32_t kFifthDefinitionPage = 5;  // relationships (Jet 4) or more query rows (Jet 3)
-
-bool isDeletedOrPointer(uint16_t entry) {
-    uint16_t top = entry >> 12;
-    return top == 0xC || top == 0x8 || top == 0x4;
-}
 }  // namespace
 
 CMDBRecovery::CMDBRecovery(CQuorvinAccessRecoveryApp& application) : app(application) {}
@@ -69,7 +64,6 @@ void CMDBRecovery::ResetAttempt() {
     tableOrdinal = 0;
     unnamedTableCounter = 0;
     complexColumnsTableId = 0;
-    currentTable = nullptr;
     // Related objects of the previous attempt or scan.
     complexColumns.clear();
     relations.clear();
@@ -193,7 +187,6 @@ struct CatalogSnapshot {
         int attempts = e.statistics.layoutAttempts;
         e.statistics = statistics;
         e.statistics.layoutAttempts = attempts;
-        e.currentTable = nullptr;
         e.complexColumns = std::move(complexColumns);
         e.relatedStatistics = relatedStatistics;
     }
@@ -266,14 +259,11 @@ bool CMDBRecovery::CollectTablePages(tableInfo& table) {
     table.usageMapRead = !owned.empty() && ReadUsageMap(table, listed) && !listed.empty();
     if (!owned.empty() && !table.usageMapRead) ++statistics.usageMapsUnreadable;
 
-    const uint32_t maxSlots = (pageSize - rowCountOffset - 2) / 2;
+    // A live row, or the pointer that stands for a row moved to another page.
     auto liveRows = [&](uint64_t pos) {
-        uint32_t n = databaseFile.u16(pos + rowCountOffset);
-        if (n > maxSlots) n = maxSlots;
         uint32_t count = 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            uint16_t top = databaseFile.u16(pos + rowCountOffset + 2 + 2 * i) >> 12;
-            if (top != 0x8 && top != 0xC && top != 0xD) ++count;
+        for (const Slot& slot : LoadPageRows(pos)) {
+            if (slot.kind == SlotKind::Row || slot.kind == SlotKind::OverflowPointer) ++count;
         }
         return count;
     };
@@ -306,27 +296,18 @@ bool CMDBRecovery::CollectTablePages(tableInfo& table) {
     return !table.pages.empty();
 }
 
-uint32_t CMDBRecovery::LoadPageRows(size_t tablePosition, uint64_t pagePosition) {
-    currentTable = tablePosition < tables.size() ? &tables[tablePosition] : nullptr;
-    if (!fileOpened) return 0;
-    uint32_t n = databaseFile.u16(pagePosition + rowCountOffset);
-    const uint32_t maxSlots = (pageSize - rowCountOffset - 2) / 2;
-    if (n > maxSlots) n = maxSlots;
-    currentPageRows.clear();
-    pageBoundaries.clear();
-    uint16_t previous = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint16_t e = databaseFile.u16(pagePosition + rowCountOffset + 2 + 2 * i);
-        if (isDeletedOrPointer(e)) {
-            if (i == 0) pageBoundaries.push_back(pageSize);
-            if (i > 0 && !isDeletedOrPointer(previous) && previous != 0) pageBoundaries.push_back(previous);
-            pageBoundaries.push_back(e);
-        }
-        currentPageRows.push_back(e);
-        previous = e;
+SlotTable CMDBRecovery::LoadPageRows(uint64_t pagePosition) const {
+    SlotTable slots;
+    if (!fileOpened) return slots;
+    if (const uint8_t* page = databaseFile.view(pagePosition, pageSize)) {
+        slots.read(page, pageSize, Layout());
+    } else {
+        // A page past the file's end, or cut by it: the missing bytes are zeros.
+        std::vector<uint8_t> bytes(pageSize);
+        databaseFile.read(pagePosition, pageSize, bytes.data());
+        slots.read(bytes.data(), bytes.size(), Layout());
     }
-    currentPagePosition = pagePosition;
-    return n;
+    return slots;
 }
 
 std::string CMDBRecovery::DecodeStoredText(const uint8_t* data, size_t size) const {

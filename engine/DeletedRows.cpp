@@ -1,15 +1,20 @@
-// Deleted records: Jet only marks a deleted row's slot (0xC in the top four
-// bits); its bytes stay on the page until the space is reused. For each table
-// of the Jet 4 layout those slots are gathered into an extra table named
-// after it with "(deleted records)" appended.
+// Deleted records: Jet only marks a deleted row's slot (both flags, 0xC000);
+// its bytes stay on the page until the space is reused. For each table of the
+// Jet 4 layout those slots are gathered into an extra table named after it
+// with "(deleted records)" appended.
 //
-// Slots marked 0x8 are not deleted rows: they are the rows that overflow
-// pointers (0x4) lead to, live rows read through their pointer. They stay in
-// the list as boundaries but are neither counted nor shown.
+// Slots marked 0x8000 alone are not deleted rows: they are the rows that
+// overflow pointers (0x4000) lead to, live rows read through their pointer.
+// They stay in the list as boundaries but are neither counted nor shown.
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 
 namespace talmera {
+
+bool CMDBRecovery::IsDeletedRowEntry(const delRecordTableInfo& entry) const {
+    const uint16_t e = static_cast<uint16_t>(entry.entry);
+    return entry.entry < 0x10000 && SlotKindOf(e) == SlotKind::Deleted && SlotStart(e) < pageSize;
+}
 
 void CMDBRecovery::BuildDeletedRows() {
     if (tables.empty()) return;
@@ -25,17 +30,30 @@ void CMDBRecovery::BuildDeletedRows() {
     const std::vector<uint64_t> pages = tables[sourcePosition].pages;
     for (uint64_t page : pages) {
         if (Stopped()) return;
-        LoadPageRows(sourcePosition, page);
-        uint16_t previous = 0;
+        const SlotTable slots = LoadPageRows(page);
+        // Deleted slots, overflow pointers and their targets that lie on the
+        // page; an emptied slot (no start on the page) is none of them.
+        auto special = [&](const Slot& s) { return s.kind != SlotKind::Row && s.start < pageSize; };
+        std::vector<delRecordTableInfo> boundaries;
+        for (size_t i = 0; i < slots.size(); ++i) {
+            const Slot& s = slots[i];
+            if (!special(s)) continue;
+            if (i == 0) boundaries.push_back({page, pageSize, 0});
+            if (i > 0 && !special(slots[i - 1]) && slots[i - 1].entry != 0) {
+                boundaries.push_back({page, slots[i - 1].entry, static_cast<uint32_t>(i - 1)});
+            }
+            boundaries.push_back({page, s.entry, static_cast<uint32_t>(i)});
+        }
+        uint64_t previous = 0;
         bool first = true;
-        for (uint16_t entry : pageBoundaries) {
-            if (entry == previous) continue;
-            previous = entry;
-            const uint16_t top = entry >> 12;
+        for (const delRecordTableInfo& entry : boundaries) {
+            if (entry.entry == previous) continue;
+            previous = entry.entry;
             // A slot whose first bytes cannot be a column count holds no row.
-            if (!first && top == 0xC && databaseFile.u16(page + (entry & 0x0FFF)) <= 260) ++rows;
+            const uint16_t e = static_cast<uint16_t>(entry.entry);
+            if (!first && IsDeletedRowEntry(entry) && databaseFile.u16(page + SlotStart(e)) <= kMaxRowColumns) ++rows;
             first = false;
-            entries.push_back({page, entry});
+            entries.push_back(entry);
         }
     }
     if (rows == 0) return;
@@ -60,7 +78,6 @@ void CMDBRecovery::BuildDeletedRows() {
     deleted.deletedRows = std::move(entries);
     deleted.recordCount = rows;
     tables.push_back(std::move(deleted));
-    currentTable = nullptr;
     ++tableOrdinal;
     ++app.tableCount;
 }

@@ -63,51 +63,28 @@ std::string CMDBRecovery::DecodeTextBytes(const uint8_t* data, size_t size) cons
     return ucs2ToUtf8(data, size);
 }
 
-namespace {
-
-// Where one row of a long-value page lies: [start, end) within the page.
-struct LvalRow {
-    uint32_t start = 0;
-    uint32_t end = 0;
-};
-
-}  // namespace
-
-// Finds row r of the long-value page at pagePosition. Rows marked deleted are
-// still read (values of deleted records point at them); class 0xD is not.
-static bool locateLvalRow(const CMDBRecovery& e, uint64_t pagePosition, uint32_t r, bool entryShift,
-                          LvalRow& out) {
-    if (pagePosition + e.pageSize > e.fileLength) return false;
-    if (e.databaseFile.u32(pagePosition + 4) != kLvalMarker) return false;
-    const uint32_t n = e.databaseFile.u16(pagePosition + e.rowCountOffset);
-    const uint32_t maxSlots = (e.pageSize - e.rowCountOffset - 2) / 2;
-    if (r >= n || r >= maxSlots) return false;
-    auto entry = [&](uint32_t i) { return e.databaseFile.u16(pagePosition + e.rowCountOffset + 2 + 2 * i); };
-    uint16_t value = entry(r);
-    if (entryShift) value = static_cast<uint16_t>(value + 4);
-    if ((value >> 12) == 0xD) return false;
-    out.start = value & 0x1FFF;
-    out.end = r == 0 ? e.pageSize : (entry(r - 1) & 0x1FFF);
-    return out.start < out.end && out.end <= e.pageSize;
+bool CMDBRecovery::LocateLongValueRow(uint64_t pagePosition, uint32_t r, uint32_t& start, uint32_t& end) const {
+    if (pagePosition + pageSize > fileLength) return false;
+    if (databaseFile.u32(pagePosition + 4) != kLvalMarker) return false;
+    const SlotTable slots = LoadPageRows(pagePosition);
+    if (r >= slots.size() || !slots[r].hasBytes()) return false;
+    start = slots[r].start;
+    end = slots[r].end;
+    return true;
 }
 
-std::string CMDBRecovery::ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row) {
-    LvalRow r;
-    if (!locateLvalRow(*this, pagePosition, row, false, r)) {
-        calculatedValue = false;
-        return {};
-    }
-    uint64_t pos = pagePosition + r.start;
-    uint32_t extent = r.end - r.start;
-    if (calculatedValue && jet4Layout) {
+std::string CMDBRecovery::ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated) {
+    uint32_t start = 0, end = 0;
+    if (!LocateLongValueRow(pagePosition, row, start, end)) return {};
+    uint64_t pos = pagePosition + start;
+    uint32_t extent = end - start;
+    if (calculated && jet4Layout) {
         // A calculated value: 16 bytes of header, then its own 4-byte length.
-        calculatedValue = false;
         if (extent < 20) return {};
         length = databaseFile.u32(pos + 16) & 0xFFFF;
         pos += 20;
         extent -= 20;
     }
-    calculatedValue = false;
     const uint32_t take = std::min(length, extent);
     const uint8_t* data = databaseFile.view(pos, take);
     return data ? DecodeTextBytes(data, take) : std::string();
@@ -129,16 +106,16 @@ static std::vector<uint8_t> readChain(CMDBRecovery& e, uint64_t pagePosition, ui
     uint32_t r = row;
     while (bytes.size() < cap) {
         if (e.app.stopRequested) break;
-        LvalRow piece;
-        if (!seen.insert({pagePosition, r}).second || !locateLvalRow(e, pagePosition, r, false, piece) ||
-            piece.end - piece.start < 4) {
+        uint32_t start = 0, end = 0;
+        if (!seen.insert({pagePosition, r}).second || !e.LocateLongValueRow(pagePosition, r, start, end) ||
+            end - start < 4) {
             incomplete = true;
             break;
         }
-        const uint32_t next = e.databaseFile.u32(pagePosition + piece.start);
-        const uint32_t dataSize = piece.end - piece.start - 4;
+        const uint32_t next = e.databaseFile.u32(pagePosition + start);
+        const uint32_t dataSize = end - start - 4;
         const size_t take = static_cast<size_t>(std::min<uint64_t>(dataSize, cap - bytes.size()));
-        const uint8_t* data = e.databaseFile.view(pagePosition + piece.start + 4, take);
+        const uint8_t* data = e.databaseFile.view(pagePosition + start + 4, take);
         if (!data) {
             incomplete = true;
             break;
@@ -164,14 +141,9 @@ std::string CMDBRecovery::ReadLongTextChain(uint64_t pagePosition, uint8_t row, 
 
 void CMDBRecovery::ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row,
                                         std::vector<uint8_t>& buffer) {
-    const bool shifted = startShift;
-    LvalRow r;
-    const bool found = locateLvalRow(*this, pagePosition, row, entryShift, r);
-    entryShift = false;
-    if (!found) return;
-    const uint32_t start = r.start + (shifted ? 4 : 0);
-    if (start >= r.end) return;
-    const uint32_t take = std::min<uint32_t>({length, r.end - start, static_cast<uint32_t>(buffer.size())});
+    uint32_t start = 0, end = 0;
+    if (!LocateLongValueRow(pagePosition, row, start, end)) return;
+    const uint32_t take = std::min<uint32_t>({length, end - start, static_cast<uint32_t>(buffer.size())});
     databaseFile.read(pagePosition + start, take, buffer.data());
 }
 
@@ -180,7 +152,8 @@ void CMDBRecovery::ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint3
     buffer = readChain(*this, pagePosition, row, length, incomplete);
 }
 
-std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value) {
+std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value,
+                                        bool calculated) {
     if (size < 12) return {};
     const uint32_t raw = column[0] | (column[1] << 8) | (column[2] << 16) | (static_cast<uint32_t>(column[3]) << 24);
     const uint32_t length = raw & 0x3FFFFFFF;
@@ -192,7 +165,7 @@ std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool
         const size_t take = std::min<size_t>(length, size - 12);
         return DecodeTextBytes(column + 12, take);
     }
-    if (where == 0x40) return ReadLongTextSingle(pagePosition, length, row);
+    if (where == 0x40) return ReadLongTextSingle(pagePosition, length, row, calculated);
     if (!followChain) {
         value.deferred = true;
         return "LargeMemoData";

@@ -21,6 +21,7 @@
 
 #include "engine/CatalogRecords.h"
 #include "engine/PageFile.h"
+#include "engine/PageRows.h"
 #include "engine/RowValue.h"
 #include "output/dao/Dao.h"
 
@@ -74,10 +75,6 @@ public:
     std::vector<uint64_t> queryCatalogPages;
     std::vector<uint64_t> relationCatalogPages;
     std::vector<uint64_t> catalogPages;   // the object catalog's own data pages
-    std::vector<uint16_t> currentPageRows;
-    std::vector<uint16_t> pageBoundaries;
-    uint64_t currentPagePosition = 0;
-    tableInfo* currentTable = nullptr;
 
     // ---- Catalog results --------------------------------------------------
     std::deque<tableInfo> tables;          // stable references, indexed by position
@@ -102,7 +99,11 @@ public:
     // least one table, link or saved query.
     int ScanFile();
     bool CollectTablePages(tableInfo& table);
-    uint32_t LoadPageRows(size_t tablePosition, uint64_t pagePosition);
+    // The slot table of the data page at pagePosition (engine/PageRows.h);
+    // empty when the file is not open.
+    SlotTable LoadPageRows(uint64_t pagePosition) const;
+    // The data page layout of the current attempt.
+    PageLayout Layout() const { return {pageSize, rowCountOffset, jet4Layout}; }
 
     // ---- Object catalog (Catalog.cpp) ---------------------------------------
     int ScanCatalogPage(uint64_t pagePosition);
@@ -119,38 +120,46 @@ public:
     void ReadIndexes(tableInfo& table, void* stream, uint32_t realIndexes, uint32_t logicalIndexes);
 
     // ---- Rows (RowDecoding.cpp) ------------------------------------------------
-    // Decodes one slot of the page loaded last by LoadPageRows, or with
-    // fromDeletedList one entry of the current table's deleted-row list. In a
-    // preview the texts go to currentRowValues; otherwise the values are kept
-    // in lastRowValues for the record transfer. Returns 1 when a row was decoded.
-    int DecodeRow(size_t slot, bool fromDeletedList);
+    // Decodes the row of slot `slot` of a table's data page (slots: the page's
+    // slot table from LoadPageRows), or one entry of the deleted-row list of a
+    // table of deleted records. In a preview the texts go to currentRowValues;
+    // otherwise the values are kept in lastRowValues for the record transfer.
+    // Returns 1 when a row was decoded.
+    int DecodeRow(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots, size_t slot);
+    int DecodeDeletedRow(const tableInfo& table, size_t entry);
     // The decoder itself. readLongValues: follow long-value chains and read
     // OLE objects (a save does; a preview shows placeholders instead).
     // makeText: fill the preview texts (a save needs only the typed values).
     // values are reused: pass the same vector row after row.
-    bool DecodeRowValues(size_t slot, bool fromDeletedList, bool readLongValues, std::vector<RowValue>& values,
-                         bool makeText = true);
-    // The row decoder's working buffers, kept from row to row.
-    std::vector<uint32_t> frameOffsets, frameVarStart, frameVarLength;
+    bool DecodeRowValues(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots, size_t slot,
+                         bool readLongValues, std::vector<RowValue>& values, bool makeText = true);
+    bool DecodeDeletedRowValues(const tableInfo& table, size_t entry, bool readLongValues,
+                                std::vector<RowValue>& values, bool makeText = true);
+    // The row of rowSize bytes at rowPosition in the file.
+    bool DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uint32_t rowSize, bool readLongValues,
+                     std::vector<RowValue>& values, bool makeText);
+    // The row decoder's frame, kept from row to row.
+    RowFrame rowFrame;
     std::vector<RowValue> lastRowValues;
     uint32_t recordsWritten = 0;
 
     // ---- Long values (LongValues.cpp) -------------------------------------------
     // A memo column's bytes (its 12-byte header and what follows) to text.
-    std::string ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value);
-    std::string ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row);
+    // calculated: the value of a calculated column (its single-page value
+    // carries a 16-byte header and a 4-byte length).
+    std::string ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value,
+                              bool calculated = false);
+    std::string ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated = false);
     std::string ReadLongTextChain(uint64_t pagePosition, uint8_t row, uint32_t length, bool& incomplete);
     void ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row, std::vector<uint8_t>& buffer);
     void ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length, std::vector<uint8_t>& buffer,
                              bool& incomplete);
     // Text bytes of a text or memo value per layout (compressed, UCS-2, code page).
     std::string DecodeTextBytes(const uint8_t* data, size_t size) const;
-    // Engine flags of the single-page readers: a calculated value carries a
-    // 16-byte header and a 4-byte length; the code-project reader shifts the
-    // row entry or the start by 4.
-    bool calculatedValue = false;
-    bool entryShift = false;
-    bool startShift = false;
+    // Row r of the long-value page at pagePosition as [start, end) within the
+    // page; false when the page is no long-value page or the row has no bytes.
+    // Rows marked deleted are read too (values of deleted records point at them).
+    bool LocateLongValueRow(uint64_t pagePosition, uint32_t r, uint32_t& start, uint32_t& end) const;
 
     // ---- Output database (output/OutputDatabase.cpp, FieldProperties.cpp,
     //      ScratchTable.cpp) and record transfer (engine/RecordTransfer.cpp) ----
@@ -215,6 +224,9 @@ public:
     // ---- Later readers --------------------------------------------------------
     void ReadTableProperties(tableInfo& table);  // related/PropertyBlocks.cpp
     void BuildDeletedRows();  // DeletedRows.cpp
+    // An entry of a deleted-row list that is a deleted row (not a bounding
+    // entry, an overflow pointer or its target).
+    bool IsDeletedRowEntry(const delRecordTableInfo& entry) const;
     void ReadComplexColumns(uint32_t catalogId);  // related/ComplexColumns.cpp
     bool LinkComplexColumns();
     void ReadComplexValues();
@@ -249,6 +261,9 @@ public:
     // the chain pointer turned out to be a property-block signature.
     bool ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length, uint16_t flags, std::string& text,
                            bool& mr2) const;
+    // The text of a link value's bytes: in Jet 3 8-bit text in the code page,
+    // in Jet 4 compressed (FF FE) or UTF-16; up to the first zero character.
+    std::string LinkValueText(const uint8_t* data, size_t size) const;
     // The connect text a link is saved with, rebuilt from its Connect value and path.
     std::string RebuildConnect(const LinkedTableInfo& link) const;
     // The file an attachment holds (inflated when stored deflated); false when

@@ -252,11 +252,11 @@ void CRecoverThread::Preview() {
         engine.databaseFile.newPass();
         for (uint64_t page : pages) {
             engine.databaseFile.doneBefore(page);
-            const uint32_t slots = engine.LoadPageRows(index, page);
-            if (slots == 0) continue;
-            send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(slots));
-            for (uint32_t slot = 0; slot < slots; ++slot) {
-                engine.DecodeRow(slot, false);
+            const SlotTable slots = engine.LoadPageRows(page);
+            if (slots.empty()) continue;
+            send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(slots.size()));
+            for (size_t slot = 0; slot < slots.size(); ++slot) {
+                engine.DecodeRow(table, page, slots, slot);
                 if (app_.stopRequested) return Finish(false);
                 addRow();
                 if (app_.stopRequested) return Finish(false);
@@ -268,11 +268,9 @@ void CRecoverThread::Preview() {
         const size_t entries = table.deletedRows.size();
         send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(entries));
         for (size_t j = 0; j < entries; ++j) {
-            if (j == 0) engine.LoadPageRows(index, table.deletedRows[0].pagePosition);
-            // Only slots marked deleted; 0x8 marks the live target of an overflow pointer.
-            const uint64_t top = (table.deletedRows[j].entry >> 12) & 0xF;
-            if (top == 0xC) {
-                engine.DecodeRow(j, true);
+            // Only slots marked deleted; 0x8000 alone marks the live target of an overflow pointer.
+            if (engine.IsDeletedRowEntry(table.deletedRows[j])) {
+                engine.DecodeDeletedRow(table, j);
                 addRow();
             }
             app_.currentRowValues.clear();
@@ -356,10 +354,10 @@ void CRecoverThread::Save() {
                             engine.databaseFile.newPass();
                             for (uint64_t page : pages) {
                                 engine.databaseFile.doneBefore(page);
-                                const uint32_t slots = engine.LoadPageRows(k, page);
-                                for (uint32_t slot = 0; slot < slots; ++slot) {
+                                const SlotTable slots = engine.LoadPageRows(page);
+                                for (size_t slot = 0; slot < slots.size(); ++slot) {
                                     if (app_.stopRequested) return stopNow();
-                                    engine.DecodeRow(slot, false);
+                                    engine.DecodeRow(table, page, slots, slot);
                                     app_.currentRowValues.clear();
                                     send(UM_PROGRESS, kProgressStep, 0);
                                 }
@@ -368,10 +366,9 @@ void CRecoverThread::Save() {
                             const size_t entries = table.deletedRows.size();
                             for (size_t j = 0; j < entries; ++j) {
                                 if (app_.stopRequested) return stopNow();
-                                if (j == 0) engine.LoadPageRows(k, table.deletedRows[0].pagePosition);
-                                // Only slots marked deleted; 0x8 marks the live target of an overflow pointer.
-                                if (((table.deletedRows[j].entry >> 12) & 0xF) == 0xC) {
-                                    engine.DecodeRow(j, true);
+                                // Only slots marked deleted; 0x8000 alone marks the live target of an overflow pointer.
+                                if (engine.IsDeletedRowEntry(table.deletedRows[j])) {
+                                    engine.DecodeDeletedRow(table, j);
                                     send(UM_ADD_RECORD_ROW, 0, j == 0 ? 1 : 0);
                                 }
                                 app_.currentRowValues.clear();

@@ -12,77 +12,11 @@ namespace talmera {
 
 namespace {
 
-constexpr uint32_t kMaxRowColumns = 260;
-
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t le32(const uint8_t* p) {
     return p[0] | (p[1] << 8) | (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 uint64_t le64(const uint8_t* p) { return le32(p) | (static_cast<uint64_t>(le32(p + 4)) << 32); }
-
-// The frame of one row: everything needed to find each column's bytes. The
-// row is read in place from the mapped file (it lies wholly inside it); the
-// offset vectors are the engine's, reused from row to row.
-struct Frame {
-    const uint8_t* row = nullptr;  // the row's bytes, S to E
-    uint32_t size = 0;
-    uint32_t width = 0;            // of the column count: 2 (Jet 4) or 1 (Jet 3)
-    uint32_t columns = 0;          // n: columns stored in this row
-    uint32_t maskStart = 0;        // null mask position within the row
-    uint32_t variables = 0;        // v
-    std::vector<uint32_t>& offsets;
-    std::vector<uint32_t>& varStart;
-    std::vector<uint32_t>& varLength;
-};
-
-bool maskBit(const Frame& f, uint32_t column) {
-    return (f.row[f.maskStart + column / 8] >> (column % 8)) & 1;
-}
-
-// Reads the variable-offset table. Jet 4 keeps 2-byte offsets; Jet 3 keeps
-// 1-byte offsets and, in rows of 256 bytes or more, a jump table: one byte per
-// 256-byte boundary naming the first variable column past it, between the
-// variable count and the offsets. An offset table that does not fit the row
-// is damage: the row is then read without variable columns.
-void readVariableTable(Frame& f, bool jet4) {
-    const uint32_t L = f.size;
-    const uint8_t* r = f.row;
-    std::vector<uint32_t>& offsets = f.offsets;
-    if (jet4) {
-        if (L < f.maskStart || f.maskStart < 2 + f.width) return;
-        const uint32_t v = le16(r + f.maskStart - 2);
-        const int64_t lowest = static_cast<int64_t>(f.maskStart) - 2 - 2 * (static_cast<int64_t>(v) + 1);
-        if (lowest < f.width) return;
-        offsets.resize(v + 1);
-        for (uint32_t k = 0; k <= v; ++k) offsets[k] = le16(r + f.maskStart - 4 - 2 * k);
-        f.variables = v;
-    } else {
-        if (f.maskStart < 1 + f.width) return;
-        const uint32_t v = r[f.maskStart - 1];
-        uint32_t jumps = (L - 1) / 256;
-        const int64_t colPtr = static_cast<int64_t>(f.maskStart) - 2 - jumps;
-        if (colPtr - static_cast<int64_t>(v) < f.width) return;
-        // The last jump byte may be a dummy that no offset crosses.
-        if ((colPtr - v) / 256 < jumps) --jumps;
-        offsets.resize(v + 1);
-        uint32_t used = 0;
-        for (uint32_t i = 0; i <= v; ++i) {
-            while (used < jumps && i == r[f.maskStart - 2 - used]) ++used;
-            offsets[i] = r[colPtr - i] + 256 * used;
-        }
-        f.variables = v;
-    }
-    // Variable data lies between the fixed area and the offset table.
-    const uint32_t limit = f.maskStart;
-    f.varStart.resize(f.variables);
-    f.varLength.resize(f.variables);
-    for (uint32_t k = 0; k < f.variables; ++k) {
-        const uint32_t start = std::min(offsets[k], limit);
-        const uint32_t end = std::min(std::max(offsets[k + 1], start), limit);
-        f.varStart[k] = start;
-        f.varLength[k] = end - start;
-    }
-}
 
 void setText(RowValue& v, std::string text, bool makeText) {
     v.state = RowValue::State::Value;
@@ -204,96 +138,98 @@ std::string hyperlinkDisplay(const std::string& text) {
 
 }  // namespace
 
-int CMDBRecovery::DecodeRow(size_t slot, bool fromDeletedList) {
+namespace {
+
+// A calculated column's values are of its result type.
+uint8_t effectiveType(const columnInfo& col) {
+    if (!col.isCalculated) return col.type;
+    for (const columnProperties& p : col.properties) {
+        if (p.name == "ResultType") return static_cast<uint8_t>(std::atoi(p.value.c_str()));
+    }
+    return col.type;
+}
+
+}  // namespace
+
+int CMDBRecovery::DecodeRow(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots, size_t slot) {
     const bool preview = app.previewMode;
     // A save needs the typed values only; a preview needs the texts.
-    if (!DecodeRowValues(slot, fromDeletedList, !preview, lastRowValues, preview)) return 0;
+    if (!DecodeRowValues(table, pagePosition, slots, slot, !preview, lastRowValues, preview)) return 0;
     if (preview) {
         for (const RowValue& v : lastRowValues) {
             if (v.state != RowValue::State::NoText) app.currentRowValues.push_back(v.text);
         }
         ++recordsWritten;  // a preview stores nothing: every decoded row counts
     } else {
-        TransferRow(*currentTable, lastRowValues);
+        TransferRow(table, lastRowValues);
     }
     return 1;
 }
 
-bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readLongValues,
-                                   std::vector<RowValue>& values, bool makeText) {
-    if (!fileOpened || currentTable == nullptr) return false;
-    tableInfo& table = *currentTable;
-
-    // Locate the row: S and E are its first and last byte.
-    uint64_t S = 0, E = 0, P = 0;
-    if (!fromDeletedList) {
-        if (slot >= currentPageRows.size()) return false;
-        const uint16_t e = currentPageRows[slot];
-        const uint16_t top = e >> 12;
-        if (top == 0xD || top == 0x8 || top == 0xC) return false;
-        // The nearest preceding slot that still occupies bytes bounds the row.
-        auto rowEnd = [&](uint64_t page, const auto& entryAt, size_t index) {
-            for (size_t k = index; k-- > 0;) {
-                const uint16_t prev = entryAt(k);
-                if ((prev >> 12) != 0xD) return page + (prev & 0x0FFF) - 1;
-            }
-            return page + pageSize - 1;
-        };
-        if (top == 0x4) {
-            // An overflow pointer: the row lies on another page. That page's
-            // offset table is read here without replacing the current one.
-            const uint64_t at = currentPagePosition + (e & 0x0FFF);
-            const uint8_t r = databaseFile.u8(at);
-            const uint32_t p = databaseFile.u24(at + 1);
-            P = static_cast<uint64_t>(p) * pageSize;
-            if (P + pageSize > fileLength || databaseFile.u8(P) != 0x01) return false;
-            const uint32_t n = std::min<uint32_t>(databaseFile.u16(P + rowCountOffset),
-                                                  (pageSize - rowCountOffset - 2) / 2);
-            if (r >= n) return false;
-            auto entryAt = [&](size_t k) { return databaseFile.u16(P + rowCountOffset + 2 + 2 * k); };
-            S = P + (entryAt(r) & 0x0FFF);
-            E = rowEnd(P, entryAt, r);
-        } else {
-            P = currentPagePosition;
-            S = P + (e & 0x0FFF);
-            E = rowEnd(P, [&](size_t k) { return currentPageRows[k]; }, slot);
+int CMDBRecovery::DecodeDeletedRow(const tableInfo& table, size_t entry) {
+    const bool preview = app.previewMode;
+    if (!DecodeDeletedRowValues(table, entry, !preview, lastRowValues, preview)) return 0;
+    if (preview) {
+        for (const RowValue& v : lastRowValues) {
+            if (v.state != RowValue::State::NoText) app.currentRowValues.push_back(v.text);
         }
+        ++recordsWritten;
     } else {
-        if (slot == 0 || slot >= table.deletedRows.size()) return false;
-        const delRecordTableInfo& entry = table.deletedRows[slot];
-        const uint64_t previous = table.deletedRows[slot - 1].entry;
-        P = entry.pagePosition;
-        S = P + (entry.entry & 0x0FFF);
-        if (previous == pageSize) {
-            E = P + pageSize - 1;
-        } else if ((previous >> 12) == 0xD) {
-            if (slot != 1) return false;
-            E = P + pageSize - 1;
-        } else {
-            E = P + (previous & 0x0FFF) - 1;
-        }
-        if (E == 0 || S == E + 1) return false;
+        TransferRow(table, lastRowValues);
     }
-    if (S >= E || E >= P + pageSize || E >= fileLength) return false;
+    return 1;
+}
 
-    // The frame.
-    Frame f{nullptr, 0, 0, 0, 0, 0, frameOffsets, frameVarStart, frameVarLength};
-    f.width = jet4Layout ? 2 : 1;
-    f.size = static_cast<uint32_t>(E - S + 1);
-    f.row = databaseFile.view(S, f.size);
-    if (!f.row) return false;
-    const uint32_t L = f.size;
-    f.columns = jet4Layout ? le16(f.row) : f.row[0];
-    if (f.columns > kMaxRowColumns) return false;
-    const uint32_t M = f.columns == 0 ? 1 : (f.columns + 7) / 8;
-    if (M + f.width > L) return false;
-    f.maskStart = L - M;
-    if (table.hasVariableColumns) readVariableTable(f, jet4Layout);
+bool CMDBRecovery::DecodeRowValues(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots,
+                                   size_t slot, bool readLongValues, std::vector<RowValue>& values,
+                                   bool makeText) {
+    if (!fileOpened || slot >= slots.size()) return false;
+    const Slot* s = &slots[slot];
+    // Deleted rows are read only from the deleted-row list; a moved row only
+    // through its pointer.
+    if (s->kind == SlotKind::Deleted || s->kind == SlotKind::OverflowTarget) return false;
+    uint64_t P = pagePosition;
+    SlotTable target;
+    if (s->kind == SlotKind::OverflowPointer) {
+        // The row lies on another page, row r of that page's slot table.
+        if (!s->pointerRead) return false;
+        P = static_cast<uint64_t>(s->targetPage) * pageSize;
+        if (P + pageSize > fileLength || databaseFile.u8(P) != 0x01) return false;
+        target = LoadPageRows(P);
+        if (s->targetRow >= target.size()) return false;
+        s = &target[s->targetRow];
+    }
+    return DecodeRowAt(table, P + s->start, s->size(), readLongValues, values, makeText);
+}
+
+bool CMDBRecovery::DecodeDeletedRowValues(const tableInfo& table, size_t entry, bool readLongValues,
+                                          std::vector<RowValue>& values, bool makeText) {
+    if (!fileOpened || entry >= table.deletedRows.size()) return false;
+    const delRecordTableInfo& e = table.deletedRows[entry];
+    if (!IsDeletedRowEntry(e)) return false;
+    // The row ends where the page's slot table says, as any row does.
+    const SlotTable slots = LoadPageRows(e.pagePosition);
+    if (e.slot >= slots.size() || slots[e.slot].entry != e.entry) return false;
+    const Slot& s = slots[e.slot];
+    return DecodeRowAt(table, e.pagePosition + s.start, s.size(), readLongValues, values, makeText);
+}
+
+bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uint32_t rowSize,
+                               bool readLongValues, std::vector<RowValue>& values, bool makeText) {
+    // A row holds at least its column count and a null mask.
+    if (rowSize < 2 || rowPosition + rowSize > fileLength) return false;
+    const uint8_t* row = databaseFile.view(rowPosition, rowSize);
+    if (!row) return false;
+    RowFrame& f = rowFrame;
+    FrameShape shape;
+    shape.variableColumns = table.hasVariableColumns;
+    if (!f.read(row, rowSize, jet4Layout, shape)) return false;
 
     // The values are reused from row to row: their buffers keep their capacity.
     values.resize(table.columns.size());
     for (size_t c = 0; c < table.columns.size(); ++c) {
-        columnInfo& col = table.columns[c];
+        const columnInfo& col = table.columns[c];
+        const uint8_t type = effectiveType(col);
         RowValue& v = values[c];
         v.state = RowValue::State::Null;
         v.kind = RowValue::Kind::None;
@@ -304,40 +240,33 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
         v.real = 0;
         v.incomplete = false;
         v.deferred = false;
-        v.type = col.type;
-        if (col.columnNumber >= f.columns) {
+        v.type = type;
+        if (col.columnNumber >= f.columns()) {
             v.state = RowValue::State::Absent;
-            v.text = col.type == 0x01 ? "No" : "";
+            v.text = type == 0x01 ? "No" : "";
             continue;
         }
-        if (!maskBit(f, col.columnNumber)) {
+        if (!f.hasValue(col.columnNumber)) {
             v.state = RowValue::State::Null;
             v.text = " ";
             continue;
         }
-        if (col.isCalculated) {
-            for (const columnProperties& p : col.properties) {
-                if (p.name == "ResultType") {
-                    col.type = static_cast<uint8_t>(std::atoi(p.value.c_str()));
-                    break;
-                }
-            }
-            v.type = col.type;
-        }
-        const uint8_t type = col.type;
 
         // Where the value's bytes are.
         const uint8_t* data = nullptr;
         size_t size = 0;
         if (col.isFixed) {
-            const uint32_t at = f.width + col.fixedOffset;
-            if (at < f.maskStart) {
-                data = f.row + at;
-                size = std::min<size_t>(col.length, f.maskStart - at);
+            const uint32_t at = f.countWidth() + col.fixedOffset;
+            if (at < f.maskStart()) {
+                data = f.row() + at;
+                size = std::min<size_t>(col.length, f.maskStart() - at);
             }
-        } else if (col.variableIndex < f.variables) {
-            data = f.row + f.varStart[col.variableIndex];
-            size = f.varLength[col.variableIndex];
+        } else if (col.variableIndex < f.variables()) {
+            // Variable data lies between the fixed area and the null mask.
+            uint32_t from = 0, to = 0;
+            f.variableBounds(col.variableIndex, f.maskStart(), from, to);
+            data = f.row() + from;
+            size = to - from;
         }
         // A calculated value: 16 bytes of header and a 4-byte length first.
         if (col.isCalculated && type != 0x0C) {
@@ -371,9 +300,7 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                     setText(v, "", makeText);
                     break;
                 }
-                if (col.isCalculated) calculatedValue = true;
-                std::string text = ReadMemoValue(data, size, readLongValues, v);
-                calculatedValue = false;
+                std::string text = ReadMemoValue(data, size, readLongValues, v, col.isCalculated);
                 v.state = RowValue::State::Value;
                 v.kind = RowValue::Kind::Text;
                 if (makeText) v.text = col.isHyperlink ? hyperlinkDisplay(text) : text;

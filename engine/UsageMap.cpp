@@ -19,15 +19,10 @@ bool CMDBRecovery::ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& l
     if (databaseFile.u8(mapPos) != 0x01) return false;
 
     // Locate the map's row on its page.
-    const uint32_t slots = databaseFile.u16(mapPos + rowCountOffset);
-    const uint32_t maxSlots = (pageSize - rowCountOffset - 2) / 2;
-    if (mapRow >= slots || mapRow >= maxSlots) return false;
-    auto slotStart = [&](uint32_t i) {
-        return static_cast<uint32_t>(databaseFile.u16(mapPos + rowCountOffset + 2 + 2 * i) & 0x1FFF);
-    };
-    const uint32_t start = slotStart(mapRow);
-    const uint32_t end = mapRow == 0 ? pageSize : slotStart(mapRow - 1);
-    if (start >= end || end > pageSize || end - start < 5) return false;
+    const SlotTable slots = LoadPageRows(mapPos);
+    if (mapRow >= slots.size() || slots[mapRow].size() < 5) return false;
+    const uint32_t start = slots[mapRow].start;
+    const uint32_t end = slots[mapRow].end;
     const uint64_t rowPos = mapPos + start;
     const uint32_t rowSize = end - start;
 

@@ -56,14 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         talmera::CMDBRecovery& engine = *app.engine;
         std::vector<talmera::RowValue> values;
         for (size_t t = 0; t < engine.tables.size(); ++t) {
-            const std::vector<uint64_t> pages = engine.tables[t].pages;
-            for (uint64_t page : pages) {
-                const uint32_t slots = engine.LoadPageRows(t, page);
-                for (uint32_t slot = 0; slot < slots; ++slot) engine.DecodeRowValues(slot, false, true, values);
+            const talmera::tableInfo& table = engine.tables[t];
+            for (uint64_t page : table.pages) {
+                const talmera::SlotTable slots = engine.LoadPageRows(page);
+                for (size_t slot = 0; slot < slots.size(); ++slot) {
+                    engine.DecodeRowValues(table, page, slots, slot, true, values);
+                }
             }
-            const size_t entries = engine.tables[t].deletedRows.size();
-            if (entries) engine.LoadPageRows(t, engine.tables[t].deletedRows[0].pagePosition);
-            for (size_t j = 0; j < entries; ++j) engine.DecodeRowValues(j, true, true, values);
+            for (size_t j = 0; j < table.deletedRows.size(); ++j) engine.DecodeDeletedRowValues(table, j, true, values);
         }
         // Related objects: the scan read property blocks, relationships, link
         // paths and complex columns; also read every link's Connect value, each

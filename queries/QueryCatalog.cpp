@@ -23,48 +23,29 @@ constexpr uint32_t kMaxValueBytes = 1u << 20;
 
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-bool skippedSlot(uint16_t entry) {
-    const uint16_t top = entry >> 12;
-    return top == 0x8 || top == 0xC || top == 0xD;
-}
+// MSysQueries has 7 or 8 columns: its rows end with a one-byte null mask.
+constexpr uint32_t kQueryNullMaskBytes = 1;
 
 }  // namespace
 
-// Where the row of slot `index` on the data page at `page` lies: its first and
-// last byte. A row ends where the nearest earlier slot that still occupies
-// bytes begins (deleted rows keep theirs), the first at the page end. An
-// overflow pointer (0x4) leads to the row on another data page.
-static bool queryRowExtent(const CMDBRecovery& e, uint64_t page, uint32_t index, int depth, uint64_t& first,
-                           uint64_t& last) {
-    if (page + e.pageSize > e.fileLength || e.databaseFile.u8(page) != 0x01) return false;
-    const uint32_t maxSlots = (e.pageSize - e.rowCountOffset - 2) / 2;
-    const uint32_t count = std::min<uint32_t>(e.databaseFile.u16(page + e.rowCountOffset), maxSlots);
-    if (index >= count) return false;
-    auto entryAt = [&](uint32_t k) { return e.databaseFile.u16(page + e.rowCountOffset + 2 + 2 * k); };
-    const uint16_t entry = entryAt(index);
-    // A moved row (0x8) is read only through the pointer that leads to it.
-    if (depth == 0 ? skippedSlot(entry) : ((entry >> 12) == 0xC || (entry >> 12) == 0xD)) return false;
-    if ((entry >> 12) == 0x4) {
-        if (depth > 0) return false;  // a pointer to a pointer is damage
-        const uint64_t at = page + (entry & 0x0FFF);
-        if (at + 4 > page + e.pageSize) return false;
-        const uint8_t row = e.databaseFile.u8(at);
-        const uint64_t target = static_cast<uint64_t>(e.databaseFile.u24(at + 1)) * e.pageSize;
-        if (target == page) return false;
-        return queryRowExtent(e, target, row, depth + 1, first, last);
+// Where the row of slot `index` of a data page lies: its first and last byte.
+// slots: the page's slot table. A moved row (0x8000) is read only through the
+// pointer that leads to it; an overflow pointer is followed once, to the row
+// it names on another data page.
+static bool queryRowExtent(const CMDBRecovery& e, uint64_t page, const SlotTable& slots, uint32_t index, int depth,
+                           uint64_t& first, uint64_t& last) {
+    if (index >= slots.size()) return false;
+    const Slot& slot = slots[index];
+    if (slot.kind == SlotKind::Deleted || (depth == 0 && slot.kind == SlotKind::OverflowTarget)) return false;
+    if (slot.kind == SlotKind::OverflowPointer) {
+        if (depth > 0 || !slot.pointerRead) return false;  // a pointer to a pointer is damage
+        const uint64_t target = static_cast<uint64_t>(slot.targetPage) * e.pageSize;
+        if (target == page || target + e.pageSize > e.fileLength || e.databaseFile.u8(target) != 0x01) return false;
+        return queryRowExtent(e, target, e.LoadPageRows(target), slot.targetRow, depth + 1, first, last);
     }
-    uint32_t end = e.pageSize;
-    for (uint32_t k = index; k-- > 0;) {
-        const uint16_t previous = entryAt(k);
-        if ((previous >> 12) != 0xD) {
-            end = previous & 0x0FFF;
-            break;
-        }
-    }
-    const uint32_t start = entry & 0x0FFF;
-    if (start >= end || end > e.pageSize) return false;
-    first = page + start;
-    last = page + end - 1;
+    if (!slot.hasBytes()) return false;
+    first = page + slot.start;
+    last = page + slot.end - 1;
     return true;
 }
 
@@ -74,14 +55,13 @@ void CMDBRecovery::CollectQueryRows(uint32_t catalogId) {
     if (!fileOpened) return;
     // ObjectId right after the column count, then Attribute.
     const uint32_t idAt = jet4Layout ? 2 : 1;
-    const uint32_t maxSlots = (pageSize - rowCountOffset - 2) / 2;
     uint32_t counted = 0;
     for (uint64_t page : queryCatalogPages) {
-        if (page + pageSize > fileLength) continue;
-        const uint32_t count = std::min<uint32_t>(databaseFile.u16(page + rowCountOffset), maxSlots);
-        for (uint32_t i = 0; i < count; ++i) {
+        if (page + pageSize > fileLength || databaseFile.u8(page) != 0x01) continue;
+        const SlotTable slots = LoadPageRows(page);
+        for (uint32_t i = 0; i < slots.size(); ++i) {
             uint64_t first = 0, last = 0;
-            if (!queryRowExtent(*this, page, i, 0, first, last)) continue;
+            if (!queryRowExtent(*this, page, slots, i, 0, first, last)) continue;
             if (last - first + 1 < idAt + 5) continue;
             if (databaseFile.u32(first + idAt) != catalogId) continue;
             const uint8_t attribute = databaseFile.u8(first + idAt + 4);
@@ -135,36 +115,14 @@ bool CMDBRecovery::ReadQueryRow(size_t position, QueryRow& row) {
 
     // The variable-offset table, read backwards from the null-mask byte:
     // start of each variable column (first column first), then the end of
-    // the variable data. offsets[i] belongs to variable column i, offsets[n]
-    // is the end. Jet 3 keeps one byte per entry and, in rows of 256 bytes or
-    // more, a jump table between the count and the entries.
-    const uint32_t maskAt = L - 1;
-    std::vector<uint32_t> offsets;
-    uint32_t n = 0;
-    uint32_t tableStart = 0;  // the table's lowest byte: values end before it
-    if (jet4Layout) {
-        if (maskAt < 2) return true;
-        n = le16(r + maskAt - 2);
-        const int64_t lowest = static_cast<int64_t>(maskAt) - 4 - 2 * static_cast<int64_t>(n);
-        if (lowest < static_cast<int64_t>(fixedEnd)) return true;
-        tableStart = static_cast<uint32_t>(lowest);
-        offsets.resize(n + 1);
-        for (uint32_t k = 0; k <= n; ++k) offsets[k] = le16(r + maskAt - 4 - 2 * k);
-    } else {
-        if (maskAt < 1) return true;
-        n = r[maskAt - 1];
-        uint32_t jumps = (L - 1) / 256;
-        const int64_t colPtr = static_cast<int64_t>(maskAt) - 2 - jumps;
-        if (colPtr - static_cast<int64_t>(n) < static_cast<int64_t>(fixedEnd)) return true;
-        tableStart = static_cast<uint32_t>(colPtr - n);
-        if ((colPtr - n) / 256 < jumps) --jumps;  // the last jump byte may be a dummy
-        offsets.resize(n + 1);
-        uint32_t used = 0;
-        for (uint32_t i = 0; i <= n; ++i) {
-            while (used < jumps && i == r[maskAt - 2 - used]) ++used;
-            offsets[i] = r[colPtr - i] + 256u * used;
-        }
-    }
+    // the variable data (engine/PageRows.h).
+    RowFrame frame;
+    FrameShape shape;
+    shape.nullMaskBytes = kQueryNullMaskBytes;
+    shape.fixedEnd = fixedEnd;
+    frame.read(r, L, jet4Layout, shape);
+    const uint32_t n = frame.variables();
+    const uint32_t tableStart = frame.tableStart();  // values end before it
     if (n == 0) return true;
 
     // Slot k is variable column n - 1 - k (last column first); its end is the
@@ -172,8 +130,8 @@ bool CMDBRecovery::ReadQueryRow(size_t position, QueryRow& row) {
     // first column, Order) is not used.
     auto slotBounds = [&](uint32_t k, uint32_t& start, uint32_t& end) {
         const uint32_t column = n - 1 - k;
-        start = offsets[column];
-        end = offsets[column + 1];
+        start = frame.offset(column);
+        end = frame.offset(column + 1);
         if (start < fixedEnd || end > tableStart || end <= start) end = start = 0;
     };
     uint32_t start0 = 0, end0 = 0;

@@ -10,7 +10,7 @@
 #include "engine/MDBRecovery.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
-#include "related/PageRows.h"
+#include "related/Page.h"
 
 namespace talmera {
 
@@ -64,7 +64,7 @@ bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t len
     bool chained = false;
     for (uint64_t visits = 0; page != 0 && remaining > 0 && visits < visitLimit; ++visits) {
         if (static_cast<uint64_t>(page) * pageSize >= fileLength) return false;
-        p.load(databaseFile, static_cast<uint64_t>(page) * pageSize, pageSize);
+        p.load(databaseFile, static_cast<uint64_t>(page) * pageSize, Layout());
         if (!p.isDataPage()) return false;
         uint32_t start = 0, end = 0;
         if (!p.rowBounds(row, start, end)) return false;

@@ -6,30 +6,38 @@
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "platform/TextCodec.h"
-#include "related/PageRows.h"
+#include "related/Page.h"
 
 namespace talmera {
 
 namespace {
 
+// The tables read here have fixed layouts of at most 8 columns: their rows
+// end with a one-byte null mask.
+constexpr uint32_t kComplexNullMaskBytes = 1;
+// MSysComplexColumns: the column name follows the column count and the four
+// 4-byte numbers (column id, value table, owning table, complex type).
+constexpr uint32_t kComplexColumnNameAt = 18;
+
 // Rows of one data page of the given owner, as [start, end) within the page.
-// A slot marked as an overflow pointer or deleted gives no row but still
-// bounds the row before it; class 0xD is no slot at all.
+// A slot marked as an overflow pointer or deleted gives no row (but still
+// bounds the row before it, as the slot table has it).
 std::vector<std::pair<uint32_t, uint32_t>> ownedRows(const related::Page& p) {
     std::vector<std::pair<uint32_t, uint32_t>> rows;
-    uint32_t previous = p.size();
-    for (uint32_t i = 0; i < p.slotCount(); ++i) {
-        const uint16_t entry = p.slot(i);
-        const uint16_t top = entry >> 12;
-        if (top == 0xD) continue;
-        const uint32_t start = entry & 0x0FFF;
-        const uint32_t end = previous;
-        previous = start;
-        if (top == 0x4 || top == 0xC) continue;
-        if (start < 14 || start >= end || end > p.size()) continue;
-        rows.emplace_back(start, end);
+    for (const Slot& slot : p.slots) {
+        if (slot.kind == SlotKind::OverflowPointer || slot.kind == SlotKind::Deleted) continue;
+        if (slot.hasBytes()) rows.emplace_back(slot.start, slot.end);
     }
     return rows;
+}
+
+// The frame of a row of those tables.
+RowFrame complexRowFrame(const related::Page& p, uint32_t start, uint32_t end) {
+    RowFrame frame;
+    FrameShape shape;
+    shape.nullMaskBytes = kComplexNullMaskBytes;
+    frame.read(p.bytes.data() + start, end - start, true, shape);
+    return frame;
 }
 
 // Pages whose owner is the given definition page, in file order.
@@ -44,7 +52,7 @@ void forEachOwnedPage(CMDBRecovery& e, uint32_t owner, F&& visit) {
         if (!head || head[0] != 0x01 || head[1] != 0x01) continue;
         const uint32_t pageOwner = head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<uint32_t>(head[7]) << 24);
         if (pageOwner != owner) continue;
-        p.load(e.databaseFile, position, e.pageSize);
+        p.load(e.databaseFile, position, e.Layout());
         visit(p);
     }
 }
@@ -59,17 +67,15 @@ void CMDBRecovery::ReadComplexColumns(uint32_t catalogId) {
             const uint32_t start = bounds.first, end = bounds.second;
             const uint32_t size = end - start;
             if (size < 8) continue;
-            // The row ends with a one-byte null mask; before it the count of
-            // variable-length columns, the column's offset and the end of data.
-            const uint32_t last = end - 1;
-            const uint16_t varCount = p.u16(last - 2);
-            if (varCount != 1) continue;
-            const uint16_t columnStart = p.u16(last - 4);
-            const uint16_t dataEnd = p.u16(last - 6);
+            // One variable-length column, the name: its start and the end of data.
+            const RowFrame frame = complexRowFrame(p, start, end);
+            if (frame.storedVariables() != 1) continue;
+            const uint32_t columnStart = frame.offsetAt(0);
+            const uint32_t dataEnd = frame.offsetAt(1);
             AttachmentInfo a;
             a.valueTableId = p.u32(start + 6);
             a.tableId = p.u32(start + 10);
-            const uint32_t nameStart = start + 18;
+            const uint32_t nameStart = start + kComplexColumnNameAt;
             const uint32_t nameLength = dataEnd > columnStart ? dataEnd - columnStart : 0;
             if (nameStart + nameLength > end) continue;
             a.columnName = related::Utf16Cut(p.bytes.data() + nameStart, nameLength);
@@ -112,7 +118,7 @@ void CMDBRecovery::ReadComplexValues(columnInfo& column) {
 
     // The value table's column descriptors: type and number, then the names.
     related::Page def;
-    def.load(databaseFile, static_cast<uint64_t>(v) * pageSize, pageSize);
+    def.load(databaseFile, static_cast<uint64_t>(v) * pageSize, Layout());
     if (def.u8(0) != 0x02) return;
     const uint32_t columnCount = def.u16(45);
     const uint32_t realIndexes = def.u32(51);
@@ -149,22 +155,19 @@ void CMDBRecovery::ReadComplexValues(columnInfo& column) {
         for (const auto& bounds : ownedRows(p)) {
             const uint32_t start = bounds.first, end = bounds.second;
             if (end - start < 8) continue;
-            const uint32_t last = end - 1;
-            const uint32_t t = p.u16(last - 2);
             // Entry k is variable column t-1-k: it starts at that column's
             // offset and ends where the next one starts (the end of data for the last).
-            const uint32_t table = last - 2;  // the count's position; offsets below it
-            if (t == 0 || t > 64 || table < 2 * (t + 1) || table - 2 * (t + 1) < start) {
+            const RowFrame frame = complexRowFrame(p, start, end);
+            const uint32_t t = frame.variables();
+            if (t == 0 || t > 64) {
                 ++relatedStatistics.complexRowsSkipped;
                 continue;
             }
-            auto varOffset = [&](uint32_t var) { return static_cast<uint32_t>(p.u16(table - 2 - 2 * var)); };
-            const uint32_t dataEnd = p.u16(table - 2 - 2 * t);
             auto entry = [&](uint32_t k, uint32_t& from, uint32_t& to) {
                 if (k >= t) return false;
                 const uint32_t var = t - 1 - k;
-                from = varOffset(var);
-                to = var + 1 < t ? varOffset(var + 1) : dataEnd;
+                from = frame.offset(var);
+                to = frame.offset(var + 1);
                 if (from > to || start + to > end) return false;
                 from += start;
                 to += start;

@@ -7,7 +7,7 @@
 #include "engine/MDBRecovery.h"
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
-#include "related/PageRows.h"
+#include "related/Page.h"
 
 namespace talmera {
 
@@ -31,7 +31,7 @@ bool CMDBRecovery::ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length
     const uint64_t visitLimit = pageCount() + 1;
     for (uint64_t visits = 0; current != 0 && visits < visitLimit; ++visits) {
         if (static_cast<uint64_t>(current) * pageSize >= fileLength) break;
-        p.load(databaseFile, static_cast<uint64_t>(current) * pageSize, pageSize);
+        p.load(databaseFile, static_cast<uint64_t>(current) * pageSize, Layout());
         if (!p.isDataPage()) break;
         uint32_t start = 0, end = 0;
         if (!p.rowBounds(currentRow, start, end)) break;
@@ -57,12 +57,22 @@ bool CMDBRecovery::ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length
         current = next;
     }
     if (value.empty()) return false;
-    if (value.size() >= 2 && value[0] == 0xFF && value[1] == 0xFE) {
-        text = DecodeTextBytes(value.data(), value.size());
-    } else {
-        text = related::Utf16Cut(value.data(), value.size());
-    }
+    text = LinkValueText(value.data(), value.size());
     return true;
+}
+
+std::string CMDBRecovery::LinkValueText(const uint8_t* data, size_t size) const {
+    const bool marked = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+    if (!jet4Layout) {
+        // Jet 3 keeps 8-bit text in the code page, up to the first zero.
+        const size_t from = marked ? 2 : 0;
+        size_t n = from;
+        while (n < size && data[n] != 0) ++n;
+        return codePageToUtf8(data + from, n - from, app.codePage);
+    }
+    // Jet 4: compressed (FF FE, one byte per character), or UTF-16.
+    if (marked) return DecodeTextBytes(data, size);
+    return related::Utf16Cut(data, size);
 }
 
 void CMDBRecovery::FetchLinkPaths() {
@@ -91,8 +101,7 @@ std::string CMDBRecovery::ReadConnectValue(uint64_t position) const {
         const size_t n = std::min<size_t>(length, pageSize);
         std::vector<uint8_t> bytes(n);
         databaseFile.read(header + 12, n, bytes.data());
-        if (n >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return DecodeTextBytes(bytes.data(), n);
-        return related::Utf16Cut(bytes.data(), n);
+        return LinkValueText(bytes.data(), n);
     }
     if (flags != 0x4000 && flags != 0) return {};  // not a value header: no Connect value
     std::string text;

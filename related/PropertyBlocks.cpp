@@ -5,7 +5,7 @@
 
 #include "engine/MDBRecovery.h"
 #include "platform/TextCodec.h"
-#include "related/PageRows.h"
+#include "related/Page.h"
 
 namespace talmera {
 
@@ -61,7 +61,7 @@ void CMDBRecovery::ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length
             broken = true;
             break;
         }
-        p.load(databaseFile, static_cast<uint64_t>(current) * pageSize, pageSize);
+        p.load(databaseFile, static_cast<uint64_t>(current) * pageSize, Layout());
         if (!p.isDataPage()) {
             broken = !first || block.empty();
             break;

@@ -5,7 +5,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "related/PageRows.h"
+#include "related/Page.h"
 
 namespace talmera {
 
@@ -26,36 +26,24 @@ void CMDBRecovery::ReadRelationships() {
     }
     related::Page p;
     for (uint64_t pagePosition : jet4Layout ? relationCatalogPages : jet3Pages) {
-        p.load(databaseFile, pagePosition, pageSize);
-        const uint32_t rowCountAt = jet4Layout ? 12 : 8;
-        uint32_t n = p.u16(rowCountAt);
-        const uint32_t most = (pageSize - rowCountAt - 2) / 2;
-        if (n > most) n = most;
-        uint32_t end = pageSize;
+        p.load(databaseFile, pagePosition, Layout());
         uint16_t previous = 0xFFFF;
-        for (uint32_t i = 0; i < n; ++i) {
+        for (const Slot& slot : p.slots) {
             if (Stopped()) return;
-            const uint16_t entry = p.u16(rowCountAt + 2 + 2 * i);
-            const uint16_t top = entry >> 12;
-            const bool same = entry == previous;
-            previous = entry;
-            // Every slot's start bounds the next row, also a slot passed over.
-            const uint32_t start = entry & 0x1FFF;
-            const uint32_t rowEnd = end;
-            if (start < end) end = start;
-            if (top == 0x4 || top == 0xC || top == 0xD || same) continue;
-            if (start >= rowEnd || rowEnd > pageSize) {
+            const bool same = slot.entry == previous;
+            previous = slot.entry;
+            if (slot.kind == SlotKind::OverflowPointer || slot.kind == SlotKind::Deleted || same) continue;
+            if (!slot.hasBytes()) {
                 ++relatedStatistics.relationRowsSkipped;
                 continue;
             }
-            const uint32_t size = rowEnd - start;
+            const uint32_t start = slot.start;
+            const uint32_t size = slot.size();
             auto u8 = [&](uint32_t rel) -> uint8_t { return rel < size ? p.u8(start + rel) : 0; };
             auto u16 = [&](uint32_t rel) -> uint16_t { return static_cast<uint16_t>(u8(rel) | (u8(rel + 1) << 8)); };
             auto u32 = [&](uint32_t rel) -> uint32_t { return u16(rel) | (static_cast<uint32_t>(u16(rel + 2)) << 16); };
 
             const uint32_t w = jet4Layout ? 2 : 1;
-            const uint32_t columns = jet4Layout ? u16(0) : u8(0);
-            const uint32_t maskLength = std::max<uint32_t>(1, (columns + 7) / 8);
             RelationInfo r;
             const uint8_t flags0 = u8(w);
             const uint8_t flags1 = u8(w + 1);
@@ -69,39 +57,24 @@ void CMDBRecovery::ReadRelationships() {
             r.innerJoin = !r.leftJoin && !r.rightJoin;
             r.columnCount = static_cast<int32_t>(u32(w + 4));
 
-            // The variable-length column table, read from the row's end: the
-            // starts of the variable columns (column 0 nearest the count), then
-            // the end of the data. Jet 3 keeps low bytes and a jump table.
-            const uint32_t countWidth = jet4Layout ? 2 : 1;
-            if (size < maskLength + countWidth + 1) {
-                ++relatedStatistics.relationRowsSkipped;
-                continue;
-            }
-            const uint32_t countAt = size - maskLength - countWidth;
-            const uint32_t varCount = jet4Layout ? u16(countAt) : u8(countAt);
-            const uint32_t jumps = jet4Layout ? 0 : (size - 1) / 256;
-            const uint32_t width = jet4Layout ? 2 : 1;
-            if (varCount < 5 || r.columnCount <= 0 || countAt < jumps + width * (varCount + 1)) {
+            // The variable-length columns by the row's offset table
+            // (engine/PageRows.h).
+            RowFrame frame;
+            if (!frame.read(p.bytes.data() + start, size, jet4Layout) || frame.maskStart() < w + 1 ||
+                frame.variables() < 5 || r.columnCount <= 0) {
                 // Without five texts there is no relationship to name, and
                 // without a column count none to build.
                 ++relatedStatistics.relationRowsSkipped;
                 continue;
             }
-            std::vector<uint32_t> starts(varCount + 1);
-            for (uint32_t v = 0; v <= varCount; ++v) {
-                const uint32_t at = countAt - jumps - width * (v + 1);
-                starts[v] = jet4Layout ? u16(at) : u8(at);
-                if (!jet4Layout) {
-                    for (uint32_t k = 0; k < jumps; ++k) starts[v] += u8(countAt - 1 - k) <= v ? 256 : 0;
-                }
-            }
-            const uint32_t tableStart = countAt - jumps - width * (varCount + 1);
+            const uint32_t varCount = frame.variables();
+            const uint32_t tableStart = frame.tableStart();
             std::string texts[5];
             bool readable = true;
             for (uint32_t k = 0; k < 5; ++k) {
                 const uint32_t var = varCount - 1 - k;
-                const uint32_t from = starts[var];
-                const uint32_t to = starts[var + 1];
+                const uint32_t from = frame.offset(var);
+                const uint32_t to = frame.offset(var + 1);
                 if (from > to || to > tableStart) {
                     readable = false;
                     break;

@@ -112,12 +112,12 @@ namespace talmera::test {
 
 std::vector<std::vector<RowValue>> readAllRows(CMDBRecovery& engine, size_t tablePosition, bool readLongValues) {
     std::vector<std::vector<RowValue>> rows;
-    const std::vector<uint64_t> pages = engine.tables[tablePosition].pages;
-    for (uint64_t page : pages) {
-        const uint32_t slots = engine.LoadPageRows(tablePosition, page);
-        for (uint32_t slot = 0; slot < slots; ++slot) {
+    const tableInfo& table = engine.tables[tablePosition];
+    for (uint64_t page : table.pages) {
+        const SlotTable slots = engine.LoadPageRows(page);
+        for (size_t slot = 0; slot < slots.size(); ++slot) {
             std::vector<RowValue> values;
-            if (engine.DecodeRowValues(slot, false, readLongValues, values)) rows.push_back(std::move(values));
+            if (engine.DecodeRowValues(table, page, slots, slot, readLongValues, values)) rows.push_back(std::move(values));
         }
     }
     return rows;

@@ -1,5 +1,5 @@
 // Small helpers the related-object readers share: one page copied out of the
-// file with bounded reads, and the rows of its slot table.
+// file with bounded reads, and its slot table (engine/PageRows.h).
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/PageFile.h"
+#include "engine/PageRows.h"
 
 namespace talmera::related {
 
@@ -14,11 +15,13 @@ namespace talmera::related {
 struct Page {
     std::vector<uint8_t> bytes;
     uint64_t position = 0;
+    SlotTable slots;
 
-    void load(const PageFile& file, uint64_t pagePosition, uint32_t pageSize) {
+    void load(const PageFile& file, uint64_t pagePosition, const PageLayout& layout) {
         position = pagePosition;
-        bytes.assign(pageSize, 0);
-        file.read(pagePosition, pageSize, bytes.data());
+        bytes.assign(layout.pageSize, 0);
+        file.read(pagePosition, layout.pageSize, bytes.data());
+        slots.read(bytes.data(), bytes.size(), layout);
     }
     uint32_t size() const { return static_cast<uint32_t>(bytes.size()); }
     uint8_t u8(uint64_t at) const { return at < bytes.size() ? bytes[at] : 0; }
@@ -27,23 +30,13 @@ struct Page {
     uint32_t u32(uint64_t at) const { return u16(at) | (static_cast<uint32_t>(u16(at + 2)) << 16); }
     bool isDataPage() const { return u8(0) == 0x01; }
     bool isLongValuePage() const { return u8(4) == 'L' && u8(5) == 'V' && u8(6) == 'A' && u8(7) == 'L'; }
-    // Slot entries of a Jet 4 / ACE data page: count at 12, entries from 14.
-    uint32_t slotCount() const {
-        const uint32_t n = u16(12);
-        const uint32_t most = size() > 16 ? (size() - 14) / 2 : 0;
-        return n < most ? n : most;
-    }
-    uint16_t slot(uint32_t i) const { return u16(14 + 2 * static_cast<uint64_t>(i)); }
-    // Bounds [start, end) of row r: it ends where the previous row starts (the
-    // page end for row 0). False when the slot is missing or the bounds are
-    // not inside the page.
+    // Bounds [start, end) of row r by the slot table. False when the slot is
+    // missing or holds no bytes.
     bool rowBounds(uint32_t r, uint32_t& start, uint32_t& end) const {
-        if (r >= slotCount()) return false;
-        start = slot(r) & 0x1FFF;
-        end = size();
-        if (r > 0) end = slot(r - 1) & 0x1FFF;
-        if (end > size()) end = size();
-        return start >= 14 && start < end;
+        if (r >= slots.size() || !slots[r].hasBytes()) return false;
+        start = slots[r].start;
+        end = slots[r].end;
+        return true;
     }
 };
 
