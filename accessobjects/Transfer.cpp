@@ -15,6 +15,7 @@
 
 #include "accessobjects/AccessObjects.h"
 #include "accessobjects/ComError.h"
+#include "engine/LogLines.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "platform/MessageReceiver.h"
@@ -23,11 +24,8 @@ namespace talmera {
 
 namespace {
 
-const std::string kSeparator(48, '-');
 constexpr uint32_t kScratchPage = 4096;
 constexpr size_t kScratchChunkBytes = 3992;
-
-std::string counted(const std::string& text, size_t n) { return text + "  " + std::to_string(n); }
 
 // A private folder for the project file Access opens: created with a name
 // nobody can predict, readable only by this user, removed afterwards.
@@ -346,8 +344,7 @@ int CMDBRecovery::TransferObjects() {
                               {kAccessModule, "Saving Modules", &savingModules, &s.projectModuleNames, &app.selectedModules}};
         for (const Kind& kind : kinds) {
             if (!kind.names->empty()) {
-                app.logLine = kind.line;
-                if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
+                Log(kind.line);
                 result = 1;
             }
             intptr_t n = 0;
@@ -390,8 +387,7 @@ int CMDBRecovery::TransferObjects() {
             }
             if (app.stopRequested && kind.type != kAccessModule) {
                 if (!kind.names->empty()) {
-                    app.logLine = kSeparator;
-                    if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
+                    Log(log::kSeparator);
                 }
                 closeQuietly();
                 return 0;
@@ -399,8 +395,7 @@ int CMDBRecovery::TransferObjects() {
         }
         if (!s.projectFormNames.empty() || !s.projectReportNames.empty() || !s.projectMacroNames.empty() ||
             !s.projectModuleNames.empty() || !fifth.empty()) {
-            app.logLine = kSeparator;
-            if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
+            Log(log::kSeparator);
         }
         closeQuietly();
     } catch (const AutomationError& error) {
@@ -440,10 +435,6 @@ void CMDBRecovery::SaveAccessObjects() {
         app.selectedModules.empty())
         return;
     AccessObjectsState& s = ObjectsState();
-    auto log = [&](const std::string& line) {
-        app.logLine = line;
-        if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
-    };
     s.version = s.platform->DetectVersion();
     SetAutomationSecurity(1);
     s.access = s.platform->CreateApplication();
@@ -472,23 +463,23 @@ void CMDBRecovery::SaveAccessObjects() {
     SetAutomationSecurity(0);
 
     // No Access: what the storage holds is kept beside the output database.
-    log("MS Access is not installed on this machine.");
-    log("Forms, reports, macros and modules are kept beside the output database");
+    Log("MS Access is not installed on this machine.");
+    Log("Forms, reports, macros and modules are kept beside the output database");
     CollectAccessObjects(listing);
     if (Stopped()) return;
     const std::filesystem::path output(app.savedPath.empty() ? outputPath : app.savedPath);
     const std::string stem = std::filesystem::path(sourcePath).stem().string();
     const std::string folder = (output.parent_path() / ("Repaired_" + SafeFileName(stem) + "_objects")).string();
     if (s.keptProjects.empty()) {
-        log("No object storage could be read from the file");
-        log(kSeparator);
+        Log("No object storage could be read from the file");
+        Log(log::kSeparator);
         return;
     }
     std::vector<std::string> written;
     std::string error;
     if (!WriteObjectsFolder(folder, s.keptProjects, listing, written, error)) {
-        log("The objects folder could not be written  : " + error);
-        log(kSeparator);
+        Log("The objects folder could not be written  : " + error);
+        Log(log::kSeparator);
         return;
     }
     // Announce each selected object whose storage went into the project file.
@@ -504,7 +495,7 @@ void CMDBRecovery::SaveAccessObjects() {
                           {ObjectKind::Module, "Saving Modules", &savingModules, &app.selectedModules}};
     for (const Kind& kind : kinds) {
         if (kind.selected->empty()) continue;
-        log(kind.line);
+        Log(kind.line);
         size_t stored = 0;
         for (size_t n = 0; n < kind.selected->size(); ++n) {
             for (const StoredObject& o : listing.objects) {
@@ -517,16 +508,16 @@ void CMDBRecovery::SaveAccessObjects() {
             }
         }
         *kind.saving = false;
-        log(counted("Object(s) kept in the project file  :", stored));
+        Log(log::Counted("Object(s) kept in the project file  :", stored));
     }
     size_t lines = 0;
     for (const ModuleSource& m : listing.modules) lines += m.lines;
-    log("Objects folder  : " + folder);
-    for (const ProjectFile& p : s.keptProjects) log("Project file written  : " + p.fileName);
-    log(counted("Module source file(s) written  :", listing.modules.size()));
-    log(counted("Module source line(s)  :", lines));
-    if (listing.unreadableParts) log(counted("Unreadable storage part(s) passed over  :", listing.unreadableParts));
-    log(kSeparator);
+    Log("Objects folder  : " + folder);
+    for (const ProjectFile& p : s.keptProjects) Log("Project file written  : " + p.fileName);
+    Log(log::Counted("Module source file(s) written  :", listing.modules.size()));
+    Log(log::Counted("Module source line(s)  :", lines));
+    if (listing.unreadableParts) Log(log::Counted("Unreadable storage part(s) passed over  :", listing.unreadableParts));
+    Log(log::kSeparator);
 }
 
 }  // namespace talmera

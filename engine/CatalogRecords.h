@@ -102,6 +102,9 @@ struct delRecordTableInfo {
     uint32_t slot = 0;
 };
 
+// What a table of deleted records is named after its source table.
+inline constexpr const char kDeletedRecordsSuffix[] = "(deleted records)";
+
 struct tableInfo {
     std::string name;
     uint32_t definitionPage = 0;
@@ -113,6 +116,9 @@ struct tableInfo {
     bool hasVariableColumns = false;
     bool hasAutoNumber = false;
     std::vector<delRecordTableInfo> deletedRows;
+    // A table of deleted records (built by BuildDeletedRows): its rows are
+    // the deleted entries of deletedRows, not the slots of its pages.
+    bool deletedRecords = false;
 
     // Pages that carry the table's owner number but that its readable usage map
     // does not list: freed pages with rows of older states of the table.

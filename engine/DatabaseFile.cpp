@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "engine/ApplicationState.h"
+#include "engine/LogLines.h"
 #include "engine/MDBRecovery.h"
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
@@ -41,6 +42,8 @@ bool CMDBRecovery::OpenDatabaseFile() {
 void CMDBRecovery::SendProgress(uintptr_t step, intptr_t value) {
     if (mainWindow) mainWindow->send(UM_PROGRESS, step, value);
 }
+
+void CMDBRecovery::Log(const std::string& line) { SendLogLine(app, mainWindow, line); }
 
 bool CMDBRecovery::Stopped() const { return app.stopRequested.load(std::memory_order_relaxed); }
 

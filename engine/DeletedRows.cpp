@@ -60,7 +60,8 @@ void CMDBRecovery::BuildDeletedRows() {
 
     const tableInfo& source = tables[sourcePosition];
     tableInfo deleted;
-    deleted.name = source.name + "(deleted records)";
+    deleted.name = source.name + kDeletedRecordsSuffix;
+    deleted.deletedRecords = true;
     deleted.definitionPage = source.definitionPage;
     // The same definition as the source: columns, indexes and pages.
     deleted.columns = source.columns;

@@ -90,6 +90,8 @@ public:
 
     // ---- Messages ---------------------------------------------------------
     IMessageReceiver* mainWindow = nullptr;
+    // One line of the recovery log, to mainWindow (engine/LogLines.h).
+    void Log(const std::string& line);
 
     ScanStatistics statistics;
 
@@ -121,18 +123,15 @@ public:
 
     // ---- Rows (RowDecoding.cpp) ------------------------------------------------
     // Decodes the row of slot `slot` of a table's data page (slots: the page's
-    // slot table from LoadPageRows), or one entry of the deleted-row list of a
-    // table of deleted records. In a preview the texts go to currentRowValues;
-    // otherwise the values are kept in lastRowValues for the record transfer.
-    // Returns 1 when a row was decoded.
-    int DecodeRow(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots, size_t slot);
-    int DecodeDeletedRow(const tableInfo& table, size_t entry);
-    // The decoder itself. readLongValues: follow long-value chains and read
-    // OLE objects (a save does; a preview shows placeholders instead).
-    // makeText: fill the preview texts (a save needs only the typed values).
-    // values are reused: pass the same vector row after row.
+    // slot table from LoadPageRows) into one value per column; false when the
+    // slot holds no decodable row (RowWalker walks a table's rows).
+    // readLongValues: follow long-value chains and read OLE objects (a save
+    // does; a preview shows placeholders instead). makeText: fill the preview
+    // texts (a save needs only the typed values). values are reused: pass the
+    // same vector row after row.
     bool DecodeRowValues(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots, size_t slot,
                          bool readLongValues, std::vector<RowValue>& values, bool makeText = true);
+    // The same for entry `entry` of the deleted-row list of a table of deleted records.
     bool DecodeDeletedRowValues(const tableInfo& table, size_t entry, bool readLongValues,
                                 std::vector<RowValue>& values, bool makeText = true);
     // The row of rowSize bytes at rowPosition in the file.
@@ -140,7 +139,7 @@ public:
                      std::vector<RowValue>& values, bool makeText);
     // The row decoder's frame, kept from row to row.
     RowFrame rowFrame;
-    std::vector<RowValue> lastRowValues;
+    // Records the save stored of the table it writes.
     uint32_t recordsWritten = 0;
 
     // ---- Long values (LongValues.cpp) -------------------------------------------
@@ -182,7 +181,6 @@ public:
     // engine, dao::CreateSqliteEngine), so that the engine knows no back end.
     std::function<dao::EnginePtr()> outputEngineFactory;
     std::string outputPath;
-    bool saveMode = false;
     // Per-save flags the tree reads to know what UM_OBJECT_SAVED is about.
     bool savingTables = false;
     bool savingQueries = false;

@@ -5,20 +5,21 @@
 #include <string>
 
 #include "engine/ApplicationState.h"
+#include "engine/LogLines.h"
 #include "engine/MDBRecovery.h"
+#include "engine/RowWalker.h"
 #include "platform/LocalTime.h"
 #include "platform/MessageReceiver.h"
 
 namespace talmera {
 
 namespace {
-const std::string kBlankLine = "                  ";  // eighteen spaces
-const std::string kSeparator(48, '-');
-const std::string kDeletedSuffix = "(deleted records)";
+using log::kBlankLine;
+using log::kSeparator;
 const char kScratchTable[] = "QTARTable";
 
-std::string counted(const std::string& text, long long count) { return text + "  " + std::to_string(count); }
-bool isDeletedRecordsTable(const tableInfo& t) { return t.name.find(kDeletedSuffix) != std::string::npos; }
+std::string counted(const std::string& text, long long count) { return log::Counted(text, count); }
+bool isDeletedRecordsTable(const tableInfo& t) { return t.deletedRecords; }
 }  // namespace
 
 CRecoverThread::CRecoverThread(CQuorvinAccessRecoveryApp& app, IMessageReceiver* receiver)
@@ -34,10 +35,7 @@ void CRecoverThread::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
-void CRecoverThread::Log(const std::string& line) {
-    app_.logLine = line;
-    if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
-}
+void CRecoverThread::Log(const std::string& line) { SendLogLine(app_, mainWindow, line); }
 
 void CRecoverThread::MessageBox(const std::string& upper, const std::string& lower) {
     app_.messageLine1 = upper;
@@ -236,42 +234,31 @@ void CRecoverThread::Preview() {
     if (previewTableIndex < 0 || static_cast<size_t>(previewTableIndex) >= engine.tables.size()) {
         return Finish(true);
     }
-    const size_t index = static_cast<size_t>(previewTableIndex);
-    const tableInfo& table = engine.tables[index];
+    const tableInfo& table = engine.tables[static_cast<size_t>(previewTableIndex)];
+    if (table.deletedRecords && !app_.includeDeletedRecords) return Finish(true);
     auto send = [&](uint32_t message, uintptr_t w, intptr_t l) {
         if (mainWindow) mainWindow->send(message, w, l);
     };
+    // A preview shows texts and placeholders: no long value is followed.
+    RowWalker rows(engine, table);
+    std::vector<RowValue> values;
     bool first = true;
-    auto addRow = [&]() {
-        send(UM_ADD_RECORD_ROW, 0, first ? 1 : 0);
-        first = false;
-        app_.currentRowValues.clear();
-    };
-    if (!isDeletedRecordsTable(table)) {
-        const std::vector<uint64_t> pages = table.pages;
-        engine.databaseFile.newPass();
-        for (uint64_t page : pages) {
-            engine.databaseFile.doneBefore(page);
-            const SlotTable slots = engine.LoadPageRows(page);
-            if (slots.empty()) continue;
-            send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(slots.size()));
-            for (size_t slot = 0; slot < slots.size(); ++slot) {
-                engine.DecodeRow(table, page, slots, slot);
-                if (app_.stopRequested) return Finish(false);
-                addRow();
-                if (app_.stopRequested) return Finish(false);
-                send(UM_PROGRESS, kProgressStep, 0);
-            }
-            send(UM_PROGRESS, kProgressEnd, 0);
-        }
-    } else if (app_.includeDeletedRecords) {
-        const size_t entries = table.deletedRows.size();
-        send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(entries));
-        for (size_t j = 0; j < entries; ++j) {
-            // Only slots marked deleted; 0x8000 alone marks the live target of an overflow pointer.
-            if (engine.IsDeletedRowEntry(table.deletedRows[j])) {
-                engine.DecodeDeletedRow(table, j);
-                addRow();
+    while (rows.nextGroup()) {
+        const size_t places = rows.groupSize();
+        if (places == 0 && !rows.deletedList()) continue;
+        send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(places));
+        for (size_t k = 0; k < places; ++k) {
+            // Every slot of a page gets a row of the grid (an empty one when
+            // it holds no row); of a deleted-row list only the deleted entries.
+            if (rows.candidate(k)) {
+                if (rows.decode(k, false, values, true)) {
+                    for (const RowValue& v : values) {
+                        if (v.state != RowValue::State::NoText) app_.currentRowValues.push_back(v.text);
+                    }
+                }
+                if (!rows.deletedList() && app_.stopRequested) return Finish(false);
+                send(UM_ADD_RECORD_ROW, 0, first ? 1 : 0);
+                first = false;
             }
             app_.currentRowValues.clear();
             if (app_.stopRequested) return Finish(false);
@@ -282,157 +269,171 @@ void CRecoverThread::Preview() {
     Finish(true);
 }
 
-void CRecoverThread::Save() {
+void CRecoverThread::StopSave() {
     CMDBRecovery& engine = *app_.engine;
-    engine.mainWindow = mainWindow;
+    CMDBRecovery::OutputSet& out = engine.Output();
+    if (out.recordset) {
+        try {
+            out.recordset->Close();
+        } catch (const dao::ComError& error) {
+            engine.NoteOutputError(error);
+        }
+        out.recordset.reset();
+    }
+    engine.CloseOutputDatabase();
+    Finish(false);
+}
+
+bool CRecoverThread::SaveTableRows(const tableInfo& table) {
+    CMDBRecovery& engine = *app_.engine;
+    // A save writes typed values, long values whole; it needs no texts.
+    RowWalker rows(engine, table);
+    std::vector<RowValue> values;
+    while (rows.nextGroup()) {
+        for (size_t k = 0; k < rows.groupSize(); ++k) {
+            if (app_.stopRequested) return false;
+            if (rows.candidate(k)) {
+                if (rows.decode(k, true, values, false)) engine.TransferRow(table, values);
+                // Deleted records are announced as the preview announces them.
+                if (rows.deletedList()) {
+                    if (mainWindow) mainWindow->send(UM_ADD_RECORD_ROW, 0, k == 0 ? 1 : 0);
+                }
+            }
+            app_.currentRowValues.clear();
+            if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressStep, 0);
+        }
+    }
+    return true;
+}
+
+bool CRecoverThread::SaveTable(size_t k, const std::string& outputName) {
+    CMDBRecovery& engine = *app_.engine;
+    CMDBRecovery::OutputSet& out = engine.Output();
+    const tableInfo& table = engine.tables[k];
+    engine.savingTables = true;
+    Log("Saving Table.....  " + table.name);
+    Log(counted("Total field(s) present  :", table.columnCount));
+    if (outputName != table.name) Log("Table name already in use, saved as  : " + outputName);
+    // A table with an auto-number column is filled through a scratch table
+    // that keeps the stored numbers; without one, straight.
+    std::string target = outputName;
+    bool scratch = false;
+    if (table.hasAutoNumber) {
+        try {
+            engine.PrepareScratchTable(kScratchTable, table);
+            target = kScratchTable;
+            scratch = true;
+        } catch (const dao::ComError& error) {
+            engine.NoteOutputError(error);
+        }
+    }
+    engine.recordsWritten = 0;
+    engine.recordsRefused = 0;
+    const uint64_t incompleteBefore = engine.statistics.valuesIncomplete;
+    engine.transferFields = {};
+    try {
+        // A dynaset (2) of the table, with dbAppendOnly-style options 2 and
+        // optimistic locking 3, as the record transfer opens it.
+        out.recordset = out.database->OpenRecordset(target, dao::dbOpenDynaset, 2, 3);
+        if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(table.recordCount));
+        if (!SaveTableRows(table)) return false;
+    } catch (const dao::ComError& error) {
+        engine.NoteOutputError(error);  // ends this table's transfer
+    }
+    if (scratch && !engine.MoveScratchRecords(kScratchTable, outputName)) {
+        Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
+    }
+    if (out.recordset) {
+        try {
+            out.recordset->Close();
+        } catch (const dao::ComError& error) {
+            engine.NoteOutputError(error);
+        }
+        out.recordset.reset();
+    }
+    if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressEnd, 0);
+    Log(counted("Total record(s) Repaired  :", engine.recordsWritten));
+    if (engine.recordsRefused) Log(counted("Record(s) refused by the output database  :", engine.recordsRefused));
+    // Saved with the part that could be read; the rest is lost.
+    if (const uint64_t partly = engine.statistics.valuesIncomplete - incompleteBefore) {
+        Log(counted("Long value(s) only partly recovered  :", static_cast<long long>(partly)));
+    }
+    Log(kSeparator);
+    return true;
+}
+
+CRecoverThread::Step CRecoverThread::SaveTables() {
+    CMDBRecovery& engine = *app_.engine;
+    if (!engine.Output().database || !engine.CreateOutputTables()) {
+        engine.CloseOutputDatabase();  // whatever was created is closed, not left open
+        MessageBox("Unable to save repaired database file.  ", kBlankLine);
+        return Step::Failed;
+    }
+    app_.outputStarted = true;
+    if (!app_.selectedTables.empty()) {
+        for (size_t k = 0; k < engine.tables.size(); ++k) {
+            if (app_.stopRequested) return Step::Stopped;
+            const tableInfo& table = engine.tables[k];
+            if (table.deletedRecords && !app_.includeDeletedRecords) continue;
+            bool selected = false;
+            for (const std::string& name : app_.selectedTables) selected = selected || name == table.name;
+            // Written once, however often it is selected, into the output
+            // table created for it.
+            const std::string outputName = k < engine.outputTableNames.size() ? engine.outputTableNames[k] : "";
+            if (selected && !outputName.empty() && !SaveTable(k, outputName)) return Step::Stopped;
+            if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(k));
+        }
+    }
+    engine.savingTables = false;
+    return Step::Done;
+}
+
+bool CRecoverThread::SaveQueries() {
+    CMDBRecovery& engine = *app_.engine;
+    if (app_.queryCount == 0 || app_.selectedQueries.empty()) return true;
+    Log("Saving Queries");
     auto send = [&](uint32_t message, uintptr_t w, intptr_t l) {
         if (mainWindow) mainWindow->send(message, w, l);
     };
+    send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app_.selectedQueries.size()));
+    for (size_t n = 0; n < engine.queries.size(); ++n) {
+        if (app_.stopRequested) return false;
+        bool selected = false;
+        for (const std::string& name : app_.selectedQueries) selected = selected || name == engine.queries[n].name;
+        if (!selected) continue;
+        engine.savingQueries = true;
+        const bool saved = engine.SaveQuery(n);
+        send(UM_PROGRESS, kProgressStep, 0);
+        if (saved) send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(n));
+    }
+    send(UM_PROGRESS, kProgressEnd, 0);
+    engine.savingQueries = false;
+    return true;
+}
+
+void CRecoverThread::Save() {
+    CMDBRecovery& engine = *app_.engine;
+    engine.mainWindow = mainWindow;
     Log(kBlankLine);
     Log("Saving process started on:" + runTimestamp());
     engine.savingTables = engine.savingQueries = engine.savingForms = engine.savingReports = false;
     engine.savingMacros = engine.savingModules = engine.savingLinkedTables = engine.savingDone = false;
-    CMDBRecovery::OutputSet& out = engine.Output();
 
-    // Ends the run at a stop: what is written stays, the output is closed.
-    auto stopNow = [&]() {
-        if (out.recordset) {
-            try {
-                out.recordset->Close();
-            } catch (const dao::ComError& error) {
-                engine.NoteOutputError(error);
-            }
-            out.recordset.reset();
-        }
-        engine.CloseOutputDatabase();
-        Finish(false);
-    };
-
+    // A stop ends the run: what is written stays, the output is closed.
     if (app_.tableCount != 0) {
-        if (!out.database || !engine.CreateOutputTables()) {
-            engine.CloseOutputDatabase();  // whatever was created is closed, not left open
-            MessageBox("Unable to save repaired database file.  ", kBlankLine);
-            return Finish(false);
-        }
-        app_.outputStarted = true;
-        if (!app_.selectedTables.empty()) {
-            for (size_t k = 0; k < engine.tables.size(); ++k) {
-                if (app_.stopRequested) return stopNow();
-                const tableInfo& table = engine.tables[k];
-                const bool deletedTable = isDeletedRecordsTable(table);
-                if (deletedTable && !app_.includeDeletedRecords) continue;
-                bool selected = false;
-                for (const std::string& name : app_.selectedTables) selected = selected || name == table.name;
-                // Written once, however often it is selected, into the output
-                // table created for it.
-                const std::string outputName = k < engine.outputTableNames.size() ? engine.outputTableNames[k] : "";
-                if (selected && !outputName.empty()) {
-                    engine.savingTables = true;
-                    Log("Saving Table.....  " + table.name);
-                    Log(counted("Total field(s) present  :", table.columnCount));
-                    if (outputName != table.name) Log("Table name already in use, saved as  : " + outputName);
-                    std::string target = outputName;
-                    bool scratch = false;
-                    if (table.hasAutoNumber) {
-                        try {
-                            engine.PrepareScratchTable(kScratchTable, table);
-                            target = kScratchTable;
-                            scratch = true;
-                        } catch (const dao::ComError& error) {
-                            engine.NoteOutputError(error);
-                        }
-                    }
-                    engine.recordsWritten = 0;
-                    engine.recordsRefused = 0;
-                    const uint64_t incompleteBefore = engine.statistics.valuesIncomplete;
-                    engine.transferFields = {};
-                    try {
-                        out.recordset = out.database->OpenRecordset(target, dao::dbOpenDynaset, 2, 3);
-                        send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(table.recordCount));
-                        if (!deletedTable) {
-                            const std::vector<uint64_t> pages = table.pages;
-                            engine.databaseFile.newPass();
-                            for (uint64_t page : pages) {
-                                engine.databaseFile.doneBefore(page);
-                                const SlotTable slots = engine.LoadPageRows(page);
-                                for (size_t slot = 0; slot < slots.size(); ++slot) {
-                                    if (app_.stopRequested) return stopNow();
-                                    engine.DecodeRow(table, page, slots, slot);
-                                    app_.currentRowValues.clear();
-                                    send(UM_PROGRESS, kProgressStep, 0);
-                                }
-                            }
-                        } else {
-                            const size_t entries = table.deletedRows.size();
-                            for (size_t j = 0; j < entries; ++j) {
-                                if (app_.stopRequested) return stopNow();
-                                // Only slots marked deleted; 0x8000 alone marks the live target of an overflow pointer.
-                                if (engine.IsDeletedRowEntry(table.deletedRows[j])) {
-                                    engine.DecodeDeletedRow(table, j);
-                                    send(UM_ADD_RECORD_ROW, 0, j == 0 ? 1 : 0);
-                                }
-                                app_.currentRowValues.clear();
-                                send(UM_PROGRESS, kProgressStep, 0);
-                            }
-                        }
-                    } catch (const dao::ComError& error) {
-                        engine.NoteOutputError(error);  // ends this table's transfer
-                    }
-                    if (scratch && !engine.MoveScratchRecords(kScratchTable, outputName)) {
-                        Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
-                    }
-                    if (out.recordset) {
-                        try {
-                            out.recordset->Close();
-                        } catch (const dao::ComError& error) {
-                            engine.NoteOutputError(error);
-                        }
-                        out.recordset.reset();
-                    }
-                    send(UM_PROGRESS, kProgressEnd, 0);
-                    Log(counted("Total record(s) Repaired  :", engine.recordsWritten));
-                    if (engine.recordsRefused) {
-                        Log(counted("Record(s) refused by the output database  :", engine.recordsRefused));
-                    }
-                    // Saved with the part that could be read; the rest is lost.
-                    if (const uint64_t partly = engine.statistics.valuesIncomplete - incompleteBefore) {
-                        Log(counted("Long value(s) only partly recovered  :", static_cast<long long>(partly)));
-                    }
-                    Log(kSeparator);
-                }
-                send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(k));
-            }
-        }
-        engine.savingTables = false;
+        const Step tables = SaveTables();
+        if (tables == Step::Failed) return Finish(false);
+        if (tables == Step::Stopped) return StopSave();
     }
-
     if (!app_.selectedLinkedTables.empty()) {
         engine.SaveLinkedTables();
-        if (app_.stopRequested) return stopNow();
+        if (app_.stopRequested) return StopSave();
         Log(kSeparator);
     }
-
-    if (app_.queryCount != 0 && !app_.selectedQueries.empty()) {
-        Log("Saving Queries");
-        send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app_.selectedQueries.size()));
-        for (size_t n = 0; n < engine.queries.size(); ++n) {
-            if (app_.stopRequested) return stopNow();
-            bool selected = false;
-            for (const std::string& name : app_.selectedQueries) selected = selected || name == engine.queries[n].name;
-            if (!selected) continue;
-            engine.savingQueries = true;
-            const bool saved = engine.SaveQuery(n);
-            send(UM_PROGRESS, kProgressStep, 0);
-            if (saved) send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(n));
-        }
-        send(UM_PROGRESS, kProgressEnd, 0);
-        engine.savingQueries = false;
-    }
-
+    if (!SaveQueries()) return StopSave();
     if (!app_.selectedTables.empty() || app_.includeDeletedRecords) engine.SaveRelationships();
-
     Log(kSeparator);
-    if (app_.stopRequested) return stopNow();
+    if (app_.stopRequested) return StopSave();
     // Forms, reports, macros and modules: copied by Microsoft Access where it
     // runs, else kept beside the output database.
     engine.SaveAccessObjects();
@@ -450,7 +451,7 @@ void CRecoverThread::Save() {
         app_.saveSucceeded = false;
         return Finish(false);
     }
-    if (engine.savingDone) send(UM_OBJECT_SAVED, 0, 0);
+    if (engine.savingDone && mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, 0);
     Log("Saving process completed on " + runTimestamp());
     Finish(true);
 }

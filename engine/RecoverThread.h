@@ -3,6 +3,7 @@
 // talks to its receiver only through messages.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@ namespace talmera {
 
 struct CQuorvinAccessRecoveryApp;
 class IMessageReceiver;
+struct tableInfo;
 
 class CRecoverThread {
 public:
@@ -37,7 +39,18 @@ private:
     void Scan();
     void DeletedRecordsPass();
     void Preview();
+    // The save, step by step: the tables (each: its output table, its rows,
+    // the move from a scratch table), the links, the queries, the
+    // relationships and the other objects.
+    enum class Step { Done, Stopped, Failed };
     void Save();
+    Step SaveTables();
+    // False when stopped (the run then ends through StopSave).
+    bool SaveTable(size_t position, const std::string& outputName);
+    bool SaveTableRows(const tableInfo& table);
+    bool SaveQueries();
+    // Ends a stopped save: the recordset and the output are closed.
+    void StopSave();
     void ListTables();
     void LogObjectSummary();
     void LogDamage();

@@ -151,35 +151,6 @@ uint8_t effectiveType(const columnInfo& col) {
 
 }  // namespace
 
-int CMDBRecovery::DecodeRow(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots, size_t slot) {
-    const bool preview = app.previewMode;
-    // A save needs the typed values only; a preview needs the texts.
-    if (!DecodeRowValues(table, pagePosition, slots, slot, !preview, lastRowValues, preview)) return 0;
-    if (preview) {
-        for (const RowValue& v : lastRowValues) {
-            if (v.state != RowValue::State::NoText) app.currentRowValues.push_back(v.text);
-        }
-        ++recordsWritten;  // a preview stores nothing: every decoded row counts
-    } else {
-        TransferRow(table, lastRowValues);
-    }
-    return 1;
-}
-
-int CMDBRecovery::DecodeDeletedRow(const tableInfo& table, size_t entry) {
-    const bool preview = app.previewMode;
-    if (!DecodeDeletedRowValues(table, entry, !preview, lastRowValues, preview)) return 0;
-    if (preview) {
-        for (const RowValue& v : lastRowValues) {
-            if (v.state != RowValue::State::NoText) app.currentRowValues.push_back(v.text);
-        }
-        ++recordsWritten;
-    } else {
-        TransferRow(table, lastRowValues);
-    }
-    return 1;
-}
-
 bool CMDBRecovery::DecodeRowValues(const tableInfo& table, uint64_t pagePosition, const SlotTable& slots,
                                    size_t slot, bool readLongValues, std::vector<RowValue>& values,
                                    bool makeText) {

@@ -112,7 +112,6 @@ int CMDBRecovery::StartOutputDatabase(IMessageReceiver* receiver) {
         return 0;
     }
     app.savedPath = outputPath;
-    saveMode = true;
     return 1;
 }
 
@@ -298,7 +297,6 @@ int CMDBRecovery::CloseOutputDatabase() {
         }
     }
     set = OutputSet{};
-    saveMode = false;
     return result;
 }
 

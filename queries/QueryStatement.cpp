@@ -183,10 +183,7 @@ void CMDBRecovery::ReadSavedQueries() {
     SendProgress(kProgressEnd);
     // A silent re-reading writes no log lines.
     if (!app.rescan && mainWindow) {
-        for (const std::string& note : queryRebuildNotes) {
-            app.logLine = note;
-            mainWindow->send(UM_LOG_LINE, 0, 0);
-        }
+        for (const std::string& note : queryRebuildNotes) Log(note);
     }
 }
 

@@ -170,7 +170,6 @@ int CMDBRecovery::ComplexFieldType(uint32_t tableId, const std::string& columnNa
 }
 
 void CMDBRecovery::WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field) {
-    if (!saveMode) return;  // a preview shows "Complex Data Type" instead
     const int type = field.Type();
     dao::RecordsetPtr child = field.ChildRecordset();
     if (type == dao::dbAttachment) {
@@ -180,8 +179,7 @@ void CMDBRecovery::WriteComplexValue(const columnInfo& column, uint32_t key, dao
             const bool complete = ReadAttachmentContent(a, content);
             if (!complete) {
                 ++relatedStatistics.attachmentsIncomplete;
-                app.logLine = "Attachment stored incomplete  : " + column.name + " : " + a.fileName;
-                if (mainWindow) mainWindow->send(UM_LOG_LINE, 0, 0);
+                Log("Attachment stored incomplete  : " + column.name + " : " + a.fileName);
             }
             child->AddNew();
             child->FieldItem("FileName")->SetValue(a.fileName);

@@ -181,8 +181,7 @@ void CMDBRecovery::SaveLinkedTables() {
             savingLinkedTables = true;
             send(UM_PROGRESS, kProgressStep, 0);
             send(UM_OBJECT_SAVED, 0, running);
-            app.logLine = "Saving Link Table.....  " + link->linkName;
-            send(UM_LOG_LINE, 0, 0);
+            Log("Saving Link Table.....  " + link->linkName);
             savingLinkedTables = false;
         } catch (const dao::ComError& error) {
             set.tableDef.reset();
