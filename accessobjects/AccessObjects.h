@@ -1,11 +1,16 @@
-// The engine's state for forms, reports, macros and modules: the object
-// storage entries read from the damaged file, the project file being built,
-// the code-project search results and the transfer's working lists. It lives
-// beside the engine (CMDBRecovery::ObjectsState) so that the engine's own
-// header stays free of compound-file details.
+// Forms, reports, macros and modules: the readers of the object storage in the
+// damaged file (the chunk tables of Jet 3 and Jet 4, MSysAccessStorage in ACE)
+// and the project file built from it, over the engine's core; and the
+// engine's state for them: the storage entries read, the project file being
+// built, the code-project search results and the transfer's working lists.
+// The state lives beside the engine (ObjectsState) so that the engine's own
+// header stays free of compound-file details. The transfer of the objects
+// into the output (with Microsoft Access) belongs to the save
+// (engine/save/ObjectsTransfer.h).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -15,6 +20,7 @@
 #include "accessobjects/CompoundFile.h"
 #include "accessobjects/ObjectsFolder.h"
 #include "accessobjects/Security.h"
+#include "engine/MDBRecovery.h"
 
 namespace talmera {
 
@@ -87,6 +93,72 @@ struct AccessObjectsState {
     // Without Access: the project files kept for the objects folder, and
     // the objects of the selection found in them.
     std::vector<ProjectFile> keptProjects;
+    // Where a project file the readers built goes: set by the save while
+    // Access runs (its transfer into the output); when empty the file is
+    // kept for the objects folder (KeepProjectFile).
+    std::function<int()> transfer;
+};
+
+// The object storage state of this engine (made on first use).
+AccessObjectsState& ObjectsState(CMDBRecovery& engine);
+
+// Keeps the project file just built (projectImage, projectFileName) for the
+// objects folder; 1 when it holds any object.
+int KeepProjectFile(AccessObjectsState& state);
+
+class ObjectStorageReader {
+public:
+    explicit ObjectStorageReader(CMDBRecovery& engine);
+
+    // ---- The storage (ObjectStorage.cpp) -----------------------------------
+    bool FindChunkPages();
+    // Jet 4 and Jet 3: the chunks glued back into the project file, handed on.
+    int ReadChunkedStorage();
+    int ReadChunkedStorage3();
+    // ACE: the rows of MSysAccessStorage, one project file per object kind,
+    // each handed on.
+    int ReadStorageTable();
+    void CollectFolder(const std::string& folderName, int kind);
+    // Reads every form, report, macro and module the storage holds, without
+    // Access (the objects command and the save's folder). Returns false when
+    // the file has no readable object storage.
+    bool CollectAccessObjects(ObjectsListing& listing);
+
+    // ---- The project file (ProjectFile.cpp) --------------------------------
+    void BuildProjectFile(int kind);
+    void WriteCodeProjectStreams();
+    // The bytes of one code-project stream (fixed contents, its own value, or
+    // the text found by searching the file); false when stopped.
+    bool RecoverCodeProjectStream(const tagObjectDetail& entry, std::vector<uint8_t>& data);
+    // The bytes of a storage entry's Lv value.
+    std::vector<uint8_t> ReadStorageValue(const tagObjectDetail& entry);
+
+private:
+    // The project file just built goes to the save's transfer or is kept.
+    int HandOnProjectFile();
+
+    CMDBRecovery& engine_;
+    // The engine's parts these readers use, under the engine's names. The
+    // layout is changed while the storage of another layout is read, and
+    // restored.
+    CQuorvinAccessRecoveryApp& app;
+    const PageFile& databaseFile;
+    uint16_t& pageSize;
+    bool& jet4Layout;
+    const uint64_t& fileLength;
+    const std::vector<uint64_t>& otherDataPages;
+    const uint32_t& storageTableId;
+    AccessObjectsState& ObjectsState() { return talmera::ObjectsState(engine_); }
+    void SendProgress(uintptr_t step, intptr_t value = 0) { engine_.SendProgress(step, value); }
+    bool Stopped() const { return engine_.Stopped(); }
+    SlotTable LoadPageRows(uint64_t pagePosition) const { return engine_.LoadPageRows(pagePosition); }
+    void ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row, std::vector<uint8_t>& buffer) {
+        engine_.ReadLongBinarySingle(pagePosition, length, row, buffer);
+    }
+    void ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length, std::vector<uint8_t>& buffer,
+                             bool& incomplete) {
+        engine_.ReadLongBinaryChain(pagePosition, row, length, buffer, incomplete);
+    }
 };
 
 // The template compound file "a000st.dat": the header, the root entry, the

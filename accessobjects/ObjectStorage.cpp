@@ -5,6 +5,7 @@
 // project file builder writes out one object kind at a time.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 
 #include "accessobjects/AccessObjects.h"
@@ -50,12 +51,48 @@ void sortByNumber(std::vector<std::pair<uint16_t, uint64_t>>& chunks) {
     std::stable_sort(chunks.begin(), chunks.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
+}  // namespace
+
+AccessObjectsState& ObjectsState(CMDBRecovery& engine) {
+    if (!engine.accessObjects) engine.accessObjects = std::make_shared<AccessObjectsState>();
+    return *engine.accessObjects;
+}
+
+void DropScratchDatabase(AccessObjectsState& state) {
+    if (!state.scratchFolder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(state.scratchFolder, ignored);
+        state.scratchFolder.clear();
+    }
+    state.scratchPrepared = false;
+}
+
+int KeepProjectFile(AccessObjectsState& s) {
+    if (s.projectImage.empty()) return 0;
+    ObjectsListing listing;
+    ReadProjectImage(s.projectImage, listing);
+    s.keptProjects.push_back({s.projectFileName, s.projectImage});
+    return listing.objects.empty() ? 0 : 1;
+}
+
+ObjectStorageReader::ObjectStorageReader(CMDBRecovery& engine)
+    : engine_(engine), app(engine.app), databaseFile(engine.databaseFile), pageSize(engine.pageSize),
+      jet4Layout(engine.jet4Layout), fileLength(engine.fileLength), otherDataPages(engine.otherDataPages),
+      storageTableId(engine.storageTableId) {}
+
+int ObjectStorageReader::HandOnProjectFile() {
+    AccessObjectsState& s = ObjectsState();
+    return s.transfer ? s.transfer() : KeepProjectFile(s);
+}
+
+namespace {
+
 // Hands the glued project file on (to Access, or to the objects folder) and
 // drops it and the scratch database afterwards.
-int transferGlued(CMDBRecovery& engine, AccessObjectsState& s) {
+int transferGlued(AccessObjectsState& s, const std::function<int()>& handOn) {
     s.projectFileName = "project.adp";
     s.projectFileUsable = true;
-    const int result = engine.TransferObjects();
+    const int result = handOn();
     s.projectImage.clear();
     DropScratchDatabase(s);
     return result;
@@ -63,12 +100,7 @@ int transferGlued(CMDBRecovery& engine, AccessObjectsState& s) {
 
 }  // namespace
 
-AccessObjectsState& CMDBRecovery::ObjectsState() {
-    if (!accessObjects_) accessObjects_ = std::make_shared<AccessObjectsState>();
-    return *accessObjects_;
-}
-
-bool CMDBRecovery::FindChunkPages() {
+bool ObjectStorageReader::FindChunkPages() {
     AccessObjectsState& s = ObjectsState();
     s.chunkPages.clear();
     const uint32_t at = jet4Layout ? kJet4ChunkData : kJet3SignatureOffset;
@@ -84,7 +116,7 @@ bool CMDBRecovery::FindChunkPages() {
 
 // Glues the chunks of one chunk table back into the project file, then hands
 // it on (to Access when it runs, else to the objects folder).
-int CMDBRecovery::ReadChunkedStorage() {
+int ObjectStorageReader::ReadChunkedStorage() {
     AccessObjectsState& s = ObjectsState();
     if (!jet4Layout || !FindChunkPages()) return 0;
     uint32_t owner = 0;
@@ -113,10 +145,10 @@ int CMDBRecovery::ReadChunkedStorage() {
     s.projectImage.assign(chunks.size() * kJet4ChunkBytes, 0);
     for (size_t i = 0; i < chunks.size(); ++i)
         databaseFile.read(chunks[i].second + kJet4ChunkData, kJet4ChunkBytes, s.projectImage.data() + i * kJet4ChunkBytes);
-    return transferGlued(*this, s);
+    return transferGlued(s, [this] { return HandOnProjectFile(); });
 }
 
-int CMDBRecovery::ReadChunkedStorage3() {
+int ObjectStorageReader::ReadChunkedStorage3() {
     AccessObjectsState& s = ObjectsState();
     if (!FindChunkPages()) return 0;
     const uint64_t lastFound = s.chunkPages.back();
@@ -162,10 +194,10 @@ int CMDBRecovery::ReadChunkedStorage3() {
         databaseFile.read(row + 1, kJet3ChunkBytes, s.projectImage.data() + at);
         previous = number;
     }
-    return transferGlued(*this, s);
+    return transferGlued(s, [this] { return HandOnProjectFile(); });
 }
 
-int CMDBRecovery::ReadStorageTable() {
+int ObjectStorageReader::ReadStorageTable() {
     AccessObjectsState& s = ObjectsState();
     if (storageTableId == 0 || Stopped()) return 0;
     pageSize = kAcePage;
@@ -310,7 +342,7 @@ int CMDBRecovery::ReadStorageTable() {
         // keep the other kinds from being transferred.
         if (s.projectFileUsable) {
             s.projectFileName = std::string("project_") + pass.folder + ".adp";
-            if (TransferObjects() == 1) result = 1;
+            if (HandOnProjectFile() == 1) result = 1;
             if (s.access) {
                 try {
                     s.access->CloseCurrentDatabase();
@@ -325,7 +357,7 @@ int CMDBRecovery::ReadStorageTable() {
     return result;
 }
 
-void CMDBRecovery::CollectFolder(const std::string& folderName, int kind) {
+void ObjectStorageReader::CollectFolder(const std::string& folderName, int kind) {
     AccessObjectsState& s = ObjectsState();
     s.folderList.clear();
     s.folderFound = false;
@@ -398,6 +430,29 @@ void CMDBRecovery::CollectFolder(const std::string& folderName, int kind) {
     }
     s.folderList.assign(entries.begin(), entries.end());
     BuildProjectFile(kind);
+}
+
+bool ObjectStorageReader::CollectAccessObjects(ObjectsListing& listing) {
+    AccessObjectsState& s = ObjectsState();
+    s.keptProjects.clear();
+    s.collectAllKinds = true;
+    const bool layout = jet4Layout;
+    const uint16_t size = pageSize;
+    // The chunked forms first; a file without a chunk table may keep its
+    // objects in MSysAccessStorage.
+    const int chunked = jet4Layout ? ReadChunkedStorage() : ReadChunkedStorage3();
+    if (chunked == 0 && !Stopped()) {
+        jet4Layout = true;
+        ReadStorageTable();
+    }
+    // The reading changes the layout it reads with; the engine keeps its own.
+    jet4Layout = layout;
+    pageSize = size;
+    s.collectAllKinds = false;
+    for (const ProjectFile& p : s.keptProjects) ReadProjectImage(p.image, listing);
+    CatalogObjectNames names{app.formNames, app.reportNames, app.macroNames, app.moduleNames};
+    CompleteListing(listing, names);
+    return !s.keptProjects.empty();
 }
 
 }  // namespace talmera

@@ -94,7 +94,7 @@ std::vector<uint8_t> ProjectTemplate() {
     return cfb::Write(entries);
 }
 
-std::vector<uint8_t> CMDBRecovery::ReadStorageValue(const tagObjectDetail& entry) {
+std::vector<uint8_t> ObjectStorageReader::ReadStorageValue(const tagObjectDetail& entry) {
     std::vector<uint8_t> data;
     if (entry.dataPosition == 0) return data;
     AccessObjectsState& s = ObjectsState();
@@ -175,7 +175,7 @@ void cutAtHelpLine(std::vector<uint8_t>& text) {
 
 }  // namespace
 
-bool CMDBRecovery::RecoverCodeProjectStream(const tagObjectDetail& entry, std::vector<uint8_t>& data) {
+bool ObjectStorageReader::RecoverCodeProjectStream(const tagObjectDetail& entry, std::vector<uint8_t>& data) {
     AccessObjectsState& s = ObjectsState();
     if (Stopped()) return false;
     data.clear();
@@ -240,7 +240,7 @@ bool CMDBRecovery::RecoverCodeProjectStream(const tagObjectDetail& entry, std::v
     return true;
 }
 
-void CMDBRecovery::WriteCodeProjectStreams() {
+void ObjectStorageReader::WriteCodeProjectStreams() {
     AccessObjectsState& s = ObjectsState();
     auto recover = [&](std::pair<size_t, tagObjectDetail>& item) {
         std::vector<uint8_t> data;
@@ -260,7 +260,7 @@ void CMDBRecovery::WriteCodeProjectStreams() {
             if (item.second.name == last && !recover(item)) return;
 }
 
-void CMDBRecovery::BuildProjectFile(int kind) {
+void ObjectStorageReader::BuildProjectFile(int kind) {
     AccessObjectsState& s = ObjectsState();
     s.projectFileUsable = false;
     s.projectImage.clear();

@@ -26,6 +26,7 @@
 #include "bench/BenchFiles.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ void decodeTable(benchmark::State& state, bool readLongValues) {
         talmera::CQuorvinAccessRecoveryApp app;
         talmera::CMDBRecovery engine(app);
         engine.sourcePath = path;
+        talmera::InstallRelatedReaders(engine);
         if (!engine.ScanFile()) {
             state.SkipWithError("the scan found no table");
             return;

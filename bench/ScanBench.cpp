@@ -12,6 +12,7 @@
 #include "bench/BenchFiles.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ void BM_ScanFile(benchmark::State& state) {
         talmera::CQuorvinAccessRecoveryApp app;
         talmera::CMDBRecovery engine(app);
         engine.sourcePath = path;
+        talmera::InstallRelatedReaders(engine);
         benchmark::DoNotOptimize(engine.ScanFile());
         total += engine.fileLength;
         tables = engine.tables.size();

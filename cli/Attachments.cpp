@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 
 namespace talmera::cli {
 
@@ -48,14 +49,14 @@ int createNew(const std::string& dir, const std::string& name, std::string& path
 
 }  // namespace
 
-bool listAttachments(const CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
+bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
                      std::ostream& out, std::ostream& err) {
     bool ok = true;
     out << "column\trow key\tfile name\tbytes" << (extractDir.empty() ? "" : "\tsaved as") << '\n';
     for (const columnInfo& column : table.columns) {
         for (const colRecordAttachmentInfo& a : column.attachments) {
             std::vector<uint8_t> content;
-            const bool complete = engine.ReadAttachmentContent(a, content);
+            const bool complete = RelatedReader(engine).ReadAttachmentContent(a, content);
             out << column.name << '\t' << a.key << '\t' << a.fileName << '\t' << content.size()
                 << (complete ? "" : " incomplete");
             if (!extractDir.empty()) {

@@ -21,7 +21,7 @@ std::string SafeFileName(const std::string& name);
 // broke), and with extractDir writes each file there, never replacing an
 // existing file (a second name gets " (2)", " (3)", ... before its
 // extension). Returns false when a file could not be written (err says why).
-bool listAttachments(const CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
+bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
                      std::ostream& out, std::ostream& err);
 
 }  // namespace talmera::cli

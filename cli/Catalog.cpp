@@ -6,6 +6,7 @@
 #include "cli/Preview.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 
 namespace talmera::cli {
 namespace {
@@ -152,7 +153,7 @@ std::string columnTypeName(uint8_t type) {
     return text;
 }
 
-Json catalogJson(const CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& app,
+Json catalogJson(CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& app,
                  bool includeDeleted) {
     Json catalog;
     catalog["format"] = formatName(engine);
@@ -175,8 +176,8 @@ Json catalogJson(const CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& ap
         links.push_back(Json{{"name", link.linkName},
                              {"foreignName", link.foreignName},
                              {"path", link.databasePath},
-                             {"connect", engine.ReadConnectValue(link.connectPosition)},
-                             {"outputConnect", engine.RebuildConnect(link)}});
+                             {"connect", RelatedReader(engine).ReadConnectValue(link.connectPosition)},
+                             {"outputConnect", RelatedReader(engine).RebuildConnect(link)}});
     }
     catalog["linkedTables"] = std::move(links);
     catalog["relations"] = relationsJson(engine);

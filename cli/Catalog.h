@@ -29,7 +29,7 @@ std::string columnTypeName(uint8_t type);
 // deletedRows is the number of entries of its deleted-row list: only tables of
 // the deleted-records pass have one, and besides the deleted slots it holds
 // the entries that bound them, so it exceeds their recordCount.
-nlohmann::ordered_json catalogJson(const CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& app,
+nlohmann::ordered_json catalogJson(CMDBRecovery& engine, const CQuorvinAccessRecoveryApp& app,
                                    bool includeDeleted);
 
 // The same findings as a readable listing, one block per table.

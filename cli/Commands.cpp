@@ -27,9 +27,10 @@
 #include "cli/TerminalReceiver.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/TextCodec.h"
+#include "engine/save/OutputDatabase.h"
 
 namespace talmera::cli {
 namespace {
@@ -459,12 +460,12 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
         return kExitNoSuchTable;
     }
 
-    engine.outputEngineFactory = dao::CreateSqliteEngine;
+    OutputOf(engine).engineFactory = dao::CreateSqliteEngine;
     engine.outputPath = outputPath;
     bar.end();
     int started = 0;
     try {
-        started = engine.StartOutputDatabase(&receiver);
+        started = OutputOf(engine).StartOutputDatabase(&receiver);
     } catch (const OutputDeclined&) {
         if (policy == ExistingOutput::Refuse) return refuseExisting(engine.outputPath);
         terminal.err << kProgram << ": the output '" << engine.outputPath

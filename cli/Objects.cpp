@@ -24,7 +24,7 @@ int objectsCommand(CMDBRecovery& engine, CQuorvinAccessRecoveryApp& app, const s
         }
     }
     ObjectsListing listing;
-    const bool stored = engine.CollectAccessObjects(listing);
+    const bool stored = ObjectStorageReader(engine).CollectAccessObjects(listing);
     if (app.stopRequested) return kExitInterrupted;
     if (!stored) terminal.err << kProgram << ": '" << path << "' has no readable object storage\n";
     std::vector<ProjectFile> projects;
@@ -33,7 +33,7 @@ int objectsCommand(CMDBRecovery& engine, CQuorvinAccessRecoveryApp& app, const s
         terminal.out.flush();
         return terminal.out ? kExitOk : kExitOutputFailed;
     }
-    const std::vector<ProjectFile>& kept = engine.ObjectsState().keptProjects;
+    const std::vector<ProjectFile>& kept = ObjectsState(engine).keptProjects;
     const std::string stem = std::filesystem::path(path).stem().string();
     const std::string folder =
         (std::filesystem::path(extractDir) / ("Repaired_" + SafeFileName(stem) + "_objects")).string();

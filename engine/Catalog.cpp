@@ -82,7 +82,7 @@ int CMDBRecovery::ScanCatalogPage(uint64_t pagePosition) {
         ParseCatalogRow(page.data(), pagePosition, slot.start, slot.end, previousEntry, result);
         if (complexColumnsTableId) complexIdOnPage = complexColumnsTableId;
     }
-    if (complexIdOnPage) ReadComplexColumns(complexIdOnPage);
+    if (complexIdOnPage && catalogReaders.complexColumnsFound) catalogReaders.complexColumnsFound(*this, complexIdOnPage);
     complexColumnsTableId = complexIdOnPage;
     return result;
 }
@@ -278,7 +278,7 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     t.propertyPage = headerPage;
     tables.push_back(std::move(t));
     ReadTableDefinition(catalogId);
-    ReadTableProperties(tables.back());
+    if (catalogReaders.tableRead) catalogReaders.tableRead(*this, tables.back());
     if (jet4Layout) BuildDeletedRows();
     ++tableOrdinal;
 }

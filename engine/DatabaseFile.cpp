@@ -120,7 +120,7 @@ bool CMDBRecovery::RunAttempt(AttemptResult& result) {
         if (Stopped()) return false;
         SendProgress(kProgressStep);
     }
-    if (LinkComplexColumns()) ReadComplexValues();
+    if (catalogReaders.catalogRead) catalogReaders.catalogRead(*this);
     SendProgress(kProgressEnd);
     result = attempt_;
     return true;

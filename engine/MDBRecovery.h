@@ -1,14 +1,21 @@
-// The repair engine: one object per selected file. It reads the damaged file
-// itself, page by page, and builds the lists of tables, queries, links and other
-// objects that the front ends show and the save writes.
+// The repair engine's core: one object per selected file. It reads the damaged
+// file itself, page by page, and builds the lists of tables, queries, links and
+// other objects that the front ends show and the save writes.
 //
-// The operations are grouped by what they read, one source file each:
-//   DatabaseFile.cpp     open, layout, page scan, page lists, row-offset tables
+// The core's operations are grouped by what they read, one source file each:
+//   DatabaseFile.cpp     open, layout, page scan, page lists, slot tables
+//   PageRows.cpp         a page's slot table and a row's frame
 //   Catalog.cpp          the object catalog rows and the user-table check
 //   TableDefinition.cpp  column entries, column names and indexes
 //   UsageMap.cpp         a table's usage map (which pages it really owns)
+//   RowDecoding.cpp      a row's values; RowWalker.cpp a table's rows in order
+//   LongValues.cpp       memo and OLE values
 //   DeletedRows.cpp      deleted-row lists
-//   related/             property blocks, relationships, links, complex columns
+// The readers of other objects work on this core from their own folders and
+// keep what they find here: related/ (property blocks, relationships, links,
+// complex columns), queries/ (saved queries), accessobjects/ (forms, reports,
+// macros and modules). The save (engine/save) and the run (engine/run) use
+// them all; docs/architecture.md draws the folders and their arrows.
 #pragma once
 
 #include <cstdint>
@@ -23,15 +30,26 @@
 #include "engine/PageFile.h"
 #include "engine/PageRows.h"
 #include "engine/RowValue.h"
-#include "output/dao/Dao.h"
 
 namespace talmera {
 
 struct CQuorvinAccessRecoveryApp;
 class IMessageReceiver;
 struct AccessObjectsState;
-struct tagObjectDetail;
-struct ObjectsListing;
+class COutputDatabase;
+class CMDBRecovery;
+
+// Readers the catalog scan calls as it goes, for what it finds beside the
+// tables (related/ installs them: InstallRelatedReaders). Each may be empty.
+struct CatalogReaders {
+    // A user table's definition was read (its property block).
+    std::function<void(CMDBRecovery&, tableInfo&)> tableRead;
+    // MSysComplexColumns is listed on the catalog page just read.
+    std::function<void(CMDBRecovery&, uint32_t catalogId)> complexColumnsFound;
+    // The catalog pages of a layout attempt were read (the complex columns'
+    // values); before the attempts are compared.
+    std::function<void(CMDBRecovery&)> catalogRead;
+};
 
 // What the readers passed over, for the log: damage is reported, not hidden.
 struct ScanStatistics {
@@ -87,11 +105,17 @@ public:
     std::vector<uint32_t> skippedColumns;
     uint32_t unnamedTableCounter = 0;
     uint32_t complexColumnsTableId = 0;
+    // Called as the catalog is read (above); set before ScanFile.
+    CatalogReaders catalogReaders;
 
     // ---- Messages ---------------------------------------------------------
     IMessageReceiver* mainWindow = nullptr;
     // One line of the recovery log, to mainWindow (engine/LogLines.h).
     void Log(const std::string& line);
+    // A UM_PROGRESS message to mainWindow.
+    void SendProgress(uintptr_t step, intptr_t value = 0);
+    // The front end asked the run to stop.
+    bool Stopped() const;
 
     ScanStatistics statistics;
 
@@ -106,11 +130,18 @@ public:
     SlotTable LoadPageRows(uint64_t pagePosition) const;
     // The data page layout of the current attempt.
     PageLayout Layout() const { return {pageSize, rowCountOffset, jet4Layout}; }
+    // Page count of the file in the current layout (a partial last page is not counted).
+    uint64_t pageCount() const { return pageSize ? fileLength / pageSize : 0; }
+    // Text of a stored name per layout: UCS-2 (Jet 4) or 8-bit through the code page (Jet 3).
+    std::string DecodeStoredText(const uint8_t* data, size_t size) const;
 
     // ---- Object catalog (Catalog.cpp) ---------------------------------------
     int ScanCatalogPage(uint64_t pagePosition);
     // Accepts a readable user table; sets tdefRowCount and definitionCursor.
     bool CheckUserTable(const std::string& name, uint32_t catalogId);
+    // Where the definition reader continues: just after the table-type byte of
+    // the definition that CheckUserTable accepted last.
+    uint64_t definitionCursor = 0;
 
     // ---- Table definitions (TableDefinition.cpp) ------------------------------
     void ReadTableDefinition(uint32_t catalogId);
@@ -139,8 +170,6 @@ public:
                      std::vector<RowValue>& values, bool makeText);
     // The row decoder's frame, kept from row to row.
     RowFrame rowFrame;
-    // Records the save stored of the table it writes.
-    uint32_t recordsWritten = 0;
 
     // ---- Long values (LongValues.cpp) -------------------------------------------
     // A memo column's bytes (its 12-byte header and what follows) to text.
@@ -160,82 +189,13 @@ public:
     // Rows marked deleted are read too (values of deleted records point at them).
     bool LocateLongValueRow(uint64_t pagePosition, uint32_t r, uint32_t& start, uint32_t& end) const;
 
-    // ---- Output database (output/OutputDatabase.cpp, FieldProperties.cpp,
-    //      ScratchTable.cpp) and record transfer (engine/RecordTransfer.cpp) ----
-    // The objects of one output database; two sets exist, chosen by aceFormat.
-    struct OutputSet {
-        dao::EnginePtr engine;
-        dao::DatabasePtr database;
-        dao::TableDefPtr tableDef;
-        dao::FieldPtr field;
-        dao::IndexPtr index;
-        dao::FieldPtr indexField;
-        dao::PropertyPtr property;
-        dao::RecordsetPtr recordset;
-        dao::QueryDefPtr queryDef;
-    };
-    OutputSet mdbOutput;
-    OutputSet accdbOutput;
-    OutputSet& Output() { return aceFormat ? accdbOutput : mdbOutput; }
-    // Makes the output engine; set by the front end (the embedded SQLite
-    // engine, dao::CreateSqliteEngine), so that the engine knows no back end.
-    std::function<dao::EnginePtr()> outputEngineFactory;
-    std::string outputPath;
-    // Per-save flags the tree reads to know what UM_OBJECT_SAVED is about.
-    bool savingTables = false;
-    bool savingQueries = false;
-    bool savingForms = false;
-    bool savingReports = false;
-    bool savingMacros = false;
-    bool savingModules = false;
-    bool savingLinkedTables = false;
-    bool savingDone = false;
-    // Output names given to the tables of this save (a damaged catalog may
-    // hold two tables of one name: the second is written under another name).
-    std::vector<std::string> outputTableNames;  // parallel to tables; empty when not created
-    std::vector<std::pair<std::string, std::string>> renamedTables;  // (source name, output name)
-    // Errors of output calls: formatted, kept for the log's counts, never shown.
-    std::vector<std::string> outputErrors;
-    uint32_t recordsRefused = 0;
-
-    // receiver: asks the overwrite question and the new location.
-    int StartOutputDatabase(IMessageReceiver* receiver);
-    int CreateOutputTables();
-    void CreateOutputIndexes(const tableInfo& table, const std::string& outputName);
-    int CloseOutputDatabase();
-    void ApplyFieldProperties(const tableInfo& table, const std::string& outputName);
-    void PrepareScratchTable(const std::string& scratchName, const tableInfo& table);
-    // Returns true when every record was moved and the scratch table deleted.
-    bool MoveScratchRecords(const std::string& scratchName, const std::string& tableName);
-    // Writes one decoded row into the open recordset (the save's half of DecodeRow).
-    void TransferRow(const tableInfo& table, const std::vector<RowValue>& values);
-    void NoteOutputError(const dao::ComError& error);
-    // The output field of each column of the table being written.
-    struct TransferFields {
-        const dao::Recordset* recordset = nullptr;
-        const tableInfo* table = nullptr;
-        std::vector<dao::FieldPtr> fields;
-    } transferFields;
-    // The time-stamped proposal for a new output name beside an existing one.
-    static std::string ProposeNewLocation(const std::string& existing, std::time_t when);
-
-    // ---- Later readers --------------------------------------------------------
-    void ReadTableProperties(tableInfo& table);  // related/PropertyBlocks.cpp
-    void BuildDeletedRows();  // DeletedRows.cpp
+    // ---- Deleted rows (DeletedRows.cpp) -------------------------------------------
+    void BuildDeletedRows();
     // An entry of a deleted-row list that is a deleted row (not a bounding
     // entry, an overflow pointer or its target).
     bool IsDeletedRowEntry(const delRecordTableInfo& entry) const;
-    void ReadComplexColumns(uint32_t catalogId);  // related/ComplexColumns.cpp
-    bool LinkComplexColumns();
-    void ReadComplexValues();
-    void ReadSavedQueries();
-    void ReadRelationships();  // related/Relationships.cpp
-    void FetchLinkPaths();     // related/LinkedTables.cpp
-    void SaveLinkedTables();
-    bool SaveQuery(size_t position);
-    void SaveRelationships();
 
-    // ---- Related objects (related/*.cpp) ----------------------------------------
+    // ---- Related objects (read by related/) -------------------------------------
     // Relationship rows (ReadRelationships), one per column pair.
     std::vector<RelationInfo> relations;
     // MSysComplexColumns rows (ReadComplexColumns).
@@ -251,38 +211,8 @@ public:
         uint64_t complexRowsSkipped = 0;        // value-table rows of no known shape
         uint64_t attachmentsIncomplete = 0;     // data cut short or not fully inflated
     } relatedStatistics;
-    // Table and column property block (the catalog row's long-value header).
-    void ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length, uint16_t flags, tableInfo& table);
-    // The Connect text of a link: its value header sits 4 bytes after position.
-    std::string ReadConnectValue(uint64_t position) const;
-    // A link's long value (UTF-16 text) on page/row; false with mr2 set when
-    // the chain pointer turned out to be a property-block signature.
-    bool ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length, uint16_t flags, std::string& text,
-                           bool& mr2) const;
-    // The text of a link value's bytes: in Jet 3 8-bit text in the code page,
-    // in Jet 4 compressed (FF FE) or UTF-16; up to the first zero character.
-    std::string LinkValueText(const uint8_t* data, size_t size) const;
-    // The connect text a link is saved with, rebuilt from its Connect value and path.
-    std::string RebuildConnect(const LinkedTableInfo& link) const;
-    // The file an attachment holds (inflated when stored deflated); false when
-    // its storage broke or the inflation failed: content then holds what was read.
-    bool ReadAttachmentContent(const colRecordAttachmentInfo& attachment, std::vector<uint8_t>& content) const;
-    void ReadComplexValues(columnInfo& column);
-    // The output field type of a complex column (101 attachment, 102 to 109 multi-valued).
-    int ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table);
-    // Writes a row's attachments or values into the complex output field.
-    void WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field);
-    // Copies a record's attachments (or values) between two complex fields.
-    void CopyAttachments(dao::Field& source, dao::Field& target);
-    // Appends an attachment's stored bytes (length bytes from page/row) to buffer;
-    // false when the storage broke before length bytes were read.
-    bool ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) const;
 
-    // ---- Saved queries (queries/QueryCatalog.cpp, queries/SqlClauses.cpp,
-    //      queries/QueryStatement.cpp) --------------------------------------------
-    // ReadSavedQueries (above) rebuilds each query's SQL text from its rows in
-    // MSysQueries; SaveQuery (above) writes one query into the output.
-    //
+    // ---- Saved queries (read by queries/) ---------------------------------------
     // One value of a query row, as the clause rules take it.
     struct QueryRowValue {
         uint32_t slot = 0;        // stored order, last column first: 0 Expression, 1 Name2, 2 Name1
@@ -296,60 +226,29 @@ public:
         uint8_t nullMask = 0;
         std::vector<QueryRowValue> values;
     };
-    // Rows of the query being read: the file positions of the first and last
-    // byte of each collected row, two per row; and how many of its rows came
-    // before its end row (Attribute 255), 0 when none did.
-    std::vector<uint64_t> queryRowSpans;
-    uint32_t queryEndMarkerCount = 0;
     // Why a query got no text (a rebuild that failed), for the log.
     std::vector<std::string> queryRebuildNotes;
-    // Fills queryRowSpans and queryEndMarkerCount for one query.
-    void CollectQueryRows(uint32_t catalogId);
-    // Positions of the collected rows in the order the rebuild takes them.
-    std::vector<size_t> QueryRowOrder() const;
-    // Reads collected row `position`; false when nothing of it is readable.
-    bool ReadQueryRow(size_t position, QueryRow& row);
-    // The SQL text of one query from its collected rows (empty when they give
-    // no value). Throws std::runtime_error when the statement cannot be built.
-    std::string RebuildQueryText(const queryInfo& query);
 
+    // ---- Forms, reports, macros and modules (read by accessobjects/) ------------
+    // The object storage read from the damaged file and the project files built
+    // from it (accessobjects/AccessObjects.h: ObjectsState).
+    std::shared_ptr<AccessObjectsState> accessObjects;
 
-    // ---- Forms, reports, macros and modules (accessobjects/ObjectStorage.cpp,
-    //      ProjectFile.cpp, Transfer.cpp) -----------------------------------------
-    // The object storage read from the damaged file, the project file built
-    // from it, and the transfer (which needs Microsoft Access; without it the
-    // rebuilt project file and the module sources are kept beside the output).
-    AccessObjectsState& ObjectsState();
-    bool FindChunkPages();
-    int ReadChunkedStorage();
-    int ReadChunkedStorage3();
-    int ReadStorageTable();
-    void CollectFolder(const std::string& folderName, int kind);
-    void BuildProjectFile(int kind);
-    void WriteCodeProjectStreams();
-    // The bytes of one code-project stream (fixed contents, its own value, or
-    // the text found by searching the file); false when stopped.
-    bool RecoverCodeProjectStream(const tagObjectDetail& entry, std::vector<uint8_t>& data);
-    // The bytes of a storage entry's Lv value.
-    std::vector<uint8_t> ReadStorageValue(const tagObjectDetail& entry);
-    int TransferObjects();
-    void CountScratchChunks(const std::string& path);
-    void SetAutomationSecurity(int32_t flag);
-    // The save's step for forms, reports, macros and modules.
-    void SaveAccessObjects();
-    // Reads every form, report, macro and module the storage holds, without
-    // Access (the objects command and the save's folder). Returns false when
-    // the file has no readable object storage.
-    bool CollectAccessObjects(ObjectsListing& listing);
-
-    // Page count of the file in the current layout (a partial last page is not counted).
-    uint64_t pageCount() const { return pageSize ? fileLength / pageSize : 0; }
-    // Text of a stored name per layout: UCS-2 (Jet 4) or 8-bit through the code page (Jet 3).
-    std::string DecodeStoredText(const uint8_t* data, size_t size) const;
-
-    // Where the definition reader continues: just after the table-type byte of
-    // the definition that CheckUserTable accepted last.
-    uint64_t definitionCursor = 0;
+    // ---- The save (engine/save) ------------------------------------------------
+    // Its output database and operations (engine/save/OutputDatabase.h: OutputOf).
+    std::shared_ptr<COutputDatabase> outputDatabase;
+    std::string outputPath;
+    // Per-save flags the tree reads to know what UM_OBJECT_SAVED is about.
+    bool savingTables = false;
+    bool savingQueries = false;
+    bool savingForms = false;
+    bool savingReports = false;
+    bool savingMacros = false;
+    bool savingModules = false;
+    bool savingLinkedTables = false;
+    bool savingDone = false;
+    // Errors of output calls: formatted, kept for the log's counts, never shown.
+    std::vector<std::string> outputErrors;
 
 private:
     struct AttemptResult {
@@ -364,14 +263,11 @@ private:
     void ResetAttempt();
     // One pass over the file in the current layout. Returns false when stopped.
     bool RunAttempt(AttemptResult& result);
-    void SendProgress(uintptr_t step, intptr_t value = 0);
-    bool Stopped() const;
 
     // Catalog row parse (Catalog.cpp)
     void ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, uint32_t start, uint32_t end,
                          bool& previousEntry, int& result);
     AttemptResult attempt_;
-    std::shared_ptr<AccessObjectsState> accessObjects_;
 
     // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
     // unreadable or disagrees with the pages.

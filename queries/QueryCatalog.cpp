@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/MDBRecovery.h"
+#include "queries/Queries.h"
 
 namespace talmera {
 
@@ -27,6 +28,11 @@ uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 constexpr uint32_t kQueryNullMaskBytes = 1;
 
 }  // namespace
+
+QueryReader::QueryReader(CMDBRecovery& engine)
+    : engine_(engine), databaseFile(engine.databaseFile), fileOpened(engine.fileOpened), pageSize(engine.pageSize),
+      fileLength(engine.fileLength), jet4Layout(engine.jet4Layout), queryCatalogPages(engine.queryCatalogPages),
+      queries(engine.queries), queryRebuildNotes(engine.queryRebuildNotes) {}
 
 // Where the row of slot `index` of a data page lies: its first and last byte.
 // slots: the page's slot table. A moved row (0x8000) is read only through the
@@ -49,7 +55,7 @@ static bool queryRowExtent(const CMDBRecovery& e, uint64_t page, const SlotTable
     return true;
 }
 
-void CMDBRecovery::CollectQueryRows(uint32_t catalogId) {
+void QueryReader::CollectQueryRows(uint32_t catalogId) {
     queryRowSpans.clear();
     queryEndMarkerCount = 0;
     if (!fileOpened) return;
@@ -61,7 +67,7 @@ void CMDBRecovery::CollectQueryRows(uint32_t catalogId) {
         const SlotTable slots = LoadPageRows(page);
         for (uint32_t i = 0; i < slots.size(); ++i) {
             uint64_t first = 0, last = 0;
-            if (!queryRowExtent(*this, page, slots, i, 0, first, last)) continue;
+            if (!queryRowExtent(engine_, page, slots, i, 0, first, last)) continue;
             if (last - first + 1 < idAt + 5) continue;
             if (databaseFile.u32(first + idAt) != catalogId) continue;
             const uint8_t attribute = databaseFile.u8(first + idAt + 4);
@@ -80,7 +86,7 @@ void CMDBRecovery::CollectQueryRows(uint32_t catalogId) {
 // Type rows: Attribute 1 with a query type 1 to 9 in the Flag byte.
 static bool isTypeRow(uint16_t rowWord) { return (rowWord & 0xFF) == 1 && (rowWord >> 8) >= 1 && (rowWord >> 8) <= 9; }
 
-std::vector<size_t> CMDBRecovery::QueryRowOrder() const {
+std::vector<size_t> QueryReader::QueryRowOrder() const {
     const size_t rows = queryRowSpans.size() / 2;
     std::vector<size_t> order;
     order.reserve(rows);
@@ -97,8 +103,8 @@ std::vector<size_t> CMDBRecovery::QueryRowOrder() const {
     return order;
 }
 
-bool CMDBRecovery::ReadQueryRow(size_t position, QueryRow& row) {
-    row = QueryRow{};
+bool QueryReader::ReadQueryRow(size_t position, CMDBRecovery::QueryRow& row) {
+    row = CMDBRecovery::QueryRow{};
     if (2 * position + 1 >= queryRowSpans.size()) return false;
     const uint64_t first = queryRowSpans[2 * position];
     const uint64_t last = queryRowSpans[2 * position + 1];
@@ -142,7 +148,7 @@ bool CMDBRecovery::ReadQueryRow(size_t position, QueryRow& row) {
         uint32_t start = 0, end = 0;
         slotBounds(k, start, end);
         if (end == start) continue;
-        QueryRowValue value;
+        CMDBRecovery::QueryRowValue value;
         value.slot = k;
         if (memoMode && k == 0) {
             // A memo header: the value in the row, on one long-value row, or
@@ -156,7 +162,7 @@ bool CMDBRecovery::ReadQueryRow(size_t position, QueryRow& row) {
                 for (int b = 0; b < 4; ++b) column[b] = static_cast<uint8_t>(capped >> (8 * b));
             }
             RowValue scratch;
-            value.text = ReadMemoValue(column.data(), column.size(), true, scratch);
+            value.text = engine_.ReadMemoValue(column.data(), column.size(), true, scratch);
             // A value whose long-value row or chain cannot be found reads as
             // nothing: the slot has no readable value.
             if (value.text.empty()) continue;

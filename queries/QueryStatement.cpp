@@ -1,20 +1,13 @@
-// The saved-query pass and the query writer: each query's rows are turned into
-// clause texts (SqlClauses.cpp), the clause texts are joined into one statement
-// by its kind, and the statement is kept as the query's sqlText; the save
-// writes it into the output database.
+// The statement of a saved query: the clause texts (SqlClauses.cpp) joined
+// into one statement by its kind. The saved-query pass (SavedQueries.cpp)
+// keeps it as the query's sqlText; the save writes it into the output.
 #include <stdexcept>
 
-#include "engine/ApplicationState.h"
-#include "platform/MessageReceiver.h"
 #include "queries/SqlClauses.h"
 
 namespace talmera {
 
 namespace {
-
-// Values read for one query beyond this many bytes are damage (Access keeps a
-// query's SQL under 64K characters); the rows after it are not read.
-constexpr size_t kMaxQueryValueBytes = 4u << 20;
 
 std::string withoutFinalComma(std::string s) {
     if (!s.empty() && s.back() == ',') s.pop_back();
@@ -142,68 +135,6 @@ std::string AssembleQueryStatement(const queryClauses& c) {
         default:
             return {};
     }
-}
-
-std::string CMDBRecovery::RebuildQueryText(const queryInfo& query) {
-    CollectQueryRows(query.catalogId);
-    const std::vector<size_t> order = QueryRowOrder();
-    queryClauses clauses(query.queryFlags);
-    size_t bytes = 0;
-    QueryRow row;
-    for (size_t position : order) {
-        if (!ReadQueryRow(position, row)) continue;
-        for (const QueryRowValue& v : row.values) bytes += v.text.size();
-        if (bytes > kMaxQueryValueBytes) break;
-        ApplyQueryRow(clauses, row);
-    }
-    queryRowSpans.clear();
-    queryEndMarkerCount = 0;
-    FinishQueryClauses(clauses);
-    return AssembleQueryStatement(clauses);
-}
-
-void CMDBRecovery::ReadSavedQueries() {
-    queryRebuildNotes.clear();
-    SendProgress(kProgressStart, static_cast<intptr_t>(queries.size()));
-    for (queryInfo& query : queries) {
-        if (Stopped()) return;
-        // A query whose statement cannot be built gets no text; the others
-        // are still rebuilt.
-        try {
-            query.sqlText = RebuildQueryText(query);
-        } catch (const std::exception& error) {
-            query.sqlText.clear();
-            queryRowSpans.clear();
-            queryEndMarkerCount = 0;
-            queryRebuildNotes.push_back("The SQL text of query " + query.name + " cannot be rebuilt: " + error.what() +
-                                        ".");
-        }
-        SendProgress(kProgressStep);
-    }
-    SendProgress(kProgressEnd);
-    // A silent re-reading writes no log lines.
-    if (!app.rescan && mainWindow) {
-        for (const std::string& note : queryRebuildNotes) Log(note);
-    }
-}
-
-bool CMDBRecovery::SaveQuery(size_t position) {
-    if (position >= queries.size()) return false;
-    OutputSet& set = Output();
-    if (!set.database) return false;
-    const queryInfo& query = queries[position];
-    try {
-        // Created without a name, named, then appended: an engine that stores
-        // a query definition as soon as it has a name stores it only once.
-        set.queryDef = set.database->CreateQueryDef(std::string(), std::string());
-        set.queryDef->SetName(query.name);
-        set.queryDef->SetSQL(query.sqlText);
-        set.database->AppendQueryDef(set.queryDef);
-    } catch (const dao::ComError& error) {
-        NoteOutputError(error);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace talmera

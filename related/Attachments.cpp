@@ -8,6 +8,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
 #include "related/Page.h"
@@ -57,7 +58,7 @@ uint32_t le32At(const std::vector<uint8_t>& b, size_t at) { return related::at32
 
 }  // namespace
 
-bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) const {
+bool RelatedReader::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t length, uint32_t page, uint32_t row) const {
     related::Page p;
     uint32_t remaining = std::min(length, kMaxAttachmentBytes);
     const uint64_t visitLimit = pageCount() + 1;
@@ -89,7 +90,7 @@ bool CMDBRecovery::ReadAttachmentData(std::vector<uint8_t>& buffer, uint32_t len
     return remaining == 0;
 }
 
-bool CMDBRecovery::ReadAttachmentContent(const colRecordAttachmentInfo& a, std::vector<uint8_t>& content) const {
+bool RelatedReader::ReadAttachmentContent(const colRecordAttachmentInfo& a, std::vector<uint8_t>& content) const {
     content.clear();
     std::vector<uint8_t> data;
     bool complete = true;
@@ -123,7 +124,7 @@ bool CMDBRecovery::ReadAttachmentContent(const colRecordAttachmentInfo& a, std::
     return complete;
 }
 
-int CMDBRecovery::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
+uint8_t RelatedReader::ComplexValueType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
     const AttachmentInfo* info = nullptr;
     for (const AttachmentInfo& a : complexColumns) {
         if (a.tableId == tableId && a.columnName == columnName) {
@@ -131,26 +132,13 @@ int CMDBRecovery::ComplexFieldType(uint32_t tableId, const std::string& columnNa
             break;
         }
     }
-    if (!info || info->valueTableId == 0 || !jet4Layout) return dao::dbAttachment;
+    if (!info || info->valueTableId == 0 || !jet4Layout) return 0;
     const uint32_t v = info->valueTableId;
-    int type = dao::dbAttachment;
+    uint8_t type = 0;
     const uint64_t at = static_cast<uint64_t>(v) * pageSize;
     if (at < fileLength && databaseFile.u8(at + 40) == 0x4E && databaseFile.u16(at + 41) == 3) {
         const uint32_t realIndexes = databaseFile.u32(at + 51);
-        if (realIndexes < 256) {
-            const uint64_t third = at + 63 + 12 * static_cast<uint64_t>(realIndexes) + 50;
-            switch (databaseFile.u8(third)) {
-                case 2: type = dao::dbComplexByte; break;
-                case 3: type = dao::dbComplexInteger; break;
-                case 4: type = dao::dbComplexLong; break;
-                case 6: type = dao::dbComplexSingle; break;
-                case 7: type = dao::dbComplexDouble; break;
-                case 15: type = dao::dbComplexGUID; break;
-                case 16: type = dao::dbComplexDecimal; break;
-                case 10: type = dao::dbComplexText; break;
-                default: break;
-            }
-        }
+        if (realIndexes < 256) type = databaseFile.u8(at + 63 + 12 * static_cast<uint64_t>(realIndexes) + 50);
     }
     // The value table's own properties ("Value", "FileData") belong to the
     // complex column; read once per scan.
@@ -169,104 +157,18 @@ int CMDBRecovery::ComplexFieldType(uint32_t tableId, const std::string& columnNa
     return type;
 }
 
-void CMDBRecovery::WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field) {
-    const int type = field.Type();
-    dao::RecordsetPtr child = field.ChildRecordset();
-    if (type == dao::dbAttachment) {
-        for (const colRecordAttachmentInfo& a : column.attachments) {
-            if (a.key != key || a.dataLength == 0) continue;
-            std::vector<uint8_t> content;
-            const bool complete = ReadAttachmentContent(a, content);
-            if (!complete) {
-                ++relatedStatistics.attachmentsIncomplete;
-                Log("Attachment stored incomplete  : " + column.name + " : " + a.fileName);
-            }
-            child->AddNew();
-            child->FieldItem("FileName")->SetValue(a.fileName);
-            child->FieldItem("FileData")->SetValue(content);
-            child->Update(1, false);
-        }
-    } else if (type >= dao::dbComplexByte && type <= dao::dbComplexText) {
-        for (const ComplexData& d : column.complexValues) {
-            if (d.key != key) continue;
-            uint8_t b[17] = {};
-            databaseFile.read(d.valuePosition, sizeof b, b);
-            dao::Variant value;
-            switch (type) {
-                case dao::dbComplexByte: value = int64_t{b[0]}; break;
-                case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
-                case dao::dbComplexLong: {
-                    uint32_t x = 0;
-                    std::memcpy(&x, b, 4);
-                    value = int64_t{static_cast<int32_t>(x)};
-                    break;
-                }
-                case dao::dbComplexSingle: {
-                    float x;
-                    std::memcpy(&x, b, 4);
-                    value = static_cast<double>(x);
-                    break;
-                }
-                case dao::dbComplexDouble: {
-                    double x;
-                    std::memcpy(&x, b, 8);
-                    value = x;
-                    break;
-                }
-                case dao::dbComplexGUID: value = FormatGuid(b); break;
-                case dao::dbComplexDecimal: {
-                    unsigned __int128 magnitude = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        const uint8_t* q = b + 1 + 4 * k;
-                        magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
-                    }
-                    // The scale is the value table's: its third column entry is "Value".
-                    unsigned scale = 0;
-                    const uint64_t def = static_cast<uint64_t>(column.valueTableId) * pageSize;
-                    const uint32_t realIndexes = databaseFile.u32(def + 51);
-                    if (column.valueTableId && realIndexes < 256) {
-                        scale = databaseFile.u8(def + 63 + 12 * static_cast<uint64_t>(realIndexes) + 50 + 12);
-                    }
-                    value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
-                    break;
-                }
-                default: {
-                    const size_t n = std::min<size_t>(d.valueLength, 0x10000);
-                    std::vector<uint8_t> text(n);
-                    databaseFile.read(d.valuePosition, n, text.data());
-                    value = DecodeTextBytes(text.data(), n);
-                    break;
-                }
-            }
-            child->AddNew();
-            child->FieldItem("Value")->SetValue(value);
-            child->Update(1, false);
-        }
-    }
-    child->Close();
+unsigned RelatedReader::ComplexValueScale(const columnInfo& column) const {
+    // The scale is the value table's: its third column entry is "Value".
+    const uint64_t def = static_cast<uint64_t>(column.valueTableId) * pageSize;
+    const uint32_t realIndexes = databaseFile.u32(def + 51);
+    if (!column.valueTableId || realIndexes >= 256) return 0;
+    return databaseFile.u8(def + 63 + 12 * static_cast<uint64_t>(realIndexes) + 50 + 12);
 }
 
-void CMDBRecovery::CopyAttachments(dao::Field& source, dao::Field& target) {
-    dao::RecordsetPtr from = source.ChildRecordset();
-    dao::RecordsetPtr to = target.ChildRecordset();
-    // Every value goes across: an attachment's name, type and data, or a
-    // multi-valued field's value.
-    const bool attachment = source.Type() == dao::dbAttachment;
-    if (from->RecordCount() > 0) from->MoveFirst();
-    while (!from->EOF_()) {
-        to->AddNew();
-        if (attachment) {
-            for (const char* name : {"FileName", "FileType", "FileData"}) {
-                to->FieldItem(name)->SetValue(from->FieldItem(name)->Value());
-            }
-        } else {
-            to->FieldItem("Value")->SetValue(from->FieldItem("Value")->Value());
-        }
-        to->Update(1, false);
-        from->MoveNext();
-    }
-    to->Close();
-    from->Close();
+std::vector<uint8_t> RelatedReader::ComplexValueBytes(const ComplexData& value, size_t size) const {
+    std::vector<uint8_t> bytes(size);
+    databaseFile.read(value.valuePosition, size, bytes.data());
+    return bytes;
 }
 
 }  // namespace talmera

@@ -5,6 +5,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
 
@@ -59,10 +60,10 @@ void forEachOwnedPage(CMDBRecovery& e, uint32_t owner, F&& visit) {
 
 }  // namespace
 
-void CMDBRecovery::ReadComplexColumns(uint32_t catalogId) {
+void RelatedReader::ReadComplexColumns(uint32_t catalogId) {
     complexColumns.clear();
     if (!jet4Layout) return;
-    forEachOwnedPage(*this, catalogId, [&](const related::Page& p) {
+    forEachOwnedPage(engine_, catalogId, [&](const related::Page& p) {
         for (const auto& bounds : ownedRows(p)) {
             const uint32_t start = bounds.first, end = bounds.second;
             const uint32_t size = end - start;
@@ -84,7 +85,7 @@ void CMDBRecovery::ReadComplexColumns(uint32_t catalogId) {
     });
 }
 
-bool CMDBRecovery::LinkComplexColumns() {
+bool RelatedReader::LinkComplexColumns() {
     for (tableInfo& t : tables) {
         for (columnInfo& c : t.columns) {
             if (c.type != 0x12) continue;
@@ -99,7 +100,7 @@ bool CMDBRecovery::LinkComplexColumns() {
     return !complexColumns.empty();
 }
 
-void CMDBRecovery::ReadComplexValues() {
+void RelatedReader::ReadComplexValues() {
     for (tableInfo& t : tables) {
         // A table of deleted records shares its source's value tables; its
         // columns were copied before the values were read.
@@ -110,7 +111,7 @@ void CMDBRecovery::ReadComplexValues() {
     }
 }
 
-void CMDBRecovery::ReadComplexValues(columnInfo& column) {
+void RelatedReader::ReadComplexValues(columnInfo& column) {
     column.complexValues.clear();
     column.attachments.clear();
     const uint32_t v = column.valueTableId;
@@ -151,7 +152,7 @@ void CMDBRecovery::ReadComplexValues(columnInfo& column) {
     const bool byNumber = fileName >= 0 && fileName < 6 && fileUrl >= 0 && fileUrl < 6 && fileData >= 0 &&
                           fileData < 6 && fileFlags >= 0 && fileFlags < 6;
 
-    forEachOwnedPage(*this, v, [&](const related::Page& p) {
+    forEachOwnedPage(engine_, v, [&](const related::Page& p) {
         for (const auto& bounds : ownedRows(p)) {
             const uint32_t start = bounds.first, end = bounds.second;
             if (end - start < 8) continue;

@@ -5,6 +5,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
@@ -18,7 +19,7 @@ constexpr size_t kMaxLinkValueBytes = 1u << 20;
 
 }  // namespace
 
-bool CMDBRecovery::ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length, uint16_t flags, std::string& text,
+bool RelatedReader::ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length, uint16_t flags, std::string& text,
                                      bool& mr2) const {
     mr2 = false;
     if (page == 0 || static_cast<uint64_t>(page) * pageSize >= fileLength) return false;
@@ -61,7 +62,7 @@ bool CMDBRecovery::ReadLinkLongValue(uint32_t page, uint8_t row, uint16_t length
     return true;
 }
 
-std::string CMDBRecovery::LinkValueText(const uint8_t* data, size_t size) const {
+std::string RelatedReader::LinkValueText(const uint8_t* data, size_t size) const {
     const bool marked = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
     if (!jet4Layout) {
         // Jet 3 keeps 8-bit text in the code page, up to the first zero.
@@ -75,7 +76,7 @@ std::string CMDBRecovery::LinkValueText(const uint8_t* data, size_t size) const 
     return related::Utf16Cut(data, size);
 }
 
-void CMDBRecovery::FetchLinkPaths() {
+void RelatedReader::FetchLinkPaths() {
     for (LinkedTableInfo& link : linkedTables) {
         if (link.databaseFlags == 0x8000 || !link.databasePath.empty()) continue;
         std::string text;
@@ -88,7 +89,7 @@ void CMDBRecovery::FetchLinkPaths() {
     }
 }
 
-std::string CMDBRecovery::ReadConnectValue(uint64_t position) const {
+std::string RelatedReader::ReadConnectValue(uint64_t position) const {
     if (position == 0 || position >= fileLength) return {};
     const uint64_t header = position + 4;
     const uint16_t length = databaseFile.u16(header);
@@ -110,7 +111,7 @@ std::string CMDBRecovery::ReadConnectValue(uint64_t position) const {
     return text;
 }
 
-std::string CMDBRecovery::RebuildConnect(const LinkedTableInfo& link) const {
+std::string RelatedReader::RebuildConnect(const LinkedTableInfo& link) const {
     // Of the stored Connect value only the source's kind before the first ";"
     // is kept (an Outlook link keeps it whole), followed by the path.
     std::string connect, odbcConnect;
@@ -147,49 +148,6 @@ std::string CMDBRecovery::RebuildConnect(const LinkedTableInfo& link) const {
     }
     if (!odbcConnect.empty()) return odbcConnect;
     return connect + link.databasePath;
-}
-
-void CMDBRecovery::SaveLinkedTables() {
-    OutputSet& set = Output();
-    auto send = [&](uint32_t message, uintptr_t w, intptr_t l) {
-        if (mainWindow) mainWindow->send(message, w, l);
-    };
-    send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app.selectedLinkedTables.size()));
-    intptr_t running = 0;
-    for (const std::string& chosen : app.selectedLinkedTables) {
-        if (Stopped()) {
-            CloseOutputDatabase();
-            return;
-        }
-        const LinkedTableInfo* link = nullptr;
-        for (const LinkedTableInfo& l : linkedTables) {
-            if (l.linkName == chosen) {
-                link = &l;
-                break;
-            }
-        }
-        if (!link) continue;
-
-        const std::string connect = RebuildConnect(*link);
-        const std::string source = link->foreignName.empty() ? link->linkName : link->foreignName;
-        try {
-            set.tableDef = set.database->CreateTableDef(link->linkName);
-            set.tableDef->SetConnect(connect);
-            set.tableDef->SetSourceTableName(source);
-            set.database->AppendTableDef(set.tableDef);
-            set.tableDef.reset();
-            savingLinkedTables = true;
-            send(UM_PROGRESS, kProgressStep, 0);
-            send(UM_OBJECT_SAVED, 0, running);
-            Log("Saving Link Table.....  " + link->linkName);
-            savingLinkedTables = false;
-        } catch (const dao::ComError& error) {
-            set.tableDef.reset();
-            NoteOutputError(error);
-        }
-        ++running;
-    }
-    send(UM_PROGRESS, kProgressEnd, 0);
 }
 
 }  // namespace talmera

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
 
@@ -41,11 +42,11 @@ std::string propertyValueText(const std::string& name, const uint8_t* value, siz
 
 }  // namespace
 
-void CMDBRecovery::ReadTableProperties(tableInfo& table) {
+void RelatedReader::ReadTableProperties(tableInfo& table) {
     ReadPropertyBlock(table.propertyRow, table.propertyPage, table.propertyLength, table.propertyFlags, table);
 }
 
-void CMDBRecovery::ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length, uint16_t flags, tableInfo& table) {
+void RelatedReader::ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length, uint16_t flags, tableInfo& table) {
     if (!jet4Layout || page == 0 || static_cast<uint64_t>(page) * pageSize >= fileLength) return;
 
     // Gather the block's bytes along the chain first: a group split over two

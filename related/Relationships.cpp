@@ -5,6 +5,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "related/Related.h"
 #include "related/Page.h"
 
 namespace talmera {
@@ -13,7 +14,7 @@ namespace {
 constexpr uint32_t kRelationshipsDefinitionPage = 5;
 }  // namespace
 
-void CMDBRecovery::ReadRelationships() {
+void RelatedReader::ReadRelationships() {
     relations.clear();
     // Jet 4 and ACE: the pages the page scan filed. Jet 3 files keep
     // MSysRelationships at the same definition page, but the page scan files
@@ -108,91 +109,6 @@ void CMDBRecovery::ReadRelationships() {
             relations.push_back(std::move(r));
         }
     }
-}
-
-void CMDBRecovery::SaveRelationships() {
-    OutputSet& set = Output();
-    if (!set.database) {
-        relations.clear();
-        return;
-    }
-    size_t i = 0;
-    while (i < relations.size()) {
-        RelationInfo& head = relations[i];
-        // A relationship to a complex column's hidden value table is made
-        // against the table that owns the column, and the column itself.
-        for (const systemTableInfo& hidden : systemTables) {
-            if (hidden.name != head.foreignTableName) continue;
-            uint32_t owner = 0;
-            for (const AttachmentInfo& a : complexColumns) {
-                if (a.valueTableId == hidden.definitionPage) {
-                    owner = a.tableId;
-                    break;
-                }
-            }
-            const size_t cut = hidden.name.rfind('_');
-            const std::string columnName = cut == std::string::npos ? hidden.name : hidden.name.substr(cut + 1);
-            for (const tableInfo& t : tables) {
-                if (t.definitionPage != owner) continue;
-                for (const columnInfo& c : t.columns) {
-                    if (c.name == columnName) {
-                        head.foreignTableName = t.name;
-                        head.foreignColumnName = c.name;
-                        break;
-                    }
-                }
-            }
-            break;
-        }
-
-        const RelationInfo* last = &head;
-        dao::RelationPtr relation;
-        try {
-            relation = set.database->CreateRelation(head.relationName, head.tableName, head.foreignTableName, 0);
-        } catch (const dao::ComError& error) {
-            NoteOutputError(error);
-        }
-        if (relation) {
-            std::vector<std::pair<std::string, std::string>> pairs;
-            for (int64_t o = 0; o < last->columnCount; ++o) {
-                const size_t j = i + static_cast<size_t>(o);
-                if (j >= relations.size()) break;  // the rows the count promised are missing
-                last = &relations[j];
-                try {
-                    bool exists = false;
-                    for (const auto& [name, foreign] : pairs) {
-                        exists = exists || (name == last->columnName && foreign == last->foreignColumnName);
-                    }
-                    if (exists) continue;
-                    dao::FieldPtr field = relation->CreateField(last->columnName);
-                    relation->AppendField(field);
-                    relation->SetForeignName(field, last->foreignColumnName);
-                    pairs.emplace_back(last->columnName, last->foreignColumnName);
-                    int32_t attributes = last->isUnique ? 1 : 0;
-                    if (last->leftJoin) attributes |= 0x01000000;
-                    else if (last->rightJoin) attributes |= 0x02000000;
-                    if (last->enforceIntegrity) {
-                        if (last->cascadeUpdates) attributes |= 0x100;
-                        if (last->cascadeDeletes) attributes |= 0x1000;
-                    } else {
-                        attributes |= 2;
-                    }
-                    relation->SetAttributes(attributes);
-                } catch (const dao::ComError& error) {
-                    NoteOutputError(error);
-                }
-            }
-            try {
-                set.database->AppendRelation(relation);
-            } catch (const dao::ComError& error) {
-                NoteOutputError(error);
-            }
-        }
-        // Rows read with no column count were passed over by the reader, so
-        // the count is at least 1 here: the save always moves on.
-        i += static_cast<size_t>(std::max<int32_t>(1, last->columnCount));
-    }
-    relations.clear();
 }
 
 }  // namespace talmera

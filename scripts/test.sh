@@ -46,7 +46,7 @@ if ! configure "$tsan_dir" Debug -DTALMERA_TSAN=ON -DTALMERA_SANITIZE=OFF -DTALM
 fi
 
 if [ -f "$repo/fuzz/run.sh" ]; then
-  echo "== fuzz: 60 s"
+  echo "== fuzz: 60 s (scan) + 20 s (slot table and row frame)"
   if ! bash "$repo/fuzz/run.sh" 60; then
     failed+=("fuzz")
   fi

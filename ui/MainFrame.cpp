@@ -26,7 +26,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/LocalTime.h"
 #include "platform/TextCodec.h"
@@ -39,6 +39,7 @@
 #include "ui/RecordView.h"
 #include "ui/SelectFileDlg.h"
 #include "ui/SyncCall.h"
+#include "engine/save/OutputDatabase.h"
 
 namespace talmera::ui {
 namespace {
@@ -506,7 +507,7 @@ void CMainFrame::OnSave() {
     const std::string separator = folder == "/" ? "" : "/";
     engine.outputPath = folder + separator + "Repaired_" + QFileInfo(q(app_.fileName)).completeBaseName().toStdString() +
                         ".sqlite";
-    engine.outputEngineFactory = dao::CreateSqliteEngine;
+    OutputOf(engine).engineFactory = dao::CreateSqliteEngine;
 
     tree_->CollectSelection();
     app_.includeDeletedRecords = false;
@@ -521,7 +522,7 @@ void CMainFrame::OnSave() {
     app_.treeLocked = true;
     app_.outputCreated = false;
     const size_t errorsBefore = engine.outputErrors.size();
-    if (engine.StartOutputDatabase(this)) {
+    if (OutputOf(engine).StartOutputDatabase(this)) {
         app_.outputCreated = true;
     } else if (engine.outputErrors.size() > errorsBefore) {
         // Why the output could not be made, so that the failure is not silent.

@@ -20,15 +20,9 @@
 #include <variant>
 #include <vector>
 
-namespace talmera::dao {
+#include "output/dao/ComError.h"
 
-// A failed call: the result code, the component that raised it and its text.
-struct ComError : std::runtime_error {
-    ComError(int32_t resultCode, std::string source, std::string description);
-    int32_t code;
-    std::string source;
-    std::string description;
-};
+namespace talmera::dao {
 
 // Result codes the engine raises: DAO's error numbers as HRESULTs
 // (0x800A0000 + number).

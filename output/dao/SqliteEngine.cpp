@@ -15,10 +15,6 @@
 
 namespace talmera::dao {
 
-ComError::ComError(int32_t resultCode, std::string source_, std::string description_)
-    : std::runtime_error(description_), code(resultCode), source(std::move(source_)),
-      description(std::move(description_)) {}
-
 namespace sqlite {
 
 namespace {

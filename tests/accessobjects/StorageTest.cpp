@@ -19,6 +19,7 @@
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
 #include "tests/cli/CliTestSupport.h"
+#include "engine/save/ObjectsTransfer.h"
 
 namespace talmera {
 namespace {
@@ -65,9 +66,9 @@ struct Fixture {
         path = dir.file(std::string("objects.") + (format == Format::Ace ? "accdb" : "mdb"));
         jetwriter::saveFile(path, jetwriter::write(db, &layout));
         scan = test::runScan(path);
-        stored = scan.engine->CollectAccessObjects(listing);
+        stored = ObjectStorageReader(*scan.engine).CollectAccessObjects(listing);
     }
-    const std::vector<ProjectFile>& kept() { return scan.engine->ObjectsState().keptProjects; }
+    const std::vector<ProjectFile>& kept() { return ObjectsState(*scan.engine).keptProjects; }
 };
 
 const StoredObject* find(const ObjectsListing& l, ObjectKind kind, const std::string& name) {
@@ -148,7 +149,7 @@ TEST(ChunkedStorage, FileWithoutChunkTableHasNoStorage) {
         SCOPED_TRACE(formatName(format));
         Fixture f(format, storageDatabase(format, {}));
         EXPECT_FALSE(f.stored);
-        EXPECT_EQ(f.scan.engine->ReadChunkedStorage3(), 0);
+        EXPECT_EQ(ObjectStorageReader(*f.scan.engine).ReadChunkedStorage3(), 0);
         // Catalog entries without storage are still listed.
         ASSERT_NE(find(f.listing, ObjectKind::Form, "Customer Form"), nullptr);
         EXPECT_EQ(find(f.listing, ObjectKind::Form, "Customer Form")->storage, -1);
@@ -215,7 +216,7 @@ TEST(StorageTable, MissingDirLeavesTheCodeProjectOut) {
     ASSERT_TRUE(f.stored);
     // The search finds no "dir" text in the file: no project file has a code
     // project from then on.
-    EXPECT_TRUE(f.scan.engine->ObjectsState().codeProjectUnusable);
+    EXPECT_TRUE(ObjectsState(*f.scan.engine).codeProjectUnusable);
     for (const ProjectFile& p : f.kept()) {
         const cfb::Reader reader(p.image);
         ASSERT_TRUE(reader.valid()) << p.fileName;
@@ -327,12 +328,12 @@ TEST(ObjectsCommand, SaveAnnouncesTheStoredSelection) {
     CQuorvinAccessRecoveryApp& app = *f.scan.app;
     test::RecordingReceiver receiver(app);
     f.scan.engine->mainWindow = &receiver;
-    f.scan.engine->ObjectsState().keptProjects.clear();
+    ObjectsState(*f.scan.engine).keptProjects.clear();
     app.savedPath = f.dir.file("Repaired_objects.sqlite");
     // A name the storage lacks is not announced; the others count up.
     app.selectedForms = {"Orders", "Missing", "Customer Form"};
     app.selectedModules = {"Utilities"};
-    f.scan.engine->SaveAccessObjects();
+    ObjectsTransfer(*f.scan.engine).SaveAccessObjects();
     std::vector<intptr_t> saved;
     for (const auto& e : receiver.events)
         if (e.message == UM_OBJECT_SAVED) saved.push_back(e.lParam);
@@ -348,7 +349,7 @@ TEST(ObjectsCorpus, NorthwindFormsReportsMacrosModulesAndSources) {
     if (corpus.empty()) GTEST_SKIP() << "no corpus";
     auto scan = test::runScan((corpus / "mdbtestdata" / "nwind.mdb").string());
     ObjectsListing listing;
-    ASSERT_TRUE(scan.engine->CollectAccessObjects(listing));
+    ASSERT_TRUE(ObjectStorageReader(*scan.engine).CollectAccessObjects(listing));
     size_t counts[4] = {};
     for (const StoredObject& o : listing.objects) {
         EXPECT_GE(o.storage, 0) << o.name;

@@ -12,6 +12,7 @@
 #include "engine/MDBRecovery.h"
 #include "jetwriter/JetWriter.h"
 #include "platform/MessageReceiver.h"
+#include "engine/save/ObjectsTransfer.h"
 
 namespace talmera {
 namespace {
@@ -64,8 +65,8 @@ struct Transfer {
         engine.mainWindow = &receiver;
         auto fake = std::make_unique<FakeAccess>();
         access = fake.get();
-        engine.ObjectsState().access = std::move(fake);
-        engine.ObjectsState().projectImage = Bytes(100, 1);
+        ObjectsState(engine).access = std::move(fake);
+        ObjectsState(engine).projectImage = Bytes(100, 1);
         app.savedPath = "/out/Repaired_shop.mdb";
     }
     // The UM_OBJECT_SAVED numbers, in order.
@@ -85,7 +86,7 @@ TEST(TransferObjects, CopiesEachSelectionInTheProjectsOrder) {
     // Selected twice: copied twice; a different letter case: not copied.
     t.app.selectedForms = {"Customers", "orders", "Customers", "Orders"};
     t.app.selectedMacros = {"AutoExec"};
-    EXPECT_EQ(t.engine.TransferObjects(), 1);
+    EXPECT_EQ(ObjectsTransfer(t.engine).TransferObjects(), 1);
     std::vector<std::string> copies;
     for (const std::string& c : t.access->calls)
         if (c.rfind("copy", 0) == 0) copies.push_back(c);
@@ -102,7 +103,7 @@ TEST(TransferObjects, CopiesEachSelectionInTheProjectsOrder) {
 TEST(TransferObjects, EmptyProjectLogsNothingAndFails) {
     Transfer t;
     t.app.selectedForms = {"Customers"};
-    EXPECT_EQ(t.engine.TransferObjects(), 0);
+    EXPECT_EQ(ObjectsTransfer(t.engine).TransferObjects(), 0);
     EXPECT_TRUE(t.receiver.logLines.empty());
     EXPECT_TRUE(t.saved().empty());
 }
@@ -112,7 +113,7 @@ TEST(TransferObjects, StopEndsTheTransfer) {
     t.access->lists[ProjectList::Forms] = {"Customers"};
     t.app.selectedForms = {"Customers"};
     t.app.stopRequested = true;
-    EXPECT_EQ(t.engine.TransferObjects(), 0);
+    EXPECT_EQ(ObjectsTransfer(t.engine).TransferObjects(), 0);
     EXPECT_TRUE(t.saved().empty());
 }
 
@@ -132,10 +133,10 @@ TEST(TransferObjects, NewestAccessPatchesTheScratchDatabase) {
     const Bytes templ = chunkedDatabase(6);
     test::writeFile(dir.file("newst.dat"), templ);
     Transfer t;
-    t.engine.CountScratchChunks(dir.file("newst.dat"));
-    const uint32_t templateChunks = t.engine.ObjectsState().scratchChunkCount;
+    ObjectsTransfer(t.engine).CountScratchChunks(dir.file("newst.dat"));
+    const uint32_t templateChunks = ObjectsState(t.engine).scratchChunkCount;
     ASSERT_GE(templateChunks, 5u);
-    AccessObjectsState& s = t.engine.ObjectsState();
+    AccessObjectsState& s = ObjectsState(t.engine);
     s.version.newest = s.version.v14 = true;
     s.installFolder = dir.path().string();
     // Two whole chunks and one byte: three chunks are needed.
@@ -143,7 +144,7 @@ TEST(TransferObjects, NewestAccessPatchesTheScratchDatabase) {
     for (size_t i = 0; i < s.projectImage.size(); ++i) s.projectImage[i] = static_cast<uint8_t>(1 + i % 200);
     t.access->lists[ProjectList::Forms] = {"Customers"};
     t.app.selectedForms = {"Customers"};
-    EXPECT_EQ(t.engine.TransferObjects(), 1);
+    EXPECT_EQ(ObjectsTransfer(t.engine).TransferObjects(), 1);
     EXPECT_TRUE(s.scratchPrepared);
     // The placeholder: a new form saved and renamed to the selected name.
     EXPECT_NE(std::find(t.access->calls.begin(), t.access->calls.end(), "rename Form1 Customers"), t.access->calls.end());
@@ -188,10 +189,10 @@ TEST(AutomationSecurity, KeysFollowTheDetectedVersion) {
         CMDBRecovery engine(app);
         auto registry = std::make_unique<RecordingRegistry>();
         RecordingRegistry& r = *registry;
-        engine.ObjectsState().registry = std::move(registry);
-        engine.ObjectsState().version = ParseAccessVersion(c.version);
-        engine.SetAutomationSecurity(1);
-        engine.SetAutomationSecurity(0);
+        ObjectsState(engine).registry = std::move(registry);
+        ObjectsState(engine).version = ParseAccessVersion(c.version);
+        ObjectsTransfer(engine).SetAutomationSecurity(1);
+        ObjectsTransfer(engine).SetAutomationSecurity(0);
         if (!c.office) {
             EXPECT_TRUE(r.writes.empty());
             continue;

@@ -11,6 +11,7 @@
 
 #include "engine/PageRows.h"
 #include "tests/engine/Fixtures.h"
+#include "related/Related.h"
 
 namespace talmera::test {
 namespace {
@@ -212,12 +213,12 @@ TEST(Framing, Jet3LinkTexts) {
     const std::string path = writeDatabase(dir, "lval-link.mdb", db);
 
     ScanResult scan = runScan(path);
-    const CMDBRecovery& e = *scan.engine;
+    CMDBRecovery& e = *scan.engine;
     ASSERT_EQ(e.linkedTables.size(), 2u);
     EXPECT_NE(e.linkedTables[0].databaseFlags, 0x8000) << "the path is not kept in the row";
     EXPECT_EQ(e.linkedTables[0].databasePath, link.linkPath);
-    EXPECT_EQ(e.ReadConnectValue(e.linkedTables[1].connectPosition), odbc.connect);
-    EXPECT_EQ(e.RebuildConnect(e.linkedTables[1]), odbc.connect);
+    EXPECT_EQ(RelatedReader(e).ReadConnectValue(e.linkedTables[1].connectPosition), odbc.connect);
+    EXPECT_EQ(RelatedReader(e).RebuildConnect(e.linkedTables[1]), odbc.connect);
 }
 
 // Access writes 0xFF as the filler jump byte of a Jet 3 row whose offsets

@@ -8,9 +8,10 @@
 #include <iostream>
 #include <map>
 
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 #include "output/dao/SqliteEngine.h"
 #include "tests/engine/Fixtures.h"
+#include "engine/save/OutputDatabase.h"
 
 namespace talmera::test {
 namespace {
@@ -63,18 +64,18 @@ TEST(SaveQuery, WritesNameAndTextAndNotesRefusals) {
         CMDBRecovery engine(app);
         engine.aceFormat = ace;
         engine.queries = {queryInfo{"Big Orders", 1, 0, "SELECT * FROM [Orders]  ;"}, queryInfo{"Empty", 2, 0, ""}};
-        EXPECT_FALSE(engine.SaveQuery(0)) << "no output database";
+        EXPECT_FALSE(OutputOf(engine).SaveQuery(0)) << "no output database";
         auto database = std::make_shared<QueryOnlyDatabase>();
-        engine.Output().database = database;
-        EXPECT_TRUE(engine.SaveQuery(0));
-        EXPECT_TRUE(engine.SaveQuery(1));
-        EXPECT_FALSE(engine.SaveQuery(2));
+        OutputOf(engine).Output().database = database;
+        EXPECT_TRUE(OutputOf(engine).SaveQuery(0));
+        EXPECT_TRUE(OutputOf(engine).SaveQuery(1));
+        EXPECT_FALSE(OutputOf(engine).SaveQuery(2));
         EXPECT_EQ(database->appended,
                   (std::vector<std::pair<std::string, std::string>>{{"Big Orders", "SELECT * FROM [Orders]  ;"},
                                                                     {"Empty", ""}}));
         EXPECT_TRUE(engine.outputErrors.empty());
         database->refuseAppend = true;
-        EXPECT_FALSE(engine.SaveQuery(0));
+        EXPECT_FALSE(OutputOf(engine).SaveQuery(0));
         ASSERT_EQ(engine.outputErrors.size(), 1u);
         EXPECT_EQ(engine.outputErrors[0].rfind("DbConnection:", 0), 0u);
         EXPECT_NE(engine.outputErrors[0].find("Object exists."), std::string::npos);
@@ -95,9 +96,9 @@ Saved saveAll(const std::string& path, const TempDir& dir) {
     CMDBRecovery& engine = *s.scan.engine;
     for (const tableInfo& t : engine.tables) app.selectedTables.push_back(t.name);
     for (const queryInfo& q : engine.queries) app.selectedQueries.push_back(q.name);
-    engine.outputEngineFactory = dao::CreateSqliteEngine;
+    OutputOf(engine).engineFactory = dao::CreateSqliteEngine;
     engine.outputPath = dir.file("Repaired_out.sqlite");
-    s.started = engine.StartOutputDatabase(s.scan.receiver.get()) != 0;
+    s.started = OutputOf(engine).StartOutputDatabase(s.scan.receiver.get()) != 0;
     s.output = engine.outputPath;
     if (!s.started) return s;
     app.outputCreated = true;

@@ -12,6 +12,8 @@
 #include "platform/MessageReceiver.h"
 #include "queries/SqlClauses.h"
 #include "tests/engine/Fixtures.h"
+#include "queries/Queries.h"
+#include "related/Related.h"
 
 namespace talmera::test {
 namespace {
@@ -240,8 +242,9 @@ TEST(SavedQueries, SilentRescanLogsNothing) {
     app.engine = std::make_shared<CMDBRecovery>(app);
     app.engine->sourcePath = path;
     app.engine->mainWindow = &receiver;
+    InstallRelatedReaders(*app.engine);
     ASSERT_NE(app.engine->ScanFile(), 0);
-    app.engine->ReadSavedQueries();
+    QueryReader(*app.engine).ReadSavedQueries();
     EXPECT_EQ(app.engine->queryRebuildNotes.size(), 1u);
     EXPECT_TRUE(receiver.logLines.empty());
 }

@@ -9,6 +9,8 @@
 
 #include "tests/engine/Fixtures.h"
 #include "tests/engine/SaveSupport.h"
+#include "engine/save/OutputDatabase.h"
+#include "related/Related.h"
 
 namespace talmera::test {
 namespace {
@@ -270,7 +272,7 @@ TEST(RelatedObjectsTest, ScanReadsRelationshipsLinksAndComplexColumns) {
 
     ASSERT_EQ(e.linkedTables.size(), 13u);
     EXPECT_EQ(e.linkedTables[4].databasePath, "C:\\" + std::string(1100, 'p') + "\\far.mdb");  // out of the row
-    EXPECT_EQ(e.ReadConnectValue(e.linkedTables[3].connectPosition), "Outlook 9.0;MAPILEVEL=Inbox|;TABLETYPE=0;");
+    EXPECT_EQ(RelatedReader(e).ReadConnectValue(e.linkedTables[3].connectPosition), "Outlook 9.0;MAPILEVEL=Inbox|;TABLETYPE=0;");
 
     ASSERT_EQ(e.complexColumns.size(), 7u);
     const tableInfo* orders = findTable(e, "Orders");
@@ -287,10 +289,10 @@ TEST(RelatedObjectsTest, ScanReadsRelationshipsLinksAndComplexColumns) {
     const std::pair<const char*, int> types[] = {{"Files", 101}, {"Tags", 109}, {"Sizes", 104}, {"Weights", 106},
                                                  {"Levels", 102}, {"Codes", 107}, {"Prices", 108}};
     for (auto [name, type] : types) {
-        EXPECT_EQ(e.ComplexFieldType(orders->definitionPage, name, const_cast<tableInfo&>(*orders)), type) << name;
+        EXPECT_EQ(OutputOf(e).ComplexFieldType(orders->definitionPage, name, const_cast<tableInfo&>(*orders)), type) << name;
     }
     // A column MSysComplexColumns does not list is an attachment column.
-    EXPECT_EQ(e.ComplexFieldType(orders->definitionPage, "Missing", const_cast<tableInfo&>(*orders)), 101);
+    EXPECT_EQ(OutputOf(e).ComplexFieldType(orders->definitionPage, "Missing", const_cast<tableInfo&>(*orders)), 101);
 
     if (haveProgram("mdb-export")) {
         EXPECT_EQ(mdbExportRows(path, "MSysRelationships").size(), fx.db.relationships.size() - 1);  // not the deleted

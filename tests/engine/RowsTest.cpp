@@ -8,7 +8,7 @@
 
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 #include "tests/engine/Fixtures.h"
 
 namespace talmera::test {

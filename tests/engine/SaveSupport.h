@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/MessageReceiver.h"
 #include "tests/engine/Fixtures.h"
+#include "engine/save/OutputDatabase.h"
 
 namespace talmera::test {
 
@@ -61,11 +62,11 @@ inline Saved saveAll(const std::string& path, const TempDir& dir, int stopAfterS
     for (const queryInfo& q : engine.queries) app.selectedQueries.push_back(q.name);
     if (links)
         for (const LinkedTableInfo& l : engine.linkedTables) app.selectedLinkedTables.push_back(l.linkName);
-    engine.outputEngineFactory = outputEngine;
+    OutputOf(engine).engineFactory = outputEngine;
     engine.outputPath = dir.file("Repaired_out.sqlite");
     s.receiver = std::make_unique<SaveReceiver>(app, stopAfterSteps);
     s.receiver->newLocation = newLocation;
-    s.started = engine.StartOutputDatabase(s.receiver.get());
+    s.started = OutputOf(engine).StartOutputDatabase(s.receiver.get());
     s.output = engine.outputPath;
     if (!s.started) return s;
     app.outputCreated = true;

@@ -11,11 +11,12 @@
 #include <iterator>
 #include <regex>
 
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/MessageReceiver.h"
 #include "tests/engine/Fixtures.h"
 #include "tests/engine/SaveSupport.h"
+#include "engine/save/OutputDatabase.h"
 
 namespace talmera::test {
 namespace {
@@ -291,11 +292,11 @@ TEST(Save, ProposedNameKeepsTheFolderAndExtension) {
     tm.tm_sec = 5;
     tm.tm_isdst = -1;
     const std::time_t when = std::mktime(&tm);
-    EXPECT_EQ(CMDBRecovery::ProposeNewLocation("/data/Repaired_Shop.sqlite", when),
+    EXPECT_EQ(COutputDatabase::ProposeNewLocation("/data/Repaired_Shop.sqlite", when),
               "/data/Repaired_Shop_June_07_2016 03_04_05 PM.sqlite");
-    EXPECT_EQ(CMDBRecovery::ProposeNewLocation("/data/Repaired_Shop.mdb", when),
+    EXPECT_EQ(COutputDatabase::ProposeNewLocation("/data/Repaired_Shop.mdb", when),
               "/data/Repaired_Shop_June_07_2016 03_04_05 PM.mdb");
-    EXPECT_EQ(CMDBRecovery::ProposeNewLocation("/data/noextension", when), "/data/_June_07_2016 03_04_05 PM.sqlite");
+    EXPECT_EQ(COutputDatabase::ProposeNewLocation("/data/noextension", when), "/data/_June_07_2016 03_04_05 PM.sqlite");
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 
 namespace talmera::test {
 

@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "accessobjects/ComError.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "output/OutputTypes.h"
+#include "engine/save/OutputDatabase.h"
+#include "engine/save/OutputTypes.h"
 #include "platform/LocalTime.h"
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
@@ -28,7 +28,7 @@ bool fileExists(const std::string& path) {
 }
 
 template <typename F>
-void ignoringResult(CMDBRecovery& engine, F&& f) {
+void ignoringResult(COutputDatabase& engine, F&& f) {
     try {
         f();
     } catch (const dao::ComError& error) {
@@ -38,15 +38,32 @@ void ignoringResult(CMDBRecovery& engine, F&& f) {
 
 }  // namespace
 
-void CMDBRecovery::NoteOutputError(const dao::ComError& error) {
+COutputDatabase::COutputDatabase(CMDBRecovery& engine)
+    : engine_(engine), app(engine.app), tables(engine.tables), queries(engine.queries),
+      linkedTables(engine.linkedTables), systemTables(engine.systemTables), complexColumns(engine.complexColumns),
+      relations(engine.relations), statistics(engine.statistics), relatedStatistics(engine.relatedStatistics),
+      aceFormat(engine.aceFormat), jet4Layout(engine.jet4Layout), mainWindow(engine.mainWindow),
+      outputPath(engine.outputPath), outputErrors(engine.outputErrors), savingTables(engine.savingTables),
+      savingQueries(engine.savingQueries), savingLinkedTables(engine.savingLinkedTables) {}
+
+COutputDatabase& OutputOf(CMDBRecovery& engine) {
+    if (!engine.outputDatabase) engine.outputDatabase = std::make_shared<COutputDatabase>(engine);
+    return *engine.outputDatabase;
+}
+
+void COutputDatabase::Log(const std::string& line) { engine_.Log(line); }
+void COutputDatabase::SendProgress(uintptr_t step, intptr_t value) { engine_.SendProgress(step, value); }
+bool COutputDatabase::Stopped() const { return engine_.Stopped(); }
+
+void COutputDatabase::NoteOutputError(const dao::ComError& error) {
     // Errors of output calls are not shown; they are kept (the most recent
     // ones) for the log's counts and for diagnosis.
     constexpr size_t kKept = 1000;
     if (outputErrors.size() >= kKept) outputErrors.erase(outputErrors.begin());
-    outputErrors.push_back("DbConnection:" + FormatComError(error));
+    outputErrors.push_back("DbConnection:" + dao::FormatComError(error));
 }
 
-std::string CMDBRecovery::ProposeNewLocation(const std::string& existing, std::time_t when) {
+std::string COutputDatabase::ProposeNewLocation(const std::string& existing, std::time_t when) {
     const size_t slash = existing.find_last_of('/');
     const std::string folder = slash == std::string::npos ? "." : existing.substr(0, slash);
     const std::string file = slash == std::string::npos ? existing : existing.substr(slash + 1);
@@ -58,16 +75,16 @@ std::string CMDBRecovery::ProposeNewLocation(const std::string& existing, std::t
     return folder + "/" + stamp + ".sqlite";
 }
 
-int CMDBRecovery::StartOutputDatabase(IMessageReceiver* receiver) {
+int COutputDatabase::StartOutputDatabase(IMessageReceiver* receiver) {
     OutputSet& set = Output();
     set = OutputSet{};
     // The front end chooses the output engine (the embedded SQLite one).
-    if (!outputEngineFactory) {
+    if (!engineFactory) {
         outputErrors.push_back("No output engine is configured.");
         return 0;
     }
     try {
-        set.engine = outputEngineFactory();
+        set.engine = engineFactory();
     } catch (const dao::ComError& error) {
         NoteOutputError(error);
         return 0;
@@ -115,7 +132,7 @@ int CMDBRecovery::StartOutputDatabase(IMessageReceiver* receiver) {
     return 1;
 }
 
-int CMDBRecovery::CreateOutputTables() {
+int COutputDatabase::CreateOutputTables() {
     OutputSet& set = Output();
     if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressStart, app.tableCount);
     outputTableNames.assign(tables.size(), std::string());
@@ -227,7 +244,7 @@ int CMDBRecovery::CreateOutputTables() {
     return 1;
 }
 
-void CMDBRecovery::CreateOutputIndexes(const tableInfo& table, const std::string& outputName) {
+void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::string& outputName) {
     OutputSet& set = Output();
     try {
         set.tableDef = set.database->TableDefItem(outputName);
@@ -285,7 +302,7 @@ void CMDBRecovery::CreateOutputIndexes(const tableInfo& table, const std::string
     set.index.reset();
 }
 
-int CMDBRecovery::CloseOutputDatabase() {
+int COutputDatabase::CloseOutputDatabase() {
     OutputSet& set = Output();
     int result = 1;
     if (set.database) {

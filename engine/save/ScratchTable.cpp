@@ -3,12 +3,13 @@
 // field by field into the real table, which keeps the stored numbers.
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "output/OutputTypes.h"
+#include "engine/save/OutputDatabase.h"
+#include "engine/save/OutputTypes.h"
 #include "platform/MessageReceiver.h"
 
 namespace talmera {
 
-void CMDBRecovery::PrepareScratchTable(const std::string& scratchName, const tableInfo& table) {
+void COutputDatabase::PrepareScratchTable(const std::string& scratchName, const tableInfo& table) {
     // Errors of the first steps reach the save run, which then writes the
     // rows straight into the real table.
     OutputSet& set = Output();
@@ -36,7 +37,7 @@ void CMDBRecovery::PrepareScratchTable(const std::string& scratchName, const tab
     set.field.reset();
 }
 
-bool CMDBRecovery::MoveScratchRecords(const std::string& scratchName, const std::string& tableName) {
+bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const std::string& tableName) {
     OutputSet& set = Output();
     dao::RecordsetPtr target;
     dao::RecordsetPtr& source = set.recordset;

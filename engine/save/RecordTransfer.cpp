@@ -1,12 +1,14 @@
-// The save's half of the row decoder: one decoded row becomes one record of
-// the open output recordset. Values are assigned typed (the output engine
-// converts nothing it need not); what it refuses costs that row only.
+// The record transfer: one decoded row value becomes one record of the open
+// output recordset. Values are assigned typed (the output engine converts
+// nothing it need not); what it refuses costs that row only. The transfer
+// takes the row value as it is handed over and keeps nothing of the decoder.
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/save/OutputDatabase.h"
 
 namespace talmera {
 
-void CMDBRecovery::TransferRow(const tableInfo& table, const std::vector<RowValue>& values) {
+void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowValue>& values) {
     OutputSet& set = Output();
     if (!set.recordset) return;
     dao::Recordset& rs = *set.recordset;
@@ -46,7 +48,7 @@ void CMDBRecovery::TransferRow(const tableInfo& table, const std::vector<RowValu
                 if (v.state == RowValue::State::Absent) {
                     // A column added after the row was written: No for a Yes/No,
                     // null for everything else (text included).
-                    assign(col.type == 0x01 ? dao::Variant(false) : dao::Variant(std::monostate{}));
+                    assign(v.type == 0x01 ? dao::Variant(false) : dao::Variant(std::monostate{}));
                     continue;
                 }
                 if (v.state != RowValue::State::Value) continue;  // null: nothing assigned
@@ -65,7 +67,7 @@ void CMDBRecovery::TransferRow(const tableInfo& table, const std::vector<RowValu
                         if (!v.string.empty() || field->AllowZeroLength()) assign(v.string);
                         break;
                     case RowValue::Kind::Bytes:
-                        if (col.type == 0x0B) {
+                        if (v.type == 0x0B) {
                             if (!v.bytes.empty()) field->AppendChunk(v.bytes);
                         } else {
                             assign(v.bytes);

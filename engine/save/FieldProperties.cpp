@@ -8,6 +8,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/save/OutputDatabase.h"
 #include "platform/TextCodec.h"
 
 namespace talmera {
@@ -90,7 +91,7 @@ int32_t rawForm(const std::string& text) {
 
 }  // namespace
 
-void CMDBRecovery::ApplyFieldProperties(const tableInfo& table, const std::string& outputName) {
+void COutputDatabase::ApplyFieldProperties(const tableInfo& table, const std::string& outputName) {
     OutputSet& set = Output();
     for (const columnInfo& col : table.columns) {
         if (col.properties.empty()) continue;

@@ -14,10 +14,11 @@
 #include <fstream>
 
 #include "accessobjects/AccessObjects.h"
-#include "accessobjects/ComError.h"
 #include "engine/LogLines.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/save/ObjectsTransfer.h"
+#include "output/dao/ComError.h"
 #include "platform/MessageReceiver.h"
 
 namespace talmera {
@@ -59,15 +60,6 @@ bool copyFile(const std::string& from, const std::string& to) {
 }
 
 }  // namespace
-
-void DropScratchDatabase(AccessObjectsState& state) {
-    if (!state.scratchFolder.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(state.scratchFolder, ignored);
-        state.scratchFolder.clear();
-    }
-    state.scratchPrepared = false;
-}
 
 // The newest Access does not open project files: a scratch database made
 // from the template gets a placeholder for every selected object and filler
@@ -150,7 +142,7 @@ static bool PrepareScratchDatabase(CMDBRecovery& engine, AccessObjectsState& s, 
         closeQuietly();
         s.scratchPrepared = true;
     }
-    engine.CountScratchChunks(temp);
+    ObjectsTransfer(engine).CountScratchChunks(temp);
     auto fillersFor = [&]() { return (chunksNeeded - s.scratchChunkCount) / 2 + 1; };
     if (s.scratchChunkCount < chunksNeeded) {
         uint64_t fillers = fillersFor();
@@ -181,7 +173,7 @@ static bool PrepareScratchDatabase(CMDBRecovery& engine, AccessObjectsState& s, 
             }
             progress(kProgressEnd);
             closeQuietly();
-            engine.CountScratchChunks(temp);
+            ObjectsTransfer(engine).CountScratchChunks(temp);
             if (s.scratchChunkCount <= before) break;
             before = s.scratchChunkCount;
             if (s.scratchChunkCount < chunksNeeded) fillers = fillersFor();
@@ -215,12 +207,18 @@ static bool PrepareScratchDatabase(CMDBRecovery& engine, AccessObjectsState& s, 
     return static_cast<bool>(scratch);
 }
 
-void CMDBRecovery::SetAutomationSecurity(int32_t flag) {
+ObjectsTransfer::ObjectsTransfer(CMDBRecovery& engine)
+    : engine_(engine), app(engine.app), mainWindow(engine.mainWindow), jet4Layout(engine.jet4Layout),
+      pageSize(engine.pageSize), sourcePath(engine.sourcePath), outputPath(engine.outputPath),
+      outputErrors(engine.outputErrors), savingForms(engine.savingForms), savingReports(engine.savingReports),
+      savingMacros(engine.savingMacros), savingModules(engine.savingModules) {}
+
+void ObjectsTransfer::SetAutomationSecurity(int32_t flag) {
     AccessObjectsState& s = ObjectsState();
     WriteSecurityValues(*s.registry, s.version, flag == 1);
 }
 
-void CMDBRecovery::CountScratchChunks(const std::string& path) {
+void ObjectsTransfer::CountScratchChunks(const std::string& path) {
     AccessObjectsState& s = ObjectsState();
     s.scratchChunks.clear();
     s.scratchChunkCount = 0;
@@ -268,17 +266,11 @@ void CMDBRecovery::CountScratchChunks(const std::string& path) {
     s.scratchChunkCount = static_cast<uint32_t>(s.scratchChunks.size());
 }
 
-int CMDBRecovery::TransferObjects() {
+int ObjectsTransfer::TransferObjects() {
     AccessObjectsState& s = ObjectsState();
-    if (!s.access) {
-        // No Access: the project file is kept as it is for the objects
-        // folder; the result says whether it holds any object.
-        if (s.projectImage.empty()) return 0;
-        ObjectsListing listing;
-        ReadProjectImage(s.projectImage, listing);
-        s.keptProjects.push_back({s.projectFileName, s.projectImage});
-        return listing.objects.empty() ? 0 : 1;
-    }
+    // No Access: the project file is kept as it is for the objects folder;
+    // the result says whether it holds any object.
+    if (!s.access) return KeepProjectFile(s);
     PrivateFolder work;
     if (work.path().empty()) return 0;
     const std::string projectPath = work.path() + "/seraecg001.adp";
@@ -294,9 +286,9 @@ int CMDBRecovery::TransferObjects() {
     try {
         if (s.version.newest) {
             try {
-                if (!PrepareScratchDatabase(*this, s, projectPath)) return 0;
+                if (!PrepareScratchDatabase(engine_, s, projectPath)) return 0;
             } catch (const AutomationError& error) {
-                outputErrors.push_back("DbConnection:" + FormatComError(error.code, error.source, error.description));
+                outputErrors.push_back("DbConnection:" + dao::FormatComError(error.code, error.source, error.description));
                 return 0;
             } catch (const std::exception&) {
                 // A file error ends the preparation; the transfer goes on.
@@ -364,7 +356,7 @@ int CMDBRecovery::TransferObjects() {
                         if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, n);
                         ++n;
                     } catch (const AutomationError& error) {
-                        outputErrors.push_back("DbConnection:" + FormatComError(error.code, error.source, error.description));
+                        outputErrors.push_back("DbConnection:" + dao::FormatComError(error.code, error.source, error.description));
                     } catch (const std::exception&) {
                         if (kind.type == kAccessModule) throw;
                         restart = true;
@@ -399,7 +391,7 @@ int CMDBRecovery::TransferObjects() {
         }
         closeQuietly();
     } catch (const AutomationError& error) {
-        outputErrors.push_back("DbConnection:" + FormatComError(error.code, error.source, error.description));
+        outputErrors.push_back("DbConnection:" + dao::FormatComError(error.code, error.source, error.description));
         return result;
     } catch (const std::exception&) {
         return result;
@@ -407,30 +399,7 @@ int CMDBRecovery::TransferObjects() {
     return result;
 }
 
-bool CMDBRecovery::CollectAccessObjects(ObjectsListing& listing) {
-    AccessObjectsState& s = ObjectsState();
-    s.keptProjects.clear();
-    s.collectAllKinds = true;
-    const bool layout = jet4Layout;
-    const uint16_t size = pageSize;
-    // The chunked forms first; a file without a chunk table may keep its
-    // objects in MSysAccessStorage.
-    const int chunked = jet4Layout ? ReadChunkedStorage() : ReadChunkedStorage3();
-    if (chunked == 0 && !Stopped()) {
-        jet4Layout = true;
-        ReadStorageTable();
-    }
-    // The reading changes the layout it reads with; the engine keeps its own.
-    jet4Layout = layout;
-    pageSize = size;
-    s.collectAllKinds = false;
-    for (const ProjectFile& p : s.keptProjects) ReadProjectImage(p.image, listing);
-    CatalogObjectNames names{app.formNames, app.reportNames, app.macroNames, app.moduleNames};
-    CompleteListing(listing, names);
-    return !s.keptProjects.empty();
-}
-
-void CMDBRecovery::SaveAccessObjects() {
+void ObjectsTransfer::SaveAccessObjects() {
     if (app.selectedForms.empty() && app.selectedReports.empty() && app.selectedMacros.empty() &&
         app.selectedModules.empty())
         return;
@@ -445,14 +414,18 @@ void CMDBRecovery::SaveAccessObjects() {
             s.access->SetUserControl(false);
             const bool layout = jet4Layout;
             const uint16_t size = pageSize;
-            if ((jet4Layout ? ReadChunkedStorage() : ReadChunkedStorage3()) == 0) {
+            // Each project file the readers build is copied through Access.
+            s.transfer = [this] { return TransferObjects(); };
+            ObjectStorageReader reader(engine_);
+            if ((jet4Layout ? reader.ReadChunkedStorage() : reader.ReadChunkedStorage3()) == 0) {
                 jet4Layout = true;
-                ReadStorageTable();
+                reader.ReadStorageTable();
             }
             jet4Layout = layout;
             pageSize = size;
         } catch (const std::exception&) {
         }
+        s.transfer = nullptr;
         s.access.reset();
         while (s.platform->AccessRunning(true)) {
         }
@@ -465,7 +438,7 @@ void CMDBRecovery::SaveAccessObjects() {
     // No Access: what the storage holds is kept beside the output database.
     Log("MS Access is not installed on this machine.");
     Log("Forms, reports, macros and modules are kept beside the output database");
-    CollectAccessObjects(listing);
+    ObjectStorageReader(engine_).CollectAccessObjects(listing);
     if (Stopped()) return;
     const std::filesystem::path output(app.savedPath.empty() ? outputPath : app.savedPath);
     const std::string stem = std::filesystem::path(sourcePath).stem().string();

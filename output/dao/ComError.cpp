@@ -1,10 +1,12 @@
-#include "accessobjects/ComError.h"
+#include "output/dao/ComError.h"
 
 #include <cstdio>
 
-#include "output/dao/Dao.h"
+namespace talmera::dao {
 
-namespace talmera {
+ComError::ComError(int32_t resultCode, std::string source_, std::string description_)
+    : std::runtime_error(description_), code(resultCode), source(std::move(source_)),
+      description(std::move(description_)) {}
 
 namespace {
 
@@ -34,8 +36,6 @@ std::string FormatComError(int32_t code, const std::string& source, const std::s
     return text;
 }
 
-std::string FormatComError(const dao::ComError& error) {
-    return FormatComError(error.code, error.source, error.description);
-}
+std::string FormatComError(const ComError& error) { return FormatComError(error.code, error.source, error.description); }
 
-}  // namespace talmera
+}  // namespace talmera::dao

@@ -1,6 +1,6 @@
 // The recovery run: one job per run (scan, deleted-records pass, record
 // preview, save), chosen from the shared state, reported through messages.
-#include "engine/RecoverThread.h"
+#include "engine/run/RecoverThread.h"
 
 #include <string>
 
@@ -8,15 +8,18 @@
 #include "engine/LogLines.h"
 #include "engine/MDBRecovery.h"
 #include "engine/RowWalker.h"
+#include "engine/save/ObjectsTransfer.h"
+#include "engine/save/OutputDatabase.h"
 #include "platform/LocalTime.h"
 #include "platform/MessageReceiver.h"
+#include "queries/Queries.h"
+#include "related/Related.h"
 
 namespace talmera {
 
 namespace {
 using log::kBlankLine;
 using log::kSeparator;
-const char kScratchTable[] = "QTARTable";
 
 std::string counted(const std::string& text, long long count) { return log::Counted(text, count); }
 bool isDeletedRecordsTable(const tableInfo& t) { return t.deletedRecords; }
@@ -83,6 +86,9 @@ void CRecoverThread::Scan() {
     }
 
     app_.tableCount = 0;
+    // Property blocks, MSysComplexColumns and complex values are read as the
+    // catalog is.
+    if (!engine.catalogReaders.tableRead) InstallRelatedReaders(engine);
     if (engine.ScanFile() == 0) {
         if (!app_.catalogFound) {
             app_.invalidFile = true;
@@ -109,9 +115,10 @@ void CRecoverThread::Scan() {
         return Finish(true);
     }
 
-    engine.ReadSavedQueries();
-    engine.ReadRelationships();
-    engine.FetchLinkPaths();
+    QueryReader(engine).ReadSavedQueries();
+    RelatedReader related(engine);
+    related.ReadRelationships();
+    related.FetchLinkPaths();
     if (app_.stopRequested) return Finish(false);
 
     if (app_.rescan) {
@@ -269,150 +276,9 @@ void CRecoverThread::Preview() {
     Finish(true);
 }
 
-void CRecoverThread::StopSave() {
-    CMDBRecovery& engine = *app_.engine;
-    CMDBRecovery::OutputSet& out = engine.Output();
-    if (out.recordset) {
-        try {
-            out.recordset->Close();
-        } catch (const dao::ComError& error) {
-            engine.NoteOutputError(error);
-        }
-        out.recordset.reset();
-    }
-    engine.CloseOutputDatabase();
-    Finish(false);
-}
-
-bool CRecoverThread::SaveTableRows(const tableInfo& table) {
-    CMDBRecovery& engine = *app_.engine;
-    // A save writes typed values, long values whole; it needs no texts.
-    RowWalker rows(engine, table);
-    std::vector<RowValue> values;
-    while (rows.nextGroup()) {
-        for (size_t k = 0; k < rows.groupSize(); ++k) {
-            if (app_.stopRequested) return false;
-            if (rows.candidate(k)) {
-                if (rows.decode(k, true, values, false)) engine.TransferRow(table, values);
-                // Deleted records are announced as the preview announces them.
-                if (rows.deletedList()) {
-                    if (mainWindow) mainWindow->send(UM_ADD_RECORD_ROW, 0, k == 0 ? 1 : 0);
-                }
-            }
-            app_.currentRowValues.clear();
-            if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressStep, 0);
-        }
-    }
-    return true;
-}
-
-bool CRecoverThread::SaveTable(size_t k, const std::string& outputName) {
-    CMDBRecovery& engine = *app_.engine;
-    CMDBRecovery::OutputSet& out = engine.Output();
-    const tableInfo& table = engine.tables[k];
-    engine.savingTables = true;
-    Log("Saving Table.....  " + table.name);
-    Log(counted("Total field(s) present  :", table.columnCount));
-    if (outputName != table.name) Log("Table name already in use, saved as  : " + outputName);
-    // A table with an auto-number column is filled through a scratch table
-    // that keeps the stored numbers; without one, straight.
-    std::string target = outputName;
-    bool scratch = false;
-    if (table.hasAutoNumber) {
-        try {
-            engine.PrepareScratchTable(kScratchTable, table);
-            target = kScratchTable;
-            scratch = true;
-        } catch (const dao::ComError& error) {
-            engine.NoteOutputError(error);
-        }
-    }
-    engine.recordsWritten = 0;
-    engine.recordsRefused = 0;
-    const uint64_t incompleteBefore = engine.statistics.valuesIncomplete;
-    engine.transferFields = {};
-    try {
-        // A dynaset (2) of the table, with dbAppendOnly-style options 2 and
-        // optimistic locking 3, as the record transfer opens it.
-        out.recordset = out.database->OpenRecordset(target, dao::dbOpenDynaset, 2, 3);
-        if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(table.recordCount));
-        if (!SaveTableRows(table)) return false;
-    } catch (const dao::ComError& error) {
-        engine.NoteOutputError(error);  // ends this table's transfer
-    }
-    if (scratch && !engine.MoveScratchRecords(kScratchTable, outputName)) {
-        Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
-    }
-    if (out.recordset) {
-        try {
-            out.recordset->Close();
-        } catch (const dao::ComError& error) {
-            engine.NoteOutputError(error);
-        }
-        out.recordset.reset();
-    }
-    if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressEnd, 0);
-    Log(counted("Total record(s) Repaired  :", engine.recordsWritten));
-    if (engine.recordsRefused) Log(counted("Record(s) refused by the output database  :", engine.recordsRefused));
-    // Saved with the part that could be read; the rest is lost.
-    if (const uint64_t partly = engine.statistics.valuesIncomplete - incompleteBefore) {
-        Log(counted("Long value(s) only partly recovered  :", static_cast<long long>(partly)));
-    }
-    Log(kSeparator);
-    return true;
-}
-
-CRecoverThread::Step CRecoverThread::SaveTables() {
-    CMDBRecovery& engine = *app_.engine;
-    if (!engine.Output().database || !engine.CreateOutputTables()) {
-        engine.CloseOutputDatabase();  // whatever was created is closed, not left open
-        MessageBox("Unable to save repaired database file.  ", kBlankLine);
-        return Step::Failed;
-    }
-    app_.outputStarted = true;
-    if (!app_.selectedTables.empty()) {
-        for (size_t k = 0; k < engine.tables.size(); ++k) {
-            if (app_.stopRequested) return Step::Stopped;
-            const tableInfo& table = engine.tables[k];
-            if (table.deletedRecords && !app_.includeDeletedRecords) continue;
-            bool selected = false;
-            for (const std::string& name : app_.selectedTables) selected = selected || name == table.name;
-            // Written once, however often it is selected, into the output
-            // table created for it.
-            const std::string outputName = k < engine.outputTableNames.size() ? engine.outputTableNames[k] : "";
-            if (selected && !outputName.empty() && !SaveTable(k, outputName)) return Step::Stopped;
-            if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(k));
-        }
-    }
-    engine.savingTables = false;
-    return Step::Done;
-}
-
-bool CRecoverThread::SaveQueries() {
-    CMDBRecovery& engine = *app_.engine;
-    if (app_.queryCount == 0 || app_.selectedQueries.empty()) return true;
-    Log("Saving Queries");
-    auto send = [&](uint32_t message, uintptr_t w, intptr_t l) {
-        if (mainWindow) mainWindow->send(message, w, l);
-    };
-    send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app_.selectedQueries.size()));
-    for (size_t n = 0; n < engine.queries.size(); ++n) {
-        if (app_.stopRequested) return false;
-        bool selected = false;
-        for (const std::string& name : app_.selectedQueries) selected = selected || name == engine.queries[n].name;
-        if (!selected) continue;
-        engine.savingQueries = true;
-        const bool saved = engine.SaveQuery(n);
-        send(UM_PROGRESS, kProgressStep, 0);
-        if (saved) send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(n));
-    }
-    send(UM_PROGRESS, kProgressEnd, 0);
-    engine.savingQueries = false;
-    return true;
-}
-
 void CRecoverThread::Save() {
     CMDBRecovery& engine = *app_.engine;
+    COutputDatabase& output = OutputOf(engine);
     engine.mainWindow = mainWindow;
     Log(kBlankLine);
     Log("Saving process started on:" + runTimestamp());
@@ -420,26 +286,33 @@ void CRecoverThread::Save() {
     engine.savingMacros = engine.savingModules = engine.savingLinkedTables = engine.savingDone = false;
 
     // A stop ends the run: what is written stays, the output is closed.
+    auto stopSave = [&]() {
+        output.StopSave();
+        Finish(false);
+    };
     if (app_.tableCount != 0) {
-        const Step tables = SaveTables();
-        if (tables == Step::Failed) return Finish(false);
-        if (tables == Step::Stopped) return StopSave();
+        const COutputDatabase::Step tables = output.SaveTables();
+        if (tables == COutputDatabase::Step::Failed) {
+            MessageBox("Unable to save repaired database file.  ", kBlankLine);
+            return Finish(false);
+        }
+        if (tables == COutputDatabase::Step::Stopped) return stopSave();
     }
     if (!app_.selectedLinkedTables.empty()) {
-        engine.SaveLinkedTables();
-        if (app_.stopRequested) return StopSave();
+        output.SaveLinkedTables();
+        if (app_.stopRequested) return stopSave();
         Log(kSeparator);
     }
-    if (!SaveQueries()) return StopSave();
-    if (!app_.selectedTables.empty() || app_.includeDeletedRecords) engine.SaveRelationships();
+    if (!output.SaveQueries()) return stopSave();
+    if (!app_.selectedTables.empty() || app_.includeDeletedRecords) output.SaveRelationships();
     Log(kSeparator);
-    if (app_.stopRequested) return StopSave();
+    if (app_.stopRequested) return stopSave();
     // Forms, reports, macros and modules: copied by Microsoft Access where it
     // runs, else kept beside the output database.
-    engine.SaveAccessObjects();
+    ObjectsTransfer(engine).SaveAccessObjects();
     // A database that cannot be closed (its last writes or its foreign keys
     // refused) is not reported as saved.
-    if (!engine.CloseOutputDatabase()) {
+    if (!output.CloseOutputDatabase()) {
         Log("The repaired database could not be completed: " +
             (engine.outputErrors.empty() ? std::string() : engine.outputErrors.back()));
         MessageBox("Unable to save repaired database file.  ", kBlankLine);

@@ -1,0 +1,258 @@
+// The related objects into the output: links with their rebuilt connect
+// texts, relationships as relations, and the values of complex columns
+// (attachments inflated in memory, multi-valued values) written into each
+// record's complex field.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/ApplicationState.h"
+#include "engine/MDBRecovery.h"
+#include "engine/ValueText.h"
+#include "engine/save/OutputDatabase.h"
+#include "platform/MessageReceiver.h"
+#include "related/Related.h"
+
+namespace talmera {
+
+void COutputDatabase::SaveRelationships() {
+    OutputSet& set = Output();
+    if (!set.database) {
+        relations.clear();
+        return;
+    }
+    size_t i = 0;
+    while (i < relations.size()) {
+        RelationInfo& head = relations[i];
+        // A relationship to a complex column's hidden value table is made
+        // against the table that owns the column, and the column itself.
+        for (const systemTableInfo& hidden : systemTables) {
+            if (hidden.name != head.foreignTableName) continue;
+            uint32_t owner = 0;
+            for (const AttachmentInfo& a : complexColumns) {
+                if (a.valueTableId == hidden.definitionPage) {
+                    owner = a.tableId;
+                    break;
+                }
+            }
+            const size_t cut = hidden.name.rfind('_');
+            const std::string columnName = cut == std::string::npos ? hidden.name : hidden.name.substr(cut + 1);
+            for (const tableInfo& t : tables) {
+                if (t.definitionPage != owner) continue;
+                for (const columnInfo& c : t.columns) {
+                    if (c.name == columnName) {
+                        head.foreignTableName = t.name;
+                        head.foreignColumnName = c.name;
+                        break;
+                    }
+                }
+            }
+            break;
+        }
+
+        const RelationInfo* last = &head;
+        dao::RelationPtr relation;
+        try {
+            relation = set.database->CreateRelation(head.relationName, head.tableName, head.foreignTableName, 0);
+        } catch (const dao::ComError& error) {
+            NoteOutputError(error);
+        }
+        if (relation) {
+            std::vector<std::pair<std::string, std::string>> pairs;
+            for (int64_t o = 0; o < last->columnCount; ++o) {
+                const size_t j = i + static_cast<size_t>(o);
+                if (j >= relations.size()) break;  // the rows the count promised are missing
+                last = &relations[j];
+                try {
+                    bool exists = false;
+                    for (const auto& [name, foreign] : pairs) {
+                        exists = exists || (name == last->columnName && foreign == last->foreignColumnName);
+                    }
+                    if (exists) continue;
+                    dao::FieldPtr field = relation->CreateField(last->columnName);
+                    relation->AppendField(field);
+                    relation->SetForeignName(field, last->foreignColumnName);
+                    pairs.emplace_back(last->columnName, last->foreignColumnName);
+                    int32_t attributes = last->isUnique ? 1 : 0;
+                    if (last->leftJoin) attributes |= 0x01000000;
+                    else if (last->rightJoin) attributes |= 0x02000000;
+                    if (last->enforceIntegrity) {
+                        if (last->cascadeUpdates) attributes |= 0x100;
+                        if (last->cascadeDeletes) attributes |= 0x1000;
+                    } else {
+                        attributes |= 2;
+                    }
+                    relation->SetAttributes(attributes);
+                } catch (const dao::ComError& error) {
+                    NoteOutputError(error);
+                }
+            }
+            try {
+                set.database->AppendRelation(relation);
+            } catch (const dao::ComError& error) {
+                NoteOutputError(error);
+            }
+        }
+        // Rows read with no column count were passed over by the reader, so
+        // the count is at least 1 here: the save always moves on.
+        i += static_cast<size_t>(std::max<int32_t>(1, last->columnCount));
+    }
+    relations.clear();
+}
+
+
+void COutputDatabase::SaveLinkedTables() {
+    OutputSet& set = Output();
+    auto send = [&](uint32_t message, uintptr_t w, intptr_t l) {
+        if (mainWindow) mainWindow->send(message, w, l);
+    };
+    send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app.selectedLinkedTables.size()));
+    intptr_t running = 0;
+    for (const std::string& chosen : app.selectedLinkedTables) {
+        if (Stopped()) {
+            CloseOutputDatabase();
+            return;
+        }
+        const LinkedTableInfo* link = nullptr;
+        for (const LinkedTableInfo& l : linkedTables) {
+            if (l.linkName == chosen) {
+                link = &l;
+                break;
+            }
+        }
+        if (!link) continue;
+
+        const std::string connect = RelatedReader(engine_).RebuildConnect(*link);
+        const std::string source = link->foreignName.empty() ? link->linkName : link->foreignName;
+        try {
+            set.tableDef = set.database->CreateTableDef(link->linkName);
+            set.tableDef->SetConnect(connect);
+            set.tableDef->SetSourceTableName(source);
+            set.database->AppendTableDef(set.tableDef);
+            set.tableDef.reset();
+            savingLinkedTables = true;
+            send(UM_PROGRESS, kProgressStep, 0);
+            send(UM_OBJECT_SAVED, 0, running);
+            Log("Saving Link Table.....  " + link->linkName);
+            savingLinkedTables = false;
+        } catch (const dao::ComError& error) {
+            set.tableDef.reset();
+            NoteOutputError(error);
+        }
+        ++running;
+    }
+    send(UM_PROGRESS, kProgressEnd, 0);
+}
+
+
+int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
+    // The value table's third column decides the type of a multi-valued
+    // field; anything else is an attachment field.
+    switch (RelatedReader(engine_).ComplexValueType(tableId, columnName, table)) {
+        case 2: return dao::dbComplexByte;
+        case 3: return dao::dbComplexInteger;
+        case 4: return dao::dbComplexLong;
+        case 6: return dao::dbComplexSingle;
+        case 7: return dao::dbComplexDouble;
+        case 15: return dao::dbComplexGUID;
+        case 16: return dao::dbComplexDecimal;
+        case 10: return dao::dbComplexText;
+        default: return dao::dbAttachment;
+    }
+}
+
+void COutputDatabase::WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field) {
+    const RelatedReader reader(engine_);
+    const int type = field.Type();
+    dao::RecordsetPtr child = field.ChildRecordset();
+    if (type == dao::dbAttachment) {
+        for (const colRecordAttachmentInfo& a : column.attachments) {
+            if (a.key != key || a.dataLength == 0) continue;
+            std::vector<uint8_t> content;
+            const bool complete = reader.ReadAttachmentContent(a, content);
+            if (!complete) {
+                ++relatedStatistics.attachmentsIncomplete;
+                Log("Attachment stored incomplete  : " + column.name + " : " + a.fileName);
+            }
+            child->AddNew();
+            child->FieldItem("FileName")->SetValue(a.fileName);
+            child->FieldItem("FileData")->SetValue(content);
+            child->Update(1, false);
+        }
+    } else if (type >= dao::dbComplexByte && type <= dao::dbComplexText) {
+        for (const ComplexData& d : column.complexValues) {
+            if (d.key != key) continue;
+            const std::vector<uint8_t> bytes = reader.ComplexValueBytes(d, 17);
+            const uint8_t* b = bytes.data();
+            dao::Variant value;
+            switch (type) {
+                case dao::dbComplexByte: value = int64_t{b[0]}; break;
+                case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
+                case dao::dbComplexLong: {
+                    uint32_t x = 0;
+                    std::memcpy(&x, b, 4);
+                    value = int64_t{static_cast<int32_t>(x)};
+                    break;
+                }
+                case dao::dbComplexSingle: {
+                    float x;
+                    std::memcpy(&x, b, 4);
+                    value = static_cast<double>(x);
+                    break;
+                }
+                case dao::dbComplexDouble: {
+                    double x;
+                    std::memcpy(&x, b, 8);
+                    value = x;
+                    break;
+                }
+                case dao::dbComplexGUID: value = FormatGuid(b); break;
+                case dao::dbComplexDecimal: {
+                    unsigned __int128 magnitude = 0;
+                    for (int k = 0; k < 4; ++k) {
+                        const uint8_t* q = b + 1 + 4 * k;
+                        magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
+                    }
+                    const unsigned scale = reader.ComplexValueScale(column);
+                    value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
+                    break;
+                }
+                default: {
+                    const size_t n = std::min<size_t>(d.valueLength, 0x10000);
+                    const std::vector<uint8_t> text = reader.ComplexValueBytes(d, n);
+                    value = engine_.DecodeTextBytes(text.data(), n);
+                    break;
+                }
+            }
+            child->AddNew();
+            child->FieldItem("Value")->SetValue(value);
+            child->Update(1, false);
+        }
+    }
+    child->Close();
+}
+
+
+void COutputDatabase::CopyAttachments(dao::Field& source, dao::Field& target) {
+    dao::RecordsetPtr from = source.ChildRecordset();
+    dao::RecordsetPtr to = target.ChildRecordset();
+    // Every value goes across: an attachment's name, type and data, or a
+    // multi-valued field's value.
+    const bool attachment = source.Type() == dao::dbAttachment;
+    if (from->RecordCount() > 0) from->MoveFirst();
+    while (!from->EOF_()) {
+        to->AddNew();
+        if (attachment) {
+            for (const char* name : {"FileName", "FileType", "FileData"}) {
+                to->FieldItem(name)->SetValue(from->FieldItem(name)->Value());
+            }
+        } else {
+            to->FieldItem("Value")->SetValue(from->FieldItem("Value")->Value());
+        }
+        to->Update(1, false);
+        from->MoveNext();
+    }
+    to->Close();
+    from->Close();
+}
+
+}  // namespace talmera
