@@ -14,7 +14,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 bool shown(const tableInfo& table, bool includeDeleted) {
-    return includeDeleted || table.name.find(kDeletedRecordsMarker) == std::string::npos;
+    return includeDeleted || !table.deletedRecords;
 }
 
 Json columnJson(const columnInfo& column) {
@@ -33,7 +33,7 @@ Json columnJson(const columnInfo& column) {
     Json properties = Json::array();
     for (const columnProperties& p : column.properties) properties.push_back(Json{{"name", p.name}, {"value", p.value}});
     c["properties"] = std::move(properties);
-    if (column.type == 0x12) {
+    if (column.type == kJetComplex) {
         // A complex column: its value table and how many values or files it holds.
         c["complex"] = Json{{"valueTableId", column.valueTableId},
                             {"multipleValues", column.allowsMultipleValues},
@@ -104,10 +104,10 @@ std::string columnDescription(const columnInfo& column) {
     if (column.isHyperlink) text += ", hyperlink";
     if (column.isAutoNumber) text += ", auto-number";
     if (column.isCalculated) text += ", calculated";
-    if (column.type == 0x0A || column.type == 0x09) {
+    if (column.type == kJetText || column.type == kJetBinary) {
         text += ", " + std::to_string(column.length) + " bytes";
     }
-    if (column.type == 0x10) {
+    if (column.type == kJetDecimal) {
         text += " (" + std::to_string(column.precision) + ", " + std::to_string(column.scale) + ")";
     }
     return text;
@@ -128,24 +128,24 @@ std::string formatName(const CMDBRecovery& engine) {
 
 std::string columnTypeName(uint8_t type) {
     switch (type) {
-        case 0x01: return "Yes/No";
-        case 0x02: return "Byte";
-        case 0x03: return "Integer";
-        case 0x04: return "Long Integer";
-        case 0x05: return "Currency";
-        case 0x06: return "Single";
-        case 0x07: return "Double";
-        case 0x08: return "Date/Time";
-        case 0x09: return "Binary";
-        case 0x0A: return "Text";
-        case 0x0B: return "OLE Object";
-        case 0x0C: return "Memo";
-        case 0x0F: return "Replication ID";
-        case 0x10: return "Decimal";
-        case 0x11: return "Attachment";
-        case 0x12: return "Complex";
-        case 0x13: return "Large Number";
-        case 0x14: return "Date/Time Extended";
+        case kJetBoolean: return "Yes/No";
+        case kJetByte: return "Byte";
+        case kJetInteger: return "Integer";
+        case kJetLong: return "Long Integer";
+        case kJetCurrency: return "Currency";
+        case kJetSingle: return "Single";
+        case kJetDouble: return "Double";
+        case kJetDateTime: return "Date/Time";
+        case kJetBinary: return "Binary";
+        case kJetText: return "Text";
+        case kJetOle: return "OLE Object";
+        case kJetMemo: return "Memo";
+        case kJetGuid: return "Replication ID";
+        case kJetDecimal: return "Decimal";
+        case kJetAttachment: return "Attachment";
+        case kJetComplex: return "Complex";
+        case kJetBigInt: return "Large Number";
+        case kJetDateTimeExtended: return "Date/Time Extended";
         default: break;
     }
     char text[16];

@@ -6,6 +6,7 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
+#include "engine/CatalogRecords.h"
 
 namespace talmera {
 class CMDBRecovery;
@@ -15,7 +16,7 @@ struct CQuorvinAccessRecoveryApp;
 namespace talmera::cli {
 
 // Tables the deleted-records pass adds carry this in their name.
-inline constexpr const char* kDeletedRecordsMarker = "(deleted records)";
+inline constexpr const char* kDeletedRecordsMarker = kDeletedRecordsSuffix;
 
 // "jet3", "jet4" or "ace".
 std::string formatName(const CMDBRecovery& engine);

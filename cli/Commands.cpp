@@ -105,21 +105,53 @@ struct RepairOptions {
     std::string log;
 };
 
-constexpr const char* kExitStatusText =
-    "Exit status: 0 the file was scanned (also when its catalog is empty), 1 the file cannot be "
-    "read, 2 the file is not an Access database, 64 bad command line, 74 standard output could "
-    "not be written (a full disk, a closed pipe; standard error says why), 130 stopped with "
-    "Ctrl-C.";
-constexpr const char* kPreviewExitStatusText =
-    "Exit status: 0 the table was read, 1 the file cannot be read, 2 the file is not an Access "
-    "database, 3 the file has no table of that name (standard error lists those it has), 64 bad "
-    "command line, 74 standard output could not be written (the rows stop there), 130 stopped "
-    "with Ctrl-C.";
-constexpr const char* kRepairExitStatusText =
-    "Exit status: 0 saved, 1 the file cannot be read or the output (or report) cannot be "
-    "written, 2 the file is not an Access database, 3 --only names an object the file lacks, "
-    "4 the output or the report exists and may not be replaced (nothing is written), 64 bad "
-    "command line, 130 stopped with Ctrl-C (the output keeps what was written).";
+// The exit statuses, each meaning written once: what it says in --help, and
+// for the commands that read, those of one table (preview, attachments) and
+// repair (empty: the status does not occur there). README.md lists the same.
+struct ExitStatus {
+    int code;
+    const char* overall;
+    const char* reading;
+    const char* table;
+    const char* repair;
+};
+constexpr ExitStatus kExitStatuses[] = {
+    {kExitOk, "the file was scanned (repair: saved; also when its catalog is empty)",
+     "the file was scanned (also when its catalog is empty)", "the table was read", "saved"},
+    {kExitUnreadable, "the file cannot be read (repair: or the output or report cannot be written)",
+     "the file cannot be read", "the file cannot be read",
+     "the file cannot be read or the output (or report) cannot be written"},
+    {kExitNotAccess, "the file is not an Access database", "the file is not an Access database",
+     "the file is not an Access database", "the file is not an Access database"},
+    {kExitNoSuchTable, "(preview) the file has no table of that name, (repair) --only names an object the file lacks",
+     "", "the file has no table of that name (standard error lists those it has)",
+     "--only names an object the file lacks"},
+    {kExitExists, "(repair) the output or the log report exists and may not be replaced", "", "",
+     "the output or the report exists and may not be replaced (nothing is written)"},
+    {kExitUsage, "bad command line", "bad command line", "bad command line", "bad command line"},
+    {kExitOutputFailed, "standard output could not be written",
+     "standard output could not be written (a full disk, a closed pipe; standard error says why)",
+     "standard output could not be written (the rows stop there)", ""},
+    {kExitInterrupted, "stopped with Ctrl-C", "stopped with Ctrl-C", "stopped with Ctrl-C",
+     "stopped with Ctrl-C (the output keeps what was written)"},
+};
+
+// "Exit status: 0 ..., 1 ..., ...": the statuses whose meaning `which` gives.
+std::string exitStatusText(const char* ExitStatus::*which) {
+    std::string text = "Exit status:";
+    const char* separator = " ";
+    for (const ExitStatus& status : kExitStatuses) {
+        const char* meaning = status.*which;
+        if (!*meaning) continue;
+        text += separator + std::to_string(status.code) + " " + meaning;
+        separator = ", ";
+    }
+    return text + ".";
+}
+
+const std::string kExitStatusText = exitStatusText(&ExitStatus::reading);
+const std::string kPreviewExitStatusText = exitStatusText(&ExitStatus::table);
+const std::string kRepairExitStatusText = exitStatusText(&ExitStatus::repair);
 
 // Standard output is the product of these commands: a write that failed
 // (a full disk, a closed pipe) is an error, not a quiet success. `error` is
@@ -250,9 +282,7 @@ int queriesCommand(const ScanOptions& options, bool json, const Terminal& termin
     return checkOutput(terminal, kExitOk, outputErrorSoFar(terminal));
 }
 
-bool isDeletedRecordsTable(const tableInfo& table) {
-    return table.name.find(kDeletedRecordsMarker) != std::string::npos;
-}
+bool isDeletedRecordsTable(const tableInfo& table) { return table.deletedRecords; }
 
 // The table a preview may show under `name`: tables of deleted records only
 // with --deleted. Returns the position in the engine's list, or -1.
@@ -529,13 +559,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         kProgram};
     cli.set_version_flag("--version", std::string(kProgram) + " " + TALMERA_VERSION);
     cli.require_subcommand(1);
-    cli.footer(
-        "Exit status: 0 the file was scanned (repair: saved; also when its catalog is empty), 1 "
-        "the file cannot be read (repair: or the output or report cannot be written), 2 the file "
-        "is not an Access database, 3 (preview) the file has no table of that name, (repair) "
-        "--only names an object the file lacks, 4 (repair) the output or the log report exists "
-        "and may not be replaced, 64 bad command line, 74 standard output could not be written, "
-        "130 stopped with Ctrl-C.");
+    cli.footer(exitStatusText(&ExitStatus::overall));
 
     ScanOptions repairScan;
     RepairOptions repairOptions;

@@ -7,67 +7,12 @@
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "platform/TextCodec.h"
+#include "platform/Utf8.h"
 
 namespace talmera::cli {
 namespace {
 
-void putUnit(std::string& bytes, uint32_t unit) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-}
-
-// Appends the UTF-16LE form of UTF-8 text. A byte that does not begin a
-// complete, shortest-form sequence of a scalar value becomes U+FFFD, and
-// decoding resumes at the next byte.
-void appendUtf16(std::string& bytes, std::string_view text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
-        const uint8_t lead = byte(i);
-        size_t length = 0;
-        uint32_t code = 0;
-        uint32_t least = 0;
-        if (lead < 0x80) {
-            length = 1;
-            code = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            code = lead & 0x1F;
-            least = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            code = lead & 0x0F;
-            least = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            code = lead & 0x07;
-            least = 0x10000;
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            valid = (byte(i + k) & 0xC0) == 0x80;
-            code = (code << 6) | (byte(i + k) & 0x3F);
-        }
-        valid = valid && code >= least && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-        if (!valid) {
-            putUnit(bytes, 0xFFFD);
-            ++i;
-            continue;
-        }
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            putUnit(bytes, 0xD800 + (code >> 10));
-            putUnit(bytes, 0xDC00 + (code & 0x3FF));
-        } else {
-            putUnit(bytes, code);
-        }
-        i += length;
-    }
-}
-
-bool isDeletedRecordsTable(const tableInfo& table) {
-    return table.name.find(kDeletedRecordsMarker) != std::string::npos;
-}
+bool isDeletedRecordsTable(const tableInfo& table) { return table.deletedRecords; }
 
 void addOnce(std::vector<std::string>& names, const std::string& name) {
     if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
@@ -98,11 +43,11 @@ std::string logReportPath(const std::string& requested) {
 
 std::string logReportBytes(const std::vector<std::string>& lines) {
     std::string bytes;
-    appendUtf16(bytes, kLogReportHeader);
-    appendUtf16(bytes, "\r\n");
+    utf8::AppendUtf16(bytes, kLogReportHeader);
+    utf8::AppendUtf16(bytes, "\r\n");
     for (const std::string& line : lines) {
-        appendUtf16(bytes, line);
-        appendUtf16(bytes, "\r\n");
+        utf8::AppendUtf16(bytes, line);
+        utf8::AppendUtf16(bytes, "\r\n");
     }
     return bytes;
 }

@@ -8,6 +8,28 @@
 
 namespace talmera {
 
+// The column type codes a table definition stores (columnInfo::type).
+enum JetColumnType : uint8_t {
+    kJetBoolean = 0x01,           // Yes/No: the value is the null-mask bit
+    kJetByte = 0x02,
+    kJetInteger = 0x03,
+    kJetLong = 0x04,
+    kJetCurrency = 0x05,
+    kJetSingle = 0x06,
+    kJetDouble = 0x07,
+    kJetDateTime = 0x08,
+    kJetBinary = 0x09,
+    kJetText = 0x0A,
+    kJetOle = 0x0B,               // OLE object: a long value
+    kJetMemo = 0x0C,              // memo: a long value
+    kJetGuid = 0x0F,              // Replication ID
+    kJetDecimal = 0x10,
+    kJetAttachment = 0x11,
+    kJetComplex = 0x12,           // attachment or multi-valued column (ACE): a key into its value table
+    kJetBigInt = 0x13,            // Large Number
+    kJetDateTimeExtended = 0x14,  // kept as the characters Access stores
+};
+
 // One property of a column or table: a name and its value as text.
 struct columnProperties {
     std::string name;

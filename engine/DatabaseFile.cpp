@@ -9,6 +9,7 @@
 #include "engine/MDBRecovery.h"
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
+#include "platform/Utf8.h"
 
 namespace talmera {
 
@@ -318,24 +319,14 @@ std::string CMDBRecovery::DecodeStoredText(const uint8_t* data, size_t size) con
     return codePageToUtf8(data, size, app.codePage);
 }
 
-bool IsPrintableName(const std::string& utf8) {
-    if (utf8.empty()) return false;
-    size_t i = 0;
-    while (i < utf8.size()) {
-        const uint8_t c = static_cast<uint8_t>(utf8[i]);
-        uint32_t cp;
-        size_t len;
-        if (c < 0x80) { cp = c; len = 1; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
-        else if ((c >> 3) == 30) { cp = c & 0x07; len = 4; }
-        else return false;
-        if (i + len > utf8.size()) return false;
-        for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
-        i += len;
+bool IsPrintableName(const std::string& text) {
+    if (text.empty()) return false;
+    size_t at = 0;
+    uint32_t cp = 0;
+    while (at < text.size()) {
+        if (!utf8::Next(text, at, cp)) return false;
         if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return false;
         if (cp == 0xFFFD || cp == 0xFFFE || cp == 0xFFFF) return false;
-        if (cp >= 0xD800 && cp <= 0xDFFF) return false;
         if (cp >= 0xE000 && cp <= 0xF8FF) return false;  // private use: not a name Access writes
     }
     return true;

@@ -12,25 +12,13 @@
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "platform/TextCodec.h"
+#include "platform/Utf8.h"
 
 namespace talmera {
 
 namespace {
 
 constexpr uint32_t kLvalMarker = 0x4C41564C;  // "LVAL"
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Compressed text: a zero byte switches between one-byte characters (the byte
 // is the code point U+0000 to U+00FF itself) and two-byte UCS-2 characters;
@@ -44,7 +32,7 @@ std::string decodeCompressed(const uint8_t* data, size_t size) {
         size_t end = i;
         while (end < size && data[end] != 0) ++end;
         if (oneByte) {
-            for (size_t k = i; k < end; ++k) appendUtf8(out, data[k]);
+            for (size_t k = i; k < end; ++k) utf8::Append(out, data[k]);
         } else {
             out += ucs2ToUtf8(data + i, end - i);
         }

@@ -31,32 +31,32 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
     std::memcpy(b, data, std::min<size_t>(size, sizeof b));
     v.state = RowValue::State::Value;
     switch (type) {
-        case 0x02:
+        case kJetByte:
             v.kind = RowValue::Kind::Integer;
             v.integer = b[0];
             if (makeText) v.text = std::to_string(v.integer);
             break;
-        case 0x03:
+        case kJetInteger:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int16_t>(le16(b));
             if (makeText) v.text = std::to_string(v.integer);
             break;
-        case 0x04:
+        case kJetLong:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int32_t>(le32(b));
             if (makeText) v.text = std::to_string(v.integer);
             break;
-        case 0x13:
+        case kJetBigInt:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int64_t>(le64(b));
             if (makeText) v.text = std::to_string(v.integer);
             break;
-        case 0x05:
+        case kJetCurrency:
             v.kind = RowValue::Kind::Currency;
             v.integer = static_cast<int64_t>(le64(b));
             if (makeText) v.text = FormatCurrency(v.integer);
             break;
-        case 0x06: {
+        case kJetSingle: {
             float f;
             std::memcpy(&f, b, 4);
             v.kind = RowValue::Kind::Real;
@@ -64,7 +64,7 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
             if (makeText) v.text = FormatSingle(f);
             break;
         }
-        case 0x07: {
+        case kJetDouble: {
             double d;
             std::memcpy(&d, b, 8);
             v.kind = RowValue::Kind::Real;
@@ -72,7 +72,7 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
             if (makeText) v.text = FormatDouble(d);
             break;
         }
-        case 0x08: {
+        case kJetDateTime: {
             double d;
             std::memcpy(&d, b, 8);
             v.kind = RowValue::Kind::DateTime;
@@ -80,7 +80,7 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
             if (makeText) v.text = FormatDateTime(d);
             break;
         }
-        case 0x0F:
+        case kJetGuid:
             v.kind = RowValue::Kind::Guid;
             v.string = FormatGuid(b);
             if (makeText) v.text = v.string;
@@ -93,7 +93,7 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
 
 bool isFixedSizeType(uint8_t type) {
     switch (type) {
-        case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07: case 0x08: case 0x13:
+        case kJetByte: case kJetInteger: case kJetLong: case kJetCurrency: case kJetSingle: case kJetDouble: case kJetDateTime: case kJetBigInt:
             return true;
         default:
             return false;
@@ -214,7 +214,7 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
         v.type = type;
         if (col.columnNumber >= f.columns()) {
             v.state = RowValue::State::Absent;
-            v.text = type == 0x01 ? "No" : "";
+            v.text = type == kJetBoolean ? "No" : "";
             continue;
         }
         if (!f.hasValue(col.columnNumber)) {
@@ -240,7 +240,7 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
             size = to - from;
         }
         // A calculated value: 16 bytes of header and a 4-byte length first.
-        if (col.isCalculated && type != 0x0C) {
+        if (col.isCalculated && type != kJetMemo) {
             if (size >= 20) {
                 const size_t length = le32(data + 16);
                 data += 20;
@@ -253,7 +253,7 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
         if (!data) data = kNothing;
 
         switch (type) {
-            case 0x01:
+            case kJetBoolean:
                 if (col.isCalculated && (size == 0 || data[0] == 0)) {
                     v.state = RowValue::State::NoText;
                     break;
@@ -263,10 +263,10 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 v.integer = 1;
                 v.text = "Yes";
                 break;
-            case 0x0A:
+            case kJetText:
                 setText(v, DecodeTextBytes(data, size), makeText);
                 break;
-            case 0x0C: {
+            case kJetMemo: {
                 if (size == 0) {
                     setText(v, "", makeText);
                     break;
@@ -278,7 +278,7 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 v.string = std::move(text);
                 break;
             }
-            case 0x0B: {
+            case kJetOle: {
                 v.state = RowValue::State::Value;
                 v.kind = RowValue::Kind::Bytes;
                 v.text = "OLE DATA";
@@ -302,20 +302,20 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 }
                 break;
             }
-            case 0x09:
+            case kJetBinary:
                 v.state = RowValue::State::Value;
                 v.kind = RowValue::Kind::Bytes;
                 v.bytes.assign(data, data + size);
                 if (makeText) v.text = HexText(data, size);
                 break;
-            case 0x10:
+            case kJetDecimal:
                 if (size == 0) {
                     setText(v, "", makeText);
                     break;
                 }
                 decodeDecimal(data, size, col.scale, col.isCalculated, v, makeText);
                 break;
-            case 0x12: {
+            case kJetComplex: {
                 uint8_t b[4] = {};
                 std::memcpy(b, data, std::min<size_t>(size, 4));
                 const uint32_t key = le32(b);
@@ -325,14 +325,14 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 v.text = "Complex Data Type";
                 break;
             }
-            case 0x14: {
+            case kJetDateTimeExtended: {
                 // Extended date/time: kept as the characters Access stores.
                 std::string text(reinterpret_cast<const char*>(data), size);
                 while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
                 setText(v, std::move(text), makeText);
                 break;
             }
-            case 0x0F:
+            case kJetGuid:
                 if (col.isVariable && size == 0) {
                     setText(v, "", makeText);
                     break;
@@ -347,7 +347,7 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 if (col.isVariable) {
                     // A fixed-size type kept in a variable column.
                     if (size == 0) {
-                        if (type == 0x08) {
+                        if (type == kJetDateTime) {
                             decodeFixedSize(type, data, 0, v, makeText);
                         } else {
                             setText(v, "", makeText);
@@ -361,12 +361,12 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                     if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
                         uint8_t b[8] = {};
                         std::memcpy(b, data + 2, std::min<size_t>(size - 2, 8));
-                        if (type == 0x03) {
+                        if (type == kJetInteger) {
                             v.state = RowValue::State::Value;
                             v.kind = RowValue::Kind::Integer;
                             v.integer = le16(b);
                             if (makeText) v.text = std::to_string(v.integer);
-                        } else if (type == 0x08) {
+                        } else if (type == kJetDateTime) {
                             decodeFixedSize(type, b, 8, v, makeText);
                         } else {
                             v.state = RowValue::State::Value;

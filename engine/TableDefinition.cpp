@@ -154,21 +154,21 @@ void CMDBRecovery::ReadTableDefinitionInto(tableInfo& table, uint32_t /*catalogI
         }
         if (flags & 0x01) {
             col.isFixed = true;
-            col.isFixedDecimal = col.type == 0x10;
+            col.isFixedDecimal = col.type == kJetDecimal;
         } else {
             col.isVariable = true;
             table.hasVariableColumns = true;
         }
         // Auto-number: bit 0x04 on a long integer (Access 2007 and later also
         // set 0x10 there, as in 0x17), bit 0x40 on a GUID.
-        if ((col.type == 0x04 && (flags & 0x04)) || (col.type == 0x0F && (flags & 0x40) && (flags & 0x0F) <= 3)) {
+        if ((col.type == kJetLong && (flags & 0x04)) || (col.type == kJetGuid && (flags & 0x40) && (flags & 0x0F) <= 3)) {
             col.isAutoNumber = true;
             table.hasAutoNumber = true;
         }
         col.isHyperlink = (flags & 0x80) != 0;
         ++table.columnCount;
         if (!table.hasVariableColumns &&
-            (col.type == 0x0A || col.type == 0x0B || col.type == 0x0C || col.type == 0x10)) {
+            (col.type == kJetText || col.type == kJetOle || col.type == kJetMemo || col.type == kJetDecimal)) {
             table.hasVariableColumns = true;
         }
         table.columns.push_back(std::move(col));

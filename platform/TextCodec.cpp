@@ -7,26 +7,10 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/Utf8.h"
+
 namespace talmera {
 namespace {
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 constexpr uint32_t kReplacement = 0xFFFD;
 
@@ -115,7 +99,7 @@ std::string codePageToUtf8(const uint8_t* data, size_t size, const std::string& 
         if (b < 0x80) {
             out.push_back(static_cast<char>(b));
         } else {
-            appendUtf8(out, table.valid ? table.upper[b - 0x80] : kReplacement);
+            utf8::Append(out, table.valid ? table.upper[b - 0x80] : kReplacement);
         }
     }
     return out;
@@ -123,31 +107,7 @@ std::string codePageToUtf8(const uint8_t* data, size_t size, const std::string& 
 
 std::string utf8ToUcs2(std::string_view s) {
     std::string out;
-    size_t i = 0;
-    auto put = [&](uint32_t u) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
-    };
-    while (i < s.size()) {
-        uint8_t c = static_cast<uint8_t>(s[i]);
-        uint32_t cp;
-        size_t len;
-        if (c < 0x80) { cp = c; len = 1; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; len = 2; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; len = 3; }
-        else if ((c >> 3) == 30) { cp = c & 0x07; len = 4; }
-        else { put(kReplacement); ++i; continue; }
-        if (i + len > s.size()) { put(kReplacement); break; }
-        for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
-        i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            put(0xD800 + (cp >> 10));
-            put(0xDC00 + (cp & 0x3FF));
-        } else {
-            put(cp);
-        }
-    }
+    utf8::AppendUtf16(out, s);
     return out;
 }
 

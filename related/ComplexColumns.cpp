@@ -88,7 +88,7 @@ void RelatedReader::ReadComplexColumns(uint32_t catalogId) {
 bool RelatedReader::LinkComplexColumns() {
     for (tableInfo& t : tables) {
         for (columnInfo& c : t.columns) {
-            if (c.type != 0x12) continue;
+            if (c.type != kJetComplex) continue;
             for (const AttachmentInfo& a : complexColumns) {
                 if (a.tableId == t.definitionPage && a.columnName == c.name) {
                     c.valueTableId = a.valueTableId;
@@ -105,7 +105,7 @@ void RelatedReader::ReadComplexValues() {
         // A table of deleted records shares its source's value tables; its
         // columns were copied before the values were read.
         for (columnInfo& c : t.columns) {
-            if (c.type == 0x12) ReadComplexValues(c);
+            if (c.type == kJetComplex) ReadComplexValues(c);
         }
         if (Stopped()) return;
     }

@@ -139,7 +139,7 @@ void RelatedReader::ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t lengt
                 }
                 if (redirectActive && c.name == redirectColumn) {
                     redirectActive = false;
-                    if ((groupName == "Value" && c.allowsMultipleValues) || (groupName == "FileData" && c.type == 18)) {
+                    if ((groupName == "Value" && c.allowsMultipleValues) || (groupName == "FileData" && c.type == kJetComplex)) {
                         column = &c;
                         break;
                     }

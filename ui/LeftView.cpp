@@ -13,7 +13,6 @@
 namespace talmera::ui {
 namespace {
 
-const QString kDeletedRecords = QStringLiteral("(deleted records)");
 const QString kCrLf = QStringLiteral("\r\n");
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
@@ -189,7 +188,7 @@ bool CLeftView::BuildTree(const CMDBRecovery& engine, const QString& currentPath
                 AddItem(category, name, kImageTable, kStateChecked);
                 continue;
             }
-            if (name.contains(kDeletedRecords) && !app_.includeDeletedRecords) continue;
+            if (table.deletedRecords && !app_.includeDeletedRecords) continue;
             QTreeWidgetItem* item = AddItem(category, name, kImageTable, kStateChecked);
             QTreeWidgetItem* indexes = nullptr;
             for (const indexInfo& index : table.indexes) {

@@ -46,7 +46,6 @@ namespace {
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
-const QString kDeletedRecords = QStringLiteral("(deleted records)");
 
 // The window's own log lines carry two spaces before the hour and before AM/PM.
 QString windowTimestamp() { return q(formatLocalTime("%A, %B %d, %Y  %I:%M:%S  %p", std::time(nullptr))); }
@@ -512,7 +511,9 @@ void CMainFrame::OnSave() {
     tree_->CollectSelection();
     app_.includeDeletedRecords = false;
     for (const std::string& name : app_.selectedTables) {
-        if (q(name).contains(kDeletedRecords)) app_.includeDeletedRecords = true;
+        for (const tableInfo& table : engine.tables) {
+            if (table.deletedRecords && table.name == name) app_.includeDeletedRecords = true;
+        }
     }
     auto thread = std::make_unique<CRecoverThread>(app_, this);
     thread->sourcePath = currentPath_.toStdString();

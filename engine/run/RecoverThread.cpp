@@ -22,7 +22,6 @@ using log::kBlankLine;
 using log::kSeparator;
 
 std::string counted(const std::string& text, long long count) { return log::Counted(text, count); }
-bool isDeletedRecordsTable(const tableInfo& t) { return t.deletedRecords; }
 }  // namespace
 
 CRecoverThread::CRecoverThread(CQuorvinAccessRecoveryApp& app, IMessageReceiver* receiver)
@@ -128,7 +127,7 @@ void CRecoverThread::Scan() {
 
     long long deletedTables = 0;
     if (!app_.includeDeletedRecords) {
-        for (const tableInfo& t : engine.tables) deletedTables += isDeletedRecordsTable(t) ? 1 : 0;
+        for (const tableInfo& t : engine.tables) deletedTables += t.deletedRecords ? 1 : 0;
     }
     Log(counted("Total table(s) present  :", app_.tableCount - deletedTables));
     Log(kBlankLine);
@@ -136,7 +135,7 @@ void CRecoverThread::Scan() {
 
     bool deletedExist = false;
     for (const tableInfo& t : engine.tables) {
-        if (isDeletedRecordsTable(t)) {
+        if (t.deletedRecords) {
             deletedExist = true;
             if (app_.includeDeletedRecords) Log(t.name + "  :  " + std::to_string(t.recordCount) + " Record(s)");
         } else {
@@ -211,7 +210,7 @@ void CRecoverThread::DeletedRecordsPass() {
     CMDBRecovery& engine = *app_.engine;
     long long deletedTables = 0;
     for (const tableInfo& t : engine.tables) {
-        deletedTables += isDeletedRecordsTable(t) ? 1 : 0;
+        deletedTables += t.deletedRecords ? 1 : 0;
         if (app_.stopRequested) return Finish(false);
     }
     if (deletedTables == 0) {
@@ -223,7 +222,7 @@ void CRecoverThread::DeletedRecordsPass() {
     Log(counted("Total table(s) present  :", app_.tableCount - (app_.includeDeletedRecords ? 0 : deletedTables)));
     Log(kBlankLine);
     for (const tableInfo& t : engine.tables) {
-        if (!isDeletedRecordsTable(t) || app_.includeDeletedRecords) {
+        if (!t.deletedRecords || app_.includeDeletedRecords) {
             Log(t.name + "  :  " + std::to_string(t.recordCount) + " Record(s)");
         }
         if (app_.stopRequested) return Finish(false);

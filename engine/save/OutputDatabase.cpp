@@ -19,8 +19,12 @@ namespace talmera {
 
 namespace {
 
+// The sort order the output database is created with, as DAO's CreateDatabase
+// takes it: the Cyrillic general order (language 0x0419, code page 1251,
+// country 7), the locale this save has always passed whatever the source's.
+// The embedded SQLite engine records it in the metadata ("locale") and sorts
+// by it nothing.
 const char kLocale[] = ";LANGID=0x0419;CP=1251;COUNTRY=7;";
-const char kDeletedSuffix[] = "(deleted records)";
 
 bool fileExists(const std::string& path) {
     struct stat st {};
@@ -140,7 +144,7 @@ int COutputDatabase::CreateOutputTables() {
     std::vector<std::string> used;
     for (size_t k = 0; k < tables.size(); ++k) {
         const tableInfo& table = tables[k];
-        if (table.name.find(kDeletedSuffix) != std::string::npos && !app.includeDeletedRecords) continue;
+        if (table.deletedRecords && !app.includeDeletedRecords) continue;
         bool selected = false;
         for (const std::string& name : app.selectedTables) selected = selected || name == table.name;
         // A table is created once, however often it is selected.
@@ -165,7 +169,7 @@ int COutputDatabase::CreateOutputTables() {
             continue;
         }
         for (columnInfo& col : tables[k].columns) {
-            if (col.type == 0x12) {
+            if (col.type == kJetComplex) {
                 // Attachments and multi-valued columns: the value table decides the type.
                 try {
                     set.field = set.tableDef->CreateField(col.name, ComplexFieldType(table.definitionPage, col.name, tables[k]));
@@ -181,7 +185,7 @@ int COutputDatabase::CreateOutputTables() {
                 if (type == dao::dbText) set.field->SetSize(col.length / (jet4Layout ? 2 : 1));
                 if (col.isAutoNumber) {
                     ignoringResult(*this, [&] { set.field->SetAttributes(dao::dbAutoIncrField); });
-                    if (aceFormat && col.type == 0x0F) set.field->SetDefaultValue("GenGUID()");
+                    if (aceFormat && col.type == kJetGuid) set.field->SetDefaultValue("GenGUID()");
                 }
                 if (col.isHyperlink) {
                     ignoringResult(*this, [&] { set.field->SetAttributes(dao::dbHyperlinkField); });
@@ -216,7 +220,7 @@ int COutputDatabase::CreateOutputTables() {
         }
         // Second pass: sizes again, and a decimal's own precision and scale.
         for (const columnInfo& col : table.columns) {
-            if (col.type == 0x12) continue;
+            if (col.type == kJetComplex) continue;
             try {
                 set.tableDef = set.database->TableDefItem(outputName);
                 set.field = set.tableDef->FieldItem(col.name);
@@ -280,7 +284,7 @@ void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::str
                         break;
                     }
                 }
-                if (!last || last->type == 0x12) continue;
+                if (!last || last->type == kJetComplex) continue;
                 try {
                     set.indexField = set.index->CreateField(last->name, OutputFieldType(*last));
                     if (c < index.columnOrders.size() && index.columnOrders[c] == 0) {
@@ -291,7 +295,7 @@ void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::str
                     NoteOutputError(error);
                 }
             }
-            if (!last || last->type == 0x12) continue;
+            if (!last || last->type == kJetComplex) continue;
             try {
                 set.tableDef->AppendIndex(set.index);
             } catch (const dao::ComError& error) {

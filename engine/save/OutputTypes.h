@@ -12,12 +12,12 @@ namespace talmera {
 // the text.
 inline int OutputFieldType(const columnInfo& col) {
     switch (col.type) {
-        case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06: case 0x07:
-        case 0x08: case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0F:
+        case kJetBoolean: case kJetByte: case kJetInteger: case kJetLong: case kJetCurrency: case kJetSingle: case kJetDouble:
+        case kJetDateTime: case kJetBinary: case kJetText: case kJetOle: case kJetMemo: case kJetGuid:
             return col.type;
-        case 0x10:
+        case kJetDecimal:
             return dao::dbDecimal;
-        case 0x13:
+        case kJetBigInt:
             return dao::dbBigInt;
         default:
             return dao::dbMemo;

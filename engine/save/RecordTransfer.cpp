@@ -48,7 +48,7 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
                 if (v.state == RowValue::State::Absent) {
                     // A column added after the row was written: No for a Yes/No,
                     // null for everything else (text included).
-                    assign(v.type == 0x01 ? dao::Variant(false) : dao::Variant(std::monostate{}));
+                    assign(v.type == kJetBoolean ? dao::Variant(false) : dao::Variant(std::monostate{}));
                     continue;
                 }
                 if (v.state != RowValue::State::Value) continue;  // null: nothing assigned
@@ -67,7 +67,7 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
                         if (!v.string.empty() || field->AllowZeroLength()) assign(v.string);
                         break;
                     case RowValue::Kind::Bytes:
-                        if (v.type == 0x0B) {
+                        if (v.type == kJetOle) {
                             if (!v.bytes.empty()) field->AppendChunk(v.bytes);
                         } else {
                             assign(v.bytes);
@@ -101,6 +101,8 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
             ++recordsRefused;
             return;
         }
+        // DAO's Update(dbUpdateRegular, Force = false): the pending record is
+        // stored now, not in a batch, and a refusal is raised, not overridden.
         rs.Update(1, false);
         ++recordsWritten;
     } catch (const dao::ComError& error) {

@@ -148,14 +148,14 @@ int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& colum
     // The value table's third column decides the type of a multi-valued
     // field; anything else is an attachment field.
     switch (RelatedReader(engine_).ComplexValueType(tableId, columnName, table)) {
-        case 2: return dao::dbComplexByte;
-        case 3: return dao::dbComplexInteger;
-        case 4: return dao::dbComplexLong;
-        case 6: return dao::dbComplexSingle;
-        case 7: return dao::dbComplexDouble;
-        case 15: return dao::dbComplexGUID;
-        case 16: return dao::dbComplexDecimal;
-        case 10: return dao::dbComplexText;
+        case kJetByte: return dao::dbComplexByte;
+        case kJetInteger: return dao::dbComplexInteger;
+        case kJetLong: return dao::dbComplexLong;
+        case kJetSingle: return dao::dbComplexSingle;
+        case kJetDouble: return dao::dbComplexDouble;
+        case kJetGuid: return dao::dbComplexGUID;
+        case kJetDecimal: return dao::dbComplexDecimal;
+        case kJetText: return dao::dbComplexText;
         default: return dao::dbAttachment;
     }
 }

@@ -16,7 +16,7 @@ void COutputDatabase::PrepareScratchTable(const std::string& scratchName, const 
     set.tableDef = set.database->CreateTableDef(scratchName);
     for (const columnInfo& col : table.columns) {
         // A complex column gets the type its real table field has.
-        const int type = col.type == 0x12 ? ComplexFieldType(table.definitionPage, col.name, const_cast<tableInfo&>(table))
+        const int type = col.type == kJetComplex ? ComplexFieldType(table.definitionPage, col.name, const_cast<tableInfo&>(table))
                                           : OutputFieldType(col);
         set.field = set.tableDef->CreateField(col.name, type);
         try {
@@ -46,6 +46,8 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
         if (mainWindow) mainWindow->send(UM_PROGRESS, step, value);
     };
     try {
+        // As the record transfer opens its recordset: a dynaset, dbDenyRead (2),
+        // dbOptimistic (3) (engine/save/TableSave.cpp).
         target = set.database->OpenRecordset(tableName, dao::dbOpenDynaset, 2, 3);
         const int n = target->FieldCount();
         const long count = source ? source->RecordCount() : 0;
@@ -91,7 +93,7 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
                     }
                 }
                 try {
-                    target->Update(1, false);
+                    target->Update(1, false);  // dbUpdateRegular, not forced (RecordTransfer.cpp)
                 } catch (const dao::ComError& error) {
                     NoteOutputError(error);
                     target->CancelUpdate(2);

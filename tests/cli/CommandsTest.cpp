@@ -143,6 +143,7 @@ TEST(CatalogOutputTest, ListsDeletedRecordsTablesOnlyOnRequest) {
     engine.tables.emplace_back().name = "Orders";
     tableInfo& deletedOrders = engine.tables.emplace_back();
     deletedOrders.name = "Orders (deleted records)";
+    deletedOrders.deletedRecords = true;
     deletedOrders.deletedRows.resize(3);
     engine.tables.emplace_back().name = "Staff";
     for (bool deleted : {false, true}) {

@@ -55,6 +55,7 @@ void fillEngine(CQuorvinAccessRecoveryApp& app, CMDBRecovery& engine) {
                                   {index("PrimaryKey", {0}, true), index("ByProduct", {1})}));
     engine.tables.push_back(table("order_2", {column("ID", 4, 0)}));
     engine.tables.push_back(table("Orders(deleted records)", {column("OrderID", 4, 0)}));
+    engine.tables.back().deletedRecords = true;
     engine.tables.push_back(table("Photos", {column("ID", 4, 0), column("Picture", 18, 1)},
                                   {index("ByPicture", {0, 1}), index("Dangling", {7})}));
     engine.tables.push_back(table("Empty", {}));
