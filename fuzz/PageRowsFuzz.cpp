@@ -21,7 +21,7 @@ void frameRow(const std::vector<uint8_t>& row, bool jet4, const talmera::FrameSh
     const uint32_t size = static_cast<uint32_t>(row.size());
     const bool read = frame.read(row.data(), size, jet4, shape);
     if (!read) return;
-    require(frame.maskStart() + frame.countWidth() <= size);
+    require(frame.maskStart() >= frame.countWidth() && frame.maskStart() <= size);
     require(frame.tableStart() <= frame.maskStart());
     for (uint32_t c = 0; c < frame.columns() + 8 && c < 300; ++c) (void)frame.hasValue(c);
     for (uint32_t k = 0; k <= frame.variables(); ++k) (void)frame.offset(k);

@@ -110,6 +110,8 @@ public:
 
 private:
     bool SaveTableRows(const tableInfo& table);
+    // Closes the open recordset, if any (errors noted).
+    void CloseRecordset();
     void Log(const std::string& line);
     void SendProgress(uintptr_t step, intptr_t value = 0);
     bool Stopped() const;

@@ -15,15 +15,18 @@ namespace {
 const char kScratchTable[] = "QTARTable";
 }  // namespace
 
-void COutputDatabase::StopSave() {
-    if (set_.recordset) {
-        try {
-            set_.recordset->Close();
-        } catch (const dao::ComError& error) {
-            NoteOutputError(error);
-        }
-        set_.recordset.reset();
+void COutputDatabase::CloseRecordset() {
+    if (!set_.recordset) return;
+    try {
+        set_.recordset->Close();
+    } catch (const dao::ComError& error) {
+        NoteOutputError(error);
     }
+    set_.recordset.reset();
+}
+
+void COutputDatabase::StopSave() {
+    CloseRecordset();
     CloseOutputDatabase();
 }
 
@@ -84,14 +87,7 @@ bool COutputDatabase::SaveTable(size_t position, const std::string& outputName) 
     if (scratch && !MoveScratchRecords(kScratchTable, outputName)) {
         Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
     }
-    if (set_.recordset) {
-        try {
-            set_.recordset->Close();
-        } catch (const dao::ComError& error) {
-            NoteOutputError(error);
-        }
-        set_.recordset.reset();
-    }
+    CloseRecordset();
     SendProgress(kProgressEnd);
     Log(log::Counted("Total record(s) Repaired  :", recordsWritten));
     if (recordsRefused) Log(log::Counted("Record(s) refused by the output database  :", recordsRefused));
