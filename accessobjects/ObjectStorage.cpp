@@ -271,7 +271,7 @@ int ObjectStorageReader::ReadStorageTable() {
             tagObjectDetail d;
             column(nameColumn, at, size);
             std::vector<uint8_t> nameBytes(std::min<uint32_t>(size, 512));
-            databaseFile.read(at, nameBytes.size(), nameBytes.data());
+            if (!nameBytes.empty()) databaseFile.read(at, nameBytes.size(), nameBytes.data());
             size_t units = 0;
             while (units * 2 + 1 < nameBytes.size() && (nameBytes[units * 2] | nameBytes[units * 2 + 1])) ++units;
             d.name = ucs2ToUtf8(nameBytes.data(), units * 2);

@@ -28,9 +28,9 @@
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/run/RecoverThread.h"
+#include "engine/save/OutputDatabase.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/TextCodec.h"
-#include "engine/save/OutputDatabase.h"
 
 namespace talmera::cli {
 namespace {

@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "accessobjects/AccessObjects.h"
 #include "accessobjects/CompoundFile.h"
 #include "accessobjects/ObjectsFolder.h"
 #include "accessobjects/VbaCompression.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/run/RecoverThread.h"
-#include "platform/MessageReceiver.h"
 #include "engine/save/OutputDatabase.h"
+#include "platform/MessageReceiver.h"
 #include "related/Related.h"
 
 namespace {
@@ -71,13 +72,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // paths and complex columns; also read every link's Connect value, each
         // complex column's type (with its value table's property block) and
         // every attachment's data through the inflation.
-        for (const talmera::LinkedTableInfo& link : engine.linkedTables) RelatedReader(engine).RebuildConnect(link);
+        for (const talmera::LinkedTableInfo& link : engine.linkedTables) talmera::RelatedReader(engine).RebuildConnect(link);
         std::vector<uint8_t> content;
         for (talmera::tableInfo& table : engine.tables) {
             for (const talmera::columnInfo& column : table.columns) {
-                if (column.type != 0x12) continue;
-                OutputOf(engine).ComplexFieldType(table.definitionPage, column.name, table);
-                for (const talmera::colRecordAttachmentInfo& a : column.attachments) RelatedReader(engine).ReadAttachmentContent(a, content);
+                if (column.type != talmera::kJetComplex) continue;
+                talmera::OutputOf(engine).ComplexFieldType(table.definitionPage, column.name, table);
+                for (const talmera::colRecordAttachmentInfo& a : column.attachments) talmera::RelatedReader(engine).ReadAttachmentContent(a, content);
             }
         }
         // Forms, reports, macros and modules: the chunked and table storage
@@ -85,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // VBA decompression of whatever they find.
         if (!deleted) {
             talmera::ObjectsListing listing;
-            ObjectStorageReader(engine).CollectAccessObjects(listing);
+            talmera::ObjectStorageReader(engine).CollectAccessObjects(listing);
         }
     }
     // The same readers straight on the input, as a compound file and as

@@ -8,10 +8,10 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "related/Related.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
 #include "related/Page.h"
+#include "related/Related.h"
 
 namespace talmera {
 

@@ -5,9 +5,9 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "related/Related.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
+#include "related/Related.h"
 
 namespace talmera {
 

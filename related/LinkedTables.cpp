@@ -5,10 +5,10 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "related/Related.h"
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
+#include "related/Related.h"
 
 namespace talmera {
 

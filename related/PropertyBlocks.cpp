@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "engine/MDBRecovery.h"
-#include "related/Related.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
+#include "related/Related.h"
 
 namespace talmera {
 

@@ -5,8 +5,8 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "related/Related.h"
 #include "related/Page.h"
+#include "related/Related.h"
 
 namespace talmera {
 

@@ -27,6 +27,7 @@
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/run/RecoverThread.h"
+#include "engine/save/OutputDatabase.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/LocalTime.h"
 #include "platform/TextCodec.h"
@@ -39,7 +40,6 @@
 #include "ui/RecordView.h"
 #include "ui/SelectFileDlg.h"
 #include "ui/SyncCall.h"
-#include "engine/save/OutputDatabase.h"
 
 namespace talmera::ui {
 namespace {

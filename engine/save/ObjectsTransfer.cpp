@@ -14,8 +14,8 @@
 #include <fstream>
 
 #include "accessobjects/AccessObjects.h"
-#include "engine/LogLines.h"
 #include "engine/ApplicationState.h"
+#include "engine/LogLines.h"
 #include "engine/MDBRecovery.h"
 #include "engine/save/ObjectsTransfer.h"
 #include "output/dao/ComError.h"

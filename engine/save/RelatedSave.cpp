@@ -7,8 +7,8 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
-#include "engine/ValueText.h"
 #include "engine/save/OutputDatabase.h"
+#include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
 #include "related/Related.h"
 

@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "engine/PageRows.h"
-#include "tests/engine/Fixtures.h"
 #include "related/Related.h"
+#include "tests/engine/Fixtures.h"
 
 namespace talmera::test {
 namespace {

@@ -9,9 +9,9 @@
 #include <map>
 
 #include "engine/run/RecoverThread.h"
+#include "engine/save/OutputDatabase.h"
 #include "output/dao/SqliteEngine.h"
 #include "tests/engine/Fixtures.h"
-#include "engine/save/OutputDatabase.h"
 
 namespace talmera::test {
 namespace {

@@ -10,10 +10,10 @@
 #include <map>
 
 #include "platform/MessageReceiver.h"
-#include "queries/SqlClauses.h"
-#include "tests/engine/Fixtures.h"
 #include "queries/Queries.h"
+#include "queries/SqlClauses.h"
 #include "related/Related.h"
+#include "tests/engine/Fixtures.h"
 
 namespace talmera::test {
 namespace {

@@ -7,10 +7,10 @@
 #include <map>
 #include <random>
 
-#include "tests/engine/Fixtures.h"
-#include "tests/engine/SaveSupport.h"
 #include "engine/save/OutputDatabase.h"
 #include "related/Related.h"
+#include "tests/engine/Fixtures.h"
+#include "tests/engine/SaveSupport.h"
 
 namespace talmera::test {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
+#include "engine/run/RecoverThread.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
-#include "engine/run/RecoverThread.h"
 #include "tests/engine/Fixtures.h"
 
 namespace talmera::test {

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "engine/run/RecoverThread.h"
+#include "engine/save/OutputDatabase.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/MessageReceiver.h"
 #include "tests/engine/Fixtures.h"
-#include "engine/save/OutputDatabase.h"
 
 namespace talmera::test {
 

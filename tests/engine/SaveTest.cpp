@@ -12,11 +12,11 @@
 #include <regex>
 
 #include "engine/run/RecoverThread.h"
+#include "engine/save/OutputDatabase.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/MessageReceiver.h"
 #include "tests/engine/Fixtures.h"
 #include "tests/engine/SaveSupport.h"
-#include "engine/save/OutputDatabase.h"
 
 namespace talmera::test {
 namespace {
