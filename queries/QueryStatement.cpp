@@ -174,7 +174,7 @@ std::string AssembleQueryStatement(const queryClauses& c) {
     return " PARAMETERS " + declarations + "; " + withoutLeadingSpaces(statement);
 }
 
-std::string CMDBRecovery::RebuildQueryText(const queryInfo& query) {
+std::string CMDBRecovery::RebuildQueryText(const queryInfo& query, std::string* connect) {
     CollectQueryRows(query.catalogId);
     const std::vector<size_t> order = QueryRowOrder();
     queryClauses clauses(query.queryFlags);
@@ -189,6 +189,7 @@ std::string CMDBRecovery::RebuildQueryText(const queryInfo& query) {
     queryRowSpans.clear();
     queryEndMarkerCount = 0;
     FinishQueryClauses(clauses);
+    if (connect) *connect = clauses.statementKind == kPassThroughStatement ? clauses.typeName1 : std::string();
     return AssembleQueryStatement(clauses);
 }
 
@@ -200,9 +201,10 @@ void CMDBRecovery::ReadSavedQueries() {
         // A query whose statement cannot be built gets no text; the others
         // are still rebuilt.
         try {
-            query.sqlText = RebuildQueryText(query);
+            query.sqlText = RebuildQueryText(query, &query.connect);
         } catch (const std::exception& error) {
             query.sqlText.clear();
+            query.connect.clear();
             queryRowSpans.clear();
             queryEndMarkerCount = 0;
             queryRebuildNotes.push_back("The SQL text of query " + query.name + " cannot be rebuilt: " + error.what() +
@@ -231,6 +233,7 @@ bool CMDBRecovery::SaveQuery(size_t position) {
         set.queryDef = set.database->CreateQueryDef(std::string(), std::string());
         set.queryDef->SetName(query.name);
         set.queryDef->SetSQL(query.sqlText);
+        if (!query.connect.empty()) set.queryDef->SetConnect(query.connect);
         set.database->AppendQueryDef(set.queryDef);
     } catch (const dao::ComError& error) {
         NoteOutputError(error);

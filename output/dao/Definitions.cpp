@@ -547,6 +547,15 @@ void QueryImpl::SetName(const std::string& name) {
     database->tryCreateView(*this);
 }
 
+void QueryImpl::SetConnect(const std::string& connect) {
+    connect_ = connect;
+    if (!appended_) return;
+    if (auto database = db_.lock(); database && !database->closed) {
+        database->dropView(*this);
+        database->tryCreateView(*this);
+    }
+}
+
 void QueryImpl::SetSQL(const std::string& sql) {
     sql_ = sql;
     if (!appended_) return;

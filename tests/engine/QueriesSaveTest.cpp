@@ -23,7 +23,9 @@ public:
     void SetName(const std::string& n) override { name = n; }
     std::string SQL() const override { return sql; }
     void SetSQL(const std::string& s) override { sql = s; }
-    std::string name, sql;
+    std::string Connect() const override { return connect; }
+    void SetConnect(const std::string& c) override { connect = c; }
+    std::string name, sql, connect;
 };
 
 class QueryOnlyDatabase : public dao::Database {
@@ -62,7 +64,7 @@ TEST(SaveQuery, WritesNameAndTextAndNotesRefusals) {
         CQuorvinAccessRecoveryApp app;
         CMDBRecovery engine(app);
         engine.aceFormat = ace;
-        engine.queries = {queryInfo{"Big Orders", 1, 0, "SELECT * FROM [Orders]  ;"}, queryInfo{"Empty", 2, 0, ""}};
+        engine.queries = {queryInfo{"Big Orders", 1, 0, "SELECT * FROM [Orders]  ;", ""}, queryInfo{"Empty", 2, 0, "", ""}};
         EXPECT_FALSE(engine.SaveQuery(0)) << "no output database";
         auto database = std::make_shared<QueryOnlyDatabase>();
         engine.Output().database = database;
