@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "output/dao/AccessSql.h"
@@ -192,8 +193,9 @@ public:
 private:
     // ---- sources ------------------------------------------------------------------
 
-    // Adds the sources of one FROM item to the scope and returns its SQLite text.
-    std::string source(const Source& s, Scope& scope, std::vector<const Expr*>& conditions) {
+    // The sources of one FROM item join the scope; a table's or subquery's
+    // SQLite text is kept for writing the item once every source is known.
+    void collectSources(const Source& s, Scope& scope, std::map<const Source*, std::string>& texts) {
         switch (s.kind) {
             case Source::Table: {
                 if (!s.database.empty()) refuse("reads " + bracketed(s.name) + " of another database");
@@ -208,7 +210,8 @@ private:
                 src.sqlName = QuoteIdentifier(src.key);
                 src.columns = found->columns;
                 addSource(scope, src);
-                return QuoteIdentifier(found->sqliteName) + " AS " + src.sqlName;
+                texts[&s] = QuoteIdentifier(found->sqliteName) + " AS " + src.sqlName;
+                return;
             }
             case Source::Subquery: {
                 if (s.alias.empty()) refuse("reads a subquery without an alias");
@@ -218,28 +221,34 @@ private:
                 src.sqlName = QuoteIdentifier(s.alias);
                 src.columns = r.columns;
                 addSource(scope, src);
-                return "(" + r.sql + ") AS " + src.sqlName;
+                texts[&s] = "(" + r.sql + ") AS " + src.sqlName;
+                return;
             }
-            case Source::Join: {
-                const std::string left = source(*s.left, scope, conditions);
-                const std::string right = source(*s.right, scope, conditions);
-                conditions.push_back(s.on.get());
-                const bool leftNested = s.left->kind == Source::Join;
-                const bool rightNested = s.right->kind == Source::Join;
-                const std::string l = leftNested ? "(" + left + ")" : left;
-                const std::string r = rightNested ? "(" + right + ")" : right;
-                // The ON condition is filled in once every source is known.
-                const std::string marker = "\x01" + std::to_string(conditions.size() - 1) + "\x01";
-                switch (s.join) {
-                    case Source::Inner: return l + " INNER JOIN " + r + " ON " + marker;
-                    case Source::Left: return l + " LEFT JOIN " + r + " ON " + marker;
-                    // A right join is the left join of its sides swapped,
-                    // which every SQLite reads.
-                    case Source::Right: return r + " LEFT JOIN " + l + " ON " + marker;
-                }
-            }
+            case Source::Join:
+                collectSources(*s.left, scope, texts);
+                collectSources(*s.right, scope, texts);
+                return;
         }
-        refuse("reads a source this reader does not know");
+    }
+
+    // A FROM item's SQLite text; ON conditions may name any source of the scope.
+    std::string writeSource(const Source& s, const Scope& scope, const std::map<const Source*, std::string>& texts) {
+        if (s.kind != Source::Join) return texts.at(&s);
+        const std::string left = writeSource(*s.left, scope, texts);
+        const std::string right = writeSource(*s.right, scope, texts);
+        const std::string l = s.left->kind == Source::Join ? "(" + left + ")" : left;
+        const std::string r = s.right->kind == Source::Join ? "(" + right + ")" : right;
+        Scope on = scope;
+        on.allowAggregates = false;
+        const std::string condition = Translator::condition(expr(*s.on, on), "a join").sql;
+        switch (s.join) {
+            case Source::Inner: return l + " INNER JOIN " + r + " ON " + condition;
+            case Source::Left: return l + " LEFT JOIN " + r + " ON " + condition;
+            // A right join is the left join of its sides swapped, which every
+            // SQLite reads.
+            case Source::Right: return r + " LEFT JOIN " + l + " ON " + condition;
+        }
+        refuse("reads a join this reader does not know");
     }
 
     void addSource(Scope& scope, const ScopeSource& s) {
@@ -359,7 +368,17 @@ private:
         }
     }
 
+    // Some forms repeat their operands (rounding, Int, Right...): nested deep,
+    // the text would grow without bound.
+    static constexpr size_t kMaxExpressionSql = 1u << 20;
+
     Value expr(const Expr& e, const Scope& scope) {
+        Value v = expression(e, scope);
+        if (v.sql.size() > kMaxExpressionSql) refuse("has an expression too long to translate");
+        return v;
+    }
+
+    Value expression(const Expr& e, const Scope& scope) {
         switch (e.kind) {
             case Expr::Number:
             case Expr::String:
@@ -1174,23 +1193,10 @@ private:
 
     // The FROM clause's SQLite text; its sources join the scope.
     std::string fromClause(const Select& s, Scope& scope) {
-        std::vector<const Expr*> conditions;
-        std::vector<std::string> fromItems;
-        for (const auto& src : s.from) fromItems.push_back(source(*src, scope, conditions));
-        // ON conditions, now that every source is known.
-        for (size_t k = 0; k < conditions.size(); ++k) {
-            Scope on = scope;
-            on.allowAggregates = false;
-            const Value c = expr(*conditions[k], on);
-            condition(c, "a join");
-            const std::string marker = "\x01" + std::to_string(k) + "\x01";
-            for (std::string& f : fromItems) {
-                const size_t at = f.find(marker);
-                if (at != std::string::npos) f.replace(at, marker.size(), c.sql);
-            }
-        }
+        std::map<const Source*, std::string> texts;
+        for (const auto& src : s.from) collectSources(*src, scope, texts);
         std::string from;
-        for (const std::string& f : fromItems) from += (from.empty() ? "" : ", ") + f;
+        for (const auto& src : s.from) from += (from.empty() ? "" : ", ") + writeSource(*src, scope, texts);
         return from;
     }
 
@@ -1232,7 +1238,12 @@ private:
         // Aliases stand for their expressions in the select list only;
         // elsewhere Access asks for such a name as a parameter.
         scope.items = nullptr;
-        usedSources_ = savedUsed;
+        usedSources_ = nullptr;
+        struct Restore {
+            std::set<std::string>*& member;
+            std::set<std::string>* saved;
+            ~Restore() { member = saved; }
+        } restore{usedSources_, savedUsed};
         if (items.empty()) refuse("has no output columns");
         // Two columns of one name: Access calls each by its table.
         std::vector<bool> duplicate(items.size(), false);

@@ -363,6 +363,10 @@ TEST(ViewTranslation, DamagedTextsGiveReasons) {
     EXPECT_EQ(db.translate(deep).reason, "is not SQL this translation reads: the statement is nested too deeply");
     const std::string negations = "SELECT " + std::string(100000, '-') + "1 FROM Items";
     EXPECT_FALSE(db.translate(negations).reason.empty());
+    // Forms that repeat their operand, nested: the text stays bounded.
+    std::string rounds = "Weight";
+    for (int i = 0; i < 40; ++i) rounds = "Round(" + rounds + ")";
+    EXPECT_EQ(db.translate("SELECT " + rounds + " FROM Items").reason, "has an expression too long to translate");
 }
 
 }  // namespace
