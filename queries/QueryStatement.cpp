@@ -144,7 +144,7 @@ std::string assembleKind(const queryClauses& c) {
             std::string value = c.crosstabValue;
             if (!value.empty() && value.back() != ' ') value += " ";
             return " TRANSFORM " + value + "SELECT " + distinctWord + topWord + selectList + selectFrom + tail +
-                   pivotWord + finalCommaToSpace(c.pivotList) + ";";
+                   pivotWord + finalCommaToSpace(c.pivotList) + ownerWord + ";";
         }
         case kUnionStatement: {
             const std::vector<std::string> parts = unionPartsInOrder(c.unionParts);
