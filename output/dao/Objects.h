@@ -234,6 +234,9 @@ public:
     std::string viewSql_;
     std::vector<ViewColumn> viewColumns_;
     std::string noViewReason_;
+
+private:
+    void remakeView();
 };
 
 class RelationImpl : public Relation {

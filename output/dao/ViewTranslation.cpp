@@ -34,14 +34,7 @@ std::string upper(std::string_view s) {
 }
 bool same(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
 
-std::string quoteText(std::string_view s) {
-    std::string out = "'";
-    for (char c : s) {
-        if (c == '\'') out += '\'';
-        out += c;
-    }
-    return out + "'";
-}
+std::string quoteText(std::string_view s) { return SqlLiteral(Stored::Txt(std::string(s))); }
 
 std::string bracketed(const std::string& name) { return "[" + name + "]"; }
 
@@ -1200,7 +1193,9 @@ private:
         return from;
     }
 
-    SelectResult select(const Select& s, const Scope* outer) {
+    // withOrder false: the ORDER BY is left out (a union part's order does
+    // not matter).
+    SelectResult select(const Select& s, const Scope* outer, bool withOrder = true) {
         if (++depth_ > 64) refuse("nests its subqueries too deeply");
         struct Leave {
             int& d;
@@ -1273,10 +1268,14 @@ private:
         if (s.having) having = condition(expr(*s.having, scope), "HAVING").sql;
         std::vector<std::string> orderKeys;
         std::vector<Value> orderValues;
-        for (const OrderItem& o : s.orderBy) {
+        const std::vector<OrderItem> noOrder;
+        const std::vector<OrderItem>& orderBy = withOrder ? s.orderBy : noOrder;
+        std::vector<bool> descending;
+        for (const OrderItem& o : orderBy) {
             Value v = expr(*o.expr, scope);
             if (v.constant) continue;
             orderValues.push_back(v);
+            descending.push_back(o.descending);
             orderKeys.push_back(orderKey(v) + (o.descending ? " DESC" : ""));
         }
 
@@ -1345,7 +1344,7 @@ private:
                 if (name.empty()) refuse("sorts a DISTINCT query by something it does not output");
                 Value byName = orderValues[k];
                 byName.sql = QuoteIdentifier(name);
-                keys += (keys.empty() ? "" : ", ") + orderKey(byName) + (s.orderBy[k].descending ? " DESC" : "");
+                keys += (keys.empty() ? "" : ", ") + orderKey(byName) + (descending[k] ? " DESC" : "");
             }
             ranked = "SELECT *, rank() OVER (ORDER BY " + keys + ") AS \"_talmera_rank\"" +
                      (s.topPercent ? ", count(*) OVER () AS \"_talmera_rows\"" : "") + " FROM (SELECT DISTINCT " + list +
@@ -1366,7 +1365,7 @@ private:
             if (!part->into.empty()) refuse("is a make-table query (SELECT ... INTO)");
             // The order of a part that TOP does not cut does not matter: the
             // union's own ORDER BY decides.
-            parts.push_back(!part->top && !part->orderBy.empty() ? selectWithoutOrder(*part) : select(*part, nullptr));
+            parts.push_back(select(*part, nullptr, /*withOrder=*/part->top.has_value()));
         }
         const size_t width = parts[0].columns.size();
         for (const SelectResult& p : parts)
@@ -1410,60 +1409,6 @@ private:
         }
         out.select = "SELECT * FROM (" + sql + ") AS \"_talmera_union\" ORDER BY " + order;
         return out;
-    }
-
-    SelectResult selectWithoutOrder(const access::Select& part) {
-        // The same select without its ORDER BY.
-        access::Select copy;
-        copy.distinct = part.distinct;
-        copy.distinctRow = part.distinctRow;
-        copy.top = part.top;
-        copy.topPercent = part.topPercent;
-        copy.ownerAccess = part.ownerAccess;
-        copy.fromDatabase = part.fromDatabase;
-        copy.into = part.into;
-        // The tree's parts are shared read-only: move nothing, borrow through
-        // a shallow copy of the pointers.
-        for (const SelectItem& item : part.items) {
-            SelectItem i;
-            i.star = item.star;
-            i.starOf = item.starOf;
-            i.alias = item.alias;
-            i.expr = item.expr ? cloneExpr(*item.expr) : nullptr;
-            copy.items.push_back(std::move(i));
-        }
-        for (const auto& f : part.from) copy.from.push_back(cloneSource(*f));
-        if (part.where) copy.where = cloneExpr(*part.where);
-        for (const auto& g : part.groupBy) copy.groupBy.push_back(cloneExpr(*g));
-        if (part.having) copy.having = cloneExpr(*part.having);
-        return select(copy, nullptr);
-    }
-
-    static ExprPtr cloneExpr(const Expr& e) {
-        auto c = std::make_unique<Expr>();
-        c->kind = e.kind;
-        c->text = e.text;
-        c->number = e.number;
-        c->parts = e.parts;
-        c->bangs = e.bangs;
-        c->op = e.op;
-        c->negated = e.negated;
-        c->subquery = e.subquery;
-        for (const ExprPtr& a : e.args) c->args.push_back(cloneExpr(*a));
-        return c;
-    }
-    static access::SourcePtr cloneSource(const Source& s) {
-        auto c = std::make_unique<Source>();
-        c->kind = s.kind;
-        c->name = s.name;
-        c->database = s.database;
-        c->alias = s.alias;
-        c->subquery = s.subquery;
-        c->join = s.join;
-        if (s.left) c->left = cloneSource(*s.left);
-        if (s.right) c->right = cloneSource(*s.right);
-        if (s.on) c->on = cloneExpr(*s.on);
-        return c;
     }
 
     // TRANSFORM agg(x) SELECT rows ... PIVOT p IN (h1, h2): one column per
