@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <deque>
-#include <memory>
 
 namespace talmera {
 

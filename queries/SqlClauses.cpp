@@ -300,7 +300,6 @@ void applyJoinRow(queryClauses& c, const QueryRow& row) {
     const uint8_t flag = static_cast<uint8_t>(row.rowWord >> 8);
     queryJoin join;
     join.kind = flag == kLeftJoin ? kLeftJoin : flag == kRightJoin ? kRightJoin : kInnerJoin;
-    (join.kind == kLeftJoin ? c.hasLeftJoin : join.kind == kRightJoin ? c.hasRightJoin : c.hasInnerJoin) = true;
     join.left = s.name1;
     join.right = s.name2;
     join.condition = s.expression;
@@ -355,7 +354,6 @@ void ApplyQueryRow(queryClauses& c, const QueryRow& row) {
     const uint8_t f = static_cast<uint8_t>(w >> 8);
     if (!row.values.empty()) c.anyValue = true;
     if (a == kTypeAttribute && f >= 1 && f <= 9) {
-        c.hasTypeRow = true;
         c.statementKind = kindOfTypeRow(f);
         const SlotValues s = slotValues(row);
         c.typeName1 = s.name1;
@@ -367,7 +365,7 @@ void ApplyQueryRow(queryClauses& c, const QueryRow& row) {
             case kAppendRow: c.head = "INSERT INTO ", c.isAppend = true; break;
             case kUpdateRow: c.head = "UPDATE ", c.isUpdate = true; break;
             case kDeleteRow: c.head = "DELETE "; break;
-            case kCrosstabRow: c.transformWord = "TRANSFORM ", c.isCrosstab = true; break;
+            case kCrosstabRow: c.isCrosstab = true; break;
             case kDataDefinitionRow:
             case kPassThroughRow: c.head.clear(); break;
             case kUnionRow:

@@ -54,7 +54,6 @@ struct queryClauses {
     std::string crosstabValue;
     std::string pivotList;
     std::string fromWord = " FROM ";
-    std::string tableEntry;                  // the entry of the current table row
     std::vector<querySource> sources;        // table rows: tables, saved queries, subqueries
     std::vector<queryJoin> joins;            // join rows, in order
     std::string remotePath, remoteType;      // the source database of the FROM clause (IN '...')
@@ -68,17 +67,14 @@ struct queryClauses {
     std::vector<queryOutput> outputs;        // output columns of append and update queries
     std::vector<queryUnionPart> unionParts;
     std::string unionWord;
-    std::string transformWord;
 
     // Flags
     bool isCrosstab = false, isUpdate = false, isAppend = false, isUnion = false;
     bool hasWhere = false, hasGroup = false, hasHaving = false, hasOrder = false;
     bool hasTop = false, isPercent = false, isDistinct = false, isDistinctRow = false;
     bool hasOwnerAccess = false, hasPivot = false;
-    bool hasInnerJoin = false, hasLeftJoin = false, hasRightJoin = false;
     bool allColumns = false;                 // the options ask for every column ("*")
     bool anyValue = false;                   // some value was read
-    bool hasTypeRow = false;
     // The kind of statement: the type row's, else the catalog flags', else a select.
     int statementKind = kSelectStatement;
 
@@ -92,7 +88,8 @@ struct queryClauses {
 // Dispatches one row on its row word and stores its values in the clauses.
 void ApplyQueryRow(queryClauses& clauses, const CMDBRecovery::QueryRow& row);
 
-// After the last row: the first table and the final-comma clean-up.
+// After the last row: every column ("*") when the options ask for it, and
+// the final-comma clean-up.
 void FinishQueryClauses(queryClauses& clauses);
 
 // Joins the clause texts by statementKind, with the PARAMETERS declaration
