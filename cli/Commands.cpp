@@ -606,7 +606,9 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     addFileOption(*queries, queriesOptions);
     addCodePageOption(*queries, queriesOptions);
     queries->add_flag("--json", queriesJson,
-                      "Print one JSON array (UTF-8) of {\"name\", \"sql\"} objects instead");
+                      "Print one JSON array (UTF-8) of {\"name\", \"sql\"} objects instead, with "
+                      "\"sqlite\" (the SELECT of the query's view in a repaired database) where the repair "
+                      "makes a view");
     queries->footer(std::string(
                         "Output: one line per query: its name, a tab and its SQL text (empty when "
                         "the text could not be read), with tab, line feed, carriage return and "

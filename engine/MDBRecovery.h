@@ -297,8 +297,9 @@ public:
     // Reads collected row `position`; false when nothing of it is readable.
     bool ReadQueryRow(size_t position, QueryRow& row);
     // The SQL text of one query from its collected rows (empty when they give
-    // no value). Throws std::runtime_error when the statement cannot be built.
-    std::string RebuildQueryText(const queryInfo& query);
+    // no value), and a pass-through query's connect text. Throws
+    // std::runtime_error when the statement cannot be built.
+    std::string RebuildQueryText(const queryInfo& query, std::string* connect = nullptr);
 
 
     // ---- Forms, reports, macros and modules (accessobjects/ObjectStorage.cpp,

@@ -20,6 +20,7 @@
 #include "output/dao/Expressions.h"
 #include "output/dao/Sql.h"
 #include "output/dao/Values.h"
+#include "output/dao/ViewTranslation.h"
 
 namespace talmera::dao::sqlite {
 
@@ -222,11 +223,20 @@ public:
     void SetName(const std::string& name) override;
     std::string SQL() const override { return sql_; }
     void SetSQL(const std::string& sql) override;
+    std::string Connect() const override { return connect_; }
+    void SetConnect(const std::string& connect) override;
 
-    std::string name_, sql_;
+    std::string name_, sql_, connect_;
     std::weak_ptr<DbState> db_;
     bool appended_ = false;
     bool viewCreated_ = false;
+    // The view: its SELECT and columns; or why there is none.
+    std::string viewSql_;
+    std::vector<ViewColumn> viewColumns_;
+    std::string noViewReason_;
+
+private:
+    void remakeView();
 };
 
 class RelationImpl : public Relation {
@@ -429,6 +439,10 @@ struct DbState : std::enable_shared_from_this<DbState> {
     std::string columnDefinition(const TableImpl& table, FieldImpl& field) const;
     std::vector<ExprColumn> exprColumns(const TableImpl& table) const;
 
+    // A table or query as the view translation sees it.
+    std::optional<ViewSource> viewSource(const std::string& name) const;
+    // Makes the query a view when its SQL translates and the view runs;
+    // else notes why not.
     bool tryCreateView(QueryImpl& query);
     void dropView(QueryImpl& query);
 
