@@ -145,6 +145,9 @@ TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
                 cp.storedLength = chars;
             }
             cp.flags = 0x02;
+            // Access's value tables number their rows with an auto-number
+            // Long kept among the variable columns.
+            if (c.autoNumber) cp.flags |= c.type == kLong ? 0x04 : 0x40;
             if (c.hyperlink) cp.flags |= 0x80;
             // Access marks Jet 4 text and memo columns as allowing compressed Unicode.
             if (!f.jet3 && (c.type == kText || c.type == kMemo)) cp.flags2 |= 0x01;

@@ -226,6 +226,7 @@ TEST(PreviewCommandTest, AgreesWithMdbExport) {
         const jetwriter::Database db = jetwriter::demoDatabase(format);
         const std::string path = writeDatabase(dir, "demo.mdb", db);
         for (const jetwriter::Table& table : db.tables) {
+            if (table.system) continue;  // a value table is no table of the catalog's list
             SCOPED_TRACE(table.name);
             const CommandResult r = runTool({"preview", path, table.name});
             ASSERT_EQ(r.status, kExitOk) << r.err;
