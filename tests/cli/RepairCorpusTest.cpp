@@ -112,5 +112,31 @@ TEST(RepairCorpusTest, EveryTableEqualsMdbExport) {
     EXPECT_GT(tablesCompared, 0u);
 }
 
+// Money sorts and compares as a number, and a NULL stays NULL.
+TEST(RepairCorpusTest, NorthwindPricesAreNumbersAndMissingDatesStayNull) {
+    const auto dir = talmera::test::corpusDir();
+    if (dir.empty()) GTEST_SKIP() << "no corpus folder";
+    TempDir out;
+    const CommandResult r = runTool({"repair", (dir / "mdbtestdata" / "nwind.mdb").string(), "--output-dir", out.path()});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(out.file("Repaired_nwind.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    auto value = [&](const std::string& sql) {
+        sqlite3_stmt* st = nullptr;
+        std::string v = "(error)";
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            v = sqlite3_column_text(st, 0) ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0)) : "NULL";
+        sqlite3_finalize(st);
+        return v;
+    };
+    EXPECT_EQ(value("SELECT ProductName FROM Products ORDER BY UnitPrice DESC LIMIT 1"), "C\xC3\xB4te de Blaye");
+    EXPECT_EQ(value("SELECT count(*) FROM Products WHERE typeof(UnitPrice) NOT IN ('real', 'integer')"), "0");
+    EXPECT_EQ(value("SELECT count(*) FROM Products WHERE UnitPrice > 100"), "2");
+    EXPECT_EQ(value("SELECT printf('%.4f', max(UnitPrice)) FROM Products"), "263.5000");
+    // 21 orders were never shipped (mdb-export and mdb-reader agree).
+    EXPECT_EQ(value("SELECT count(*) FROM Orders WHERE ShippedDate IS NULL"), "21");
+    sqlite3_close(db);
+}
+
 }  // namespace
 }  // namespace talmera::cli::test

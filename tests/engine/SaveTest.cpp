@@ -109,6 +109,51 @@ TEST(Save, AutoNumbersKeepTheirStoredValues) {
     }
 }
 
+// A value arrives as stored: NULL stays NULL where the field has a default
+// (the default fills only columns added after a row was written), Currency
+// sorts and compares as a number and gives its exact text back, and dates at
+// both ends of Access's range survive.
+TEST(Save, NullsDefaultsMoneyAndTheDateRange) {
+    for (Format format : {Format::Jet4, Format::Ace}) {
+        SCOPED_TRACE(formatName(format));
+        jw::Database db;
+        db.format = format;
+        jw::Table t;
+        t.name = "Prices";
+        t.columns = {col("ID", jw::kLong), col("Label", jw::kText, 20), col("Count", jw::kLong), col("Price", jw::kCurrency),
+                     col("Seen", jw::kDateTime)};
+        const double year100 = -657434.0, year9999 = 2958465.0 + 86399.0 / 86400.0;
+        t.rows = {{{int64_t(1), std::string("row1"), int64_t(3), int64_t(970000), year100}},
+                  {{int64_t(2), std::string("more"), jw::Value{}, jw::Value{}, jw::Value{}}},
+                  {{int64_t(3), std::string("big"), int64_t(1), int64_t(2635000), year9999}},
+                  {{int64_t(4), std::string("huge"), int64_t(1), int64_t(9223372036854775807), jw::Value{}}},
+                  {{int64_t(5), std::string("old"), int64_t(9), int64_t(1), 0.0}}};
+        t.rows[4].storedColumns = 2;  // written before Count, Price and Seen were added
+        t.properties = {{"Count", false, {jw::textProperty("DefaultValue", "0")}},
+                        {"Price", false, {jw::textProperty("DefaultValue", "1.5")}}};
+        db.tables = {t};
+        TempDir dir;
+        Saved s = saveAll(writeDatabase(dir, "prices.mdb", db), dir);
+        ASSERT_EQ(s.started, 1);
+        const auto rows = queryRows(s.output, "SELECT ID, Count, Price, typeof(Price), Seen FROM Prices ORDER BY ID");
+        ASSERT_EQ(rows.size(), 5u);
+        using Cells = std::vector<std::optional<std::string>>;
+        EXPECT_EQ(rows[1], (Cells{"2", std::nullopt, std::nullopt, "null", std::nullopt}));
+        EXPECT_EQ(rows[4], (Cells{"5", "0", "1.5", "real", std::nullopt}));
+        EXPECT_EQ(rows[0][3], "integer");
+        EXPECT_EQ(rows[0][4], "0100-01-01 00:00:00");
+        EXPECT_EQ(rows[2][4], "9999-12-31 23:59:59");
+        EXPECT_EQ(scalar(s.output, "SELECT group_concat(ID) FROM (SELECT ID FROM Prices ORDER BY Price DESC)"), "4,3,1,5,2");
+        EXPECT_EQ(scalar(s.output, "SELECT count(*) FROM Prices WHERE Price > 100"), "2");
+        // The exact text: printf with four decimals, or the kept text where
+        // a double has too few digits.
+        const std::string exact = "coalesce((SELECT value FROM _talmera_exact_values x WHERE x.table_name = 'Prices' AND "
+                                  "x.field_name = 'Price' AND x.row_id = p.rowid), printf('%.4f', Price))";
+        EXPECT_EQ(scalar(s.output, "SELECT group_concat(" + exact + ", ' ') FROM Prices p WHERE Price IS NOT NULL"),
+                  "97.0000 263.5000 922337203685477.5807 1.5000");
+    }
+}
+
 // A row the output refuses (a duplicate in a unique index) costs that row only,
 // and the log says so.
 TEST(Save, RefusedRowCostsOnlyItself) {
