@@ -236,12 +236,21 @@ Cell expectedCell(Format, const Column& c, const Value& v) {
         case kDouble:
             std::snprintf(buf, sizeof buf, "%.16g", std::get<double>(v));
             return std::string(buf);
-        case kDateTime: return formatDate(std::get<double>(v));
+        case kDateTime: {
+            // mdbtools leaves the date's fields at zero outside 0 to a million
+            // days (30 December 1899 to the year 4637).
+            const double days = std::get<double>(v);
+            if (days < 0 || days > 1e6) return std::string("1900-01-00 00:00:00");
+            return formatDate(days);
+        }
         case kText:
         case kMemo: return std::get<std::string>(v);
         case kDecimal: return decimalText(std::get<std::string>(v), c.scale);
         case kBinary:
         case kOle: return hex(std::get<Bytes>(v));
+        // mdbtools does not read large numbers and extended dates: NULL.
+        case kBigInt:
+        case kDateTimeExt: return std::nullopt;
         case kGuid: {
             // mdb-export's hex mode prints the GUID's text in hex.
             std::string t = guidText(std::get<Bytes>(v));
@@ -322,6 +331,16 @@ nlohmann::json expectedReaderCell(const Column& c, const Value& v) {
             std::string t = guidText(std::get<Bytes>(v));
             return lower(t.substr(1, 23) + "-" + t.substr(24, 12));
         }
+        case kBigInt: return json{{"bigint", std::to_string(std::get<int64_t>(v))}};
+        case kDateTimeExt: {
+            // "YYYY.MM.DD HH:MM:SS" and nine digits of nanoseconds.
+            std::string t = std::get<std::string>(v);
+            std::string fraction = t.size() > 20 ? t.substr(20) : "";
+            fraction.resize(9, '0');
+            t = t.substr(0, 19);
+            t[4] = t[7] = '.';
+            return t + "." + fraction;
+        }
         default: return nullptr;
     }
 }
@@ -388,7 +407,13 @@ void expectReaderRows(const nlohmann::json& table, const Table& t, bool asSet) {
         std::sort(actual.begin(), actual.end());
     }
     ASSERT_EQ(actual.size(), expected.size());
-    for (size_t i = 0; i < actual.size(); ++i) EXPECT_EQ(actual[i], expected[i]) << "row " << i;
+    for (size_t i = 0; i < actual.size(); ++i) {
+        if (actual[i] == expected[i]) continue;
+        const nlohmann::json a = nlohmann::json::parse(actual[i]), e = nlohmann::json::parse(expected[i]);
+        for (size_t k = 0; k < a.size() && k < e.size(); ++k)
+            EXPECT_EQ(a[k].dump(), e[k].dump()) << "row " << i << ", column " << names[k];
+        EXPECT_EQ(a.size(), e.size()) << "row " << i;
+    }
 }
 
 Rows mdbExportColumns(const std::string& file, const std::string& table, const std::vector<std::string>& columns) {

@@ -17,9 +17,14 @@ const system = args[0] === "--system" ? (args.shift(), true) : false;
 const reader = new MDBReader(readFileSync(file));
 const names = args.length ? args : reader.getTableNames({ normalTables: true, systemTables: system });
 
+// A text with a lone surrogate (bytes read as UTF-16 that are not text) gets
+// U+FFFD in its place, so that the JSON stays valid UTF-8.
+const wellFormed = (s) => s.replace(/[\uD800-\uDBFF](?![\uDC00-\uDFFF])|(?<![\uD800-\uDBFF])[\uDC00-\uDFFF]/g, "\uFFFD");
+
 function cell(value) {
     if (value === null || value === undefined) return null;
-    if (typeof value === "boolean" || typeof value === "number" || typeof value === "string") return value;
+    if (typeof value === "string") return wellFormed(value);
+    if (typeof value === "boolean" || typeof value === "number") return value;
     if (typeof value === "bigint") return { bigint: value.toString() };
     if (value instanceof Date) return { date: value.getTime() };
     if (Buffer.isBuffer(value)) return { hex: value.toString("hex").toUpperCase() };
