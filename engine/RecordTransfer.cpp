@@ -70,7 +70,9 @@ void CMDBRecovery::TransferRow(const tableInfo& table, const std::vector<RowValu
                         break;
                     case RowValue::Kind::Bytes:
                         if (col.type == 0x0B) {
-                            if (!v.bytes.empty()) field->AppendChunk(v.bytes);
+                            // A zero-length OLE object is a value, not NULL.
+                            if (v.bytes.empty()) assign(v.bytes);
+                            else field->AppendChunk(v.bytes);
                         } else {
                             assign(v.bytes);
                         }
