@@ -342,6 +342,15 @@ void saveFile(const std::string& path, const std::vector<uint8_t>& image);
 // database of the README and a convenient fixture.
 Database demoDatabase(Format format);
 
+// One table, "AllTypes", with every column type the format has: hyperlink,
+// GUID, decimals of every scale from 0 to 28 (Jet 4, ACE), large numbers,
+// extended dates and a calculated column of each result type with its
+// ResultType and Expression (ACE); a row of the smallest values, one of the
+// largest, one of NULLs and one of values nearest zero, dates in the years 100
+// and 9999, and texts in several scripts (those that fit one byte a character
+// are compressed with Database::compressText, the others not).
+Table allTypesTable(Format format);
+
 // Benchmark inputs, generated row by row (Table::rowSource).
 // "big": Events (`rows` rows of long, date/time, currency, text and Yes/No) and
 // Accounts (one row per fifty events).

@@ -16,15 +16,6 @@ jetwriter::Column column(const std::string& name, uint8_t type, uint16_t length 
 // column, rows with ordinary, extreme, empty and NULL values.
 void addTypeTables(jetwriter::Database& db);
 
-// One table, "AllTypes", with every column type the format has: hyperlink,
-// GUID, decimals of every scale from 0 to 28 (Jet 4, ACE), large numbers,
-// extended dates and a calculated column of each result type (ACE); a row of
-// the smallest values, one of the largest, one of NULLs and one of values
-// nearest zero, dates in the years 100 and 9999, and texts in several
-// scripts (those that fit one byte a character compressed, with
-// Database::compressText, the others not).
-jetwriter::Table allTypesTable(jetwriter::Format format);
-
 // Rows stored before two columns were added, deleted rows, rows moved behind
 // overflow pointers, stale pages, three rows per page.
 jetwriter::Table editedTable();
