@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "MdbReader.h"
+#include "platform/Calendar.h"
 #include "tests/cli/CliTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -138,16 +139,7 @@ Cell readerCell(const nlohmann::json& v) {
         const int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
         const int64_t second = seconds - days * 86400;
         int y = 0, m = 0, d = 0;
-        // Civil date of days since 1970.
-        int64_t z = days + 719468;
-        const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-        const int64_t doe = z - era * 146097;
-        const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-        const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-        const int64_t mp = (5 * doy + 2) / 153;
-        d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-        m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-        y = static_cast<int>(yoe + era * 400 + (m <= 2));
+        civilFromDays(days, y, m, d);
         char text[40];
         std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", y, m, d, static_cast<int>(second / 3600),
                       static_cast<int>(second / 60 % 60), static_cast<int>(second % 60));

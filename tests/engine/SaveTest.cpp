@@ -13,6 +13,7 @@
 
 #include "engine/RecoverThread.h"
 #include "output/dao/SqliteEngine.h"
+#include "platform/Calendar.h"
 #include "platform/MessageReceiver.h"
 #include "tests/engine/Fixtures.h"
 #include "tests/engine/SaveSupport.h"
@@ -161,15 +162,10 @@ std::string civilText(double days, int fractionDigits = 0, int64_t units = 0) {
     double whole = std::trunc(days);
     int64_t seconds = std::llround(std::fabs(days - whole) * 86400.0);
     if (seconds >= 86400) seconds -= 86400, whole += days < 0 ? -1 : 1;
-    int64_t z = static_cast<int64_t>(whole) - 25569 + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int64_t d = doy - (153 * mp + 2) / 5 + 1, m = mp + (mp < 10 ? 3 : -9), y = yoe + era * 400 + (m <= 2);
+    int y = 0, m = 0, d = 0;
+    civilFromDays(static_cast<int64_t>(whole) - 25569, y, m, d);
     char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", (long long)y, (long long)m, (long long)d,
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02lld:%02lld:%02lld", y, m, d,
                   (long long)(seconds / 3600), (long long)(seconds / 60 % 60), (long long)(seconds % 60));
     std::string out = text;
     if (fractionDigits) {
