@@ -6,6 +6,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/ValueDecoders.h"
 #include "engine/ValueText.h"
 
 namespace talmera {
@@ -318,7 +319,7 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
         if (col.isCalculated) {
             for (const columnProperties& p : col.properties) {
                 if (p.name == "ResultType") {
-                    col.type = static_cast<uint8_t>(std::atoi(p.value.c_str()));
+                    if (const uint8_t t = ColumnTypeOfResultType(std::atol(p.value.c_str()))) col.type = t;
                     break;
                 }
             }
@@ -354,8 +355,13 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
 
         switch (type) {
             case 0x01:
+                // A calculated Yes/No keeps its value in a byte: 0 is No,
+                // shown as a cleared Yes/No is.
                 if (col.isCalculated && (size == 0 || data[0] == 0)) {
-                    v.state = RowValue::State::NoText;
+                    v.state = RowValue::State::Value;
+                    v.kind = RowValue::Kind::Boolean;
+                    v.integer = 0;
+                    v.text = " ";
                     break;
                 }
                 v.state = RowValue::State::Value;
@@ -428,7 +434,12 @@ bool CMDBRecovery::DecodeRowValues(size_t slot, bool fromDeletedList, bool readL
                 break;
             }
             case 0x14: {
-                // Extended date/time: kept as the characters Access stores.
+                // Extended date/time: ISO text with seven decimals; bytes that
+                // are not such a value are kept as the characters stored.
+                if (auto iso = DecodeDateTimeExtended(data, size)) {
+                    setText(v, std::move(*iso), makeText);
+                    break;
+                }
                 std::string text(reinterpret_cast<const char*>(data), size);
                 while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
                 setText(v, std::move(text), makeText);

@@ -21,6 +21,11 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# Node and npm for the mdb-reader test oracle (the build installs the package
+# into its folder). A Node that brings its own npm is kept as it is.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then

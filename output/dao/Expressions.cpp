@@ -435,7 +435,8 @@ private:
     static const FieldShape* shapeOf(const Node& n) { return n.kind == Node::Column ? &n.column->shape : nullptr; }
 
     std::string column(const ExprColumn& c) {
-        // Exact decimals are text in the file; compare them as numbers.
+        // Currency and Decimal compare as numbers (a value some other client
+        // stored as text too).
         if (isDecimalShape(c.shape)) return "CAST(" + QuoteIdentifier(c.name) + " AS REAL)";
         return QuoteIdentifier(c.name);
     }
@@ -451,7 +452,8 @@ private:
             } catch (const ComError&) {
                 throw Failed{};
             }
-            if (isDecimalShape(*against)) return s.text;  // a numeric literal, against the CAST column
+            // A numeric literal, against the CAST column: every digit of it.
+            if (isDecimalShape(*against)) return s.exact.empty() ? SqlLiteral(s) : s.exact;
             return SqlLiteral(s);
         }
         if (t.kind == Token::Number) return t.text;

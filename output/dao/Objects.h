@@ -360,6 +360,11 @@ bool IsAttachmentType(int type);
 void StoreChildRows(DbState& db, const std::string& table, const std::string& field, int type, int64_t rowid,
                     const std::vector<std::vector<Stored>>& rows);
 void DeleteChildRows(DbState& db, const std::string& table);
+// The exact text of a Currency or Decimal value whose stored real does not
+// give it back, kept in _talmera_exact_values by the record's rowid.
+void StoreExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid,
+                     const std::string& text);
+std::optional<std::string> ExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid);
 
 class RecordsetImpl : public Recordset {
 public:
@@ -411,6 +416,7 @@ struct DbState : std::enable_shared_from_this<DbState> {
     std::vector<std::weak_ptr<RecordsetImpl>> recordsets;
     int writeDepth = 0;
     std::set<std::string> sqliteNames;  // folded names of tables, views and indexes in the file
+    std::set<std::string> exactValueTables;  // folded names of tables with rows in _talmera_exact_values
 
     ~DbState();
     void ensureOpen(const char* source) const;

@@ -155,6 +155,13 @@ CREATE TABLE _talmera_complex_values (
   value,
   PRIMARY KEY (table_name, field_name, row_id, position)
 );
+CREATE TABLE _talmera_exact_values (
+  table_name TEXT NOT NULL COLLATE NOCASE,
+  field_name TEXT NOT NULL COLLATE NOCASE,
+  row_id INTEGER NOT NULL,
+  value TEXT NOT NULL,
+  PRIMARY KEY (table_name, field_name, row_id)
+);
 )";
 
 const char* const kMetadataTables[] = {"_talmera_tables",     "_talmera_fields",  "_talmera_indexes",
@@ -256,16 +263,18 @@ void DbState::endWrite() {
 
 std::string DbState::declaredType(const FieldImpl& f) const {
     // Declared types give each column the affinity its stored form needs:
-    // INTEGER for whole numbers, REAL for floating point, TEXT for exact
-    // decimals (NUMERIC would turn "0.1000" into a rounded real), NUMERIC for
-    // dates (ISO text stays text; a day number no text gives back stays REAL).
+    // INTEGER for whole numbers, REAL for floating point, NUMERIC for Currency
+    // and Decimal (a real, or an integer when whole, that compares and sorts
+    // as a number; the exact text of a value with more digits than a double
+    // holds is in _talmera_exact_values), NUMERIC for dates (ISO text stays
+    // text; a day number no text gives back stays REAL).
     switch (f.type_) {
         case dbBoolean: return "BOOLEAN";
         case dbByte: return "TINYINT";
         case dbInteger: return "SMALLINT";
         case dbLong: return "INTEGER";
         case dbBigInt: return "BIGINT";
-        case dbCurrency: return "CURRENCY_TEXT";
+        case dbCurrency: return "CURRENCY";
         case dbSingle: return "FLOAT";
         case dbDouble: return "DOUBLE";
         case dbDate: return "DATETIME";
@@ -277,8 +286,8 @@ std::string DbState::declaredType(const FieldImpl& f) const {
         case dbDecimal: {
             const FieldShape s = f.shape();
             if (s.precision > 0 && s.scale >= 0)
-                return "DECIMAL_TEXT(" + std::to_string(s.precision) + "," + std::to_string(s.scale) + ")";
-            return "DECIMAL_TEXT";
+                return "DECIMAL(" + std::to_string(s.precision) + "," + std::to_string(s.scale) + ")";
+            return "DECIMAL";
         }
         case dbAttachment: return "ATTACHMENT";
         default: return "MULTIVALUE";
