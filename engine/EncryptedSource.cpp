@@ -20,6 +20,35 @@ constexpr uint16_t kJet3PageSize = 2048, kJet4PageSize = 4096;
 constexpr uint8_t kJet3Version = 0;
 // A front end that keeps answering wrong passwords is stopped after this many.
 constexpr int kMaxPasswordAttempts = 20;
+
+// The first pages after the header, as evidence of how the pages are stored.
+constexpr uint64_t kSampledPages = 64;
+// What of a page the sample looks at: one cipher block decodes on its own.
+constexpr size_t kSampledBytes = 16;
+enum PageType : uint8_t { kFirstPageType = 0x01, kLastPageType = 0x05 };
+constexpr uint8_t kPageMarker = 0x01;
+
+// How many of the sampled pages look like Access pages (a known type byte and
+// the marker after it), among those that are not blank.
+struct PageSample {
+    int pages = 0;
+    int plausible = 0;
+    bool mostlyPlausible() const { return pages > 0 && 2 * plausible > pages; }
+};
+
+PageSample samplePages(const PageFile& file, uint32_t pageSize, const encryption::PageDecoder* decoder) {
+    PageSample sample;
+    const uint64_t pages = std::min<uint64_t>(file.length() / pageSize, kSampledPages + 1);
+    for (uint64_t p = 1; p < pages; ++p) {
+        uint8_t head[kSampledBytes];
+        file.read(p * pageSize, sizeof head, head);
+        if (std::all_of(head, head + 8, [](uint8_t b) { return b == 0; })) continue;  // a blank (or zeroed) page
+        if (decoder) decoder->decode(static_cast<uint32_t>(p), head, head, sizeof head);
+        ++sample.pages;
+        if (head[0] >= kFirstPageType && head[0] <= kLastPageType && head[1] == kPageMarker) ++sample.plausible;
+    }
+    return sample;
+}
 }  // namespace
 
 std::string SourceProtection::logLine() const {
@@ -27,6 +56,13 @@ std::string SourceProtection::logLine() const {
     switch (facts.protection) {
         case Protection::None: return {};
         case Protection::JetPassword: return "Protection of the file  :  " + description;
+        default: break;
+    }
+    if (pagesStoredPlainly) {
+        return "Protection of the file  :  " + description +
+               ", named by a damaged header: the pages are stored plainly and were read as they are";
+    }
+    switch (facts.protection) {
         case Protection::JetRc4: return "Protection of the file  :  " + description + "; the pages were decoded";
         default: return "Protection of the file  :  " + description + "; the pages were decoded with the password";
     }
@@ -52,6 +88,13 @@ bool CMDBRecovery::UnlockSource() {
     protection.description = encryption::DescribeProtection(protection.facts);
     const Protection kind = protection.facts.protection;
     if (kind == Protection::None || kind == Protection::JetPassword) return true;  // pages as stored
+    // Pages that already read as Access pages are not encoded, whatever a
+    // damaged header says; decoding them would lose the whole file.
+    if (samplePages(databaseFile, kJet3PageSize, nullptr).mostlyPlausible() ||
+        samplePages(databaseFile, kJet4PageSize, nullptr).mostlyPlausible()) {
+        protection.pagesStoredPlainly = true;
+        return true;
+    }
     if (kind == Protection::OfficeUnreadable) {
         protection.lock = SourceLock::MethodUnknown;
         return false;
@@ -78,8 +121,16 @@ bool CMDBRecovery::UnlockSource() {
     }
 
     // The page numbers that key the pages count pages of the format's size,
-    // whatever layout the scan tries later.
-    const uint32_t decodeSize = versionByte == kJet3Version ? kJet3PageSize : kJet4PageSize;
+    // whatever layout the scan tries later. A Jet file whose version byte is
+    // damaged is decoded with the page size that yields Access pages.
+    uint32_t decodeSize = versionByte == kJet3Version ? kJet3PageSize : kJet4PageSize;
+    if (kind == Protection::JetRc4) {
+        const uint32_t other = decodeSize == kJet3PageSize ? kJet4PageSize : kJet3PageSize;
+        if (!samplePages(databaseFile, decodeSize, unlock.decoder.get()).mostlyPlausible() &&
+            samplePages(databaseFile, other, unlock.decoder.get()).mostlyPlausible()) {
+            decodeSize = other;
+        }
+    }
     const uint64_t pages = (fileLength + decodeSize - 1) / decodeSize;
     SendProgress(kProgressStart, static_cast<intptr_t>(pages));
     uint64_t pagesReported = 0;

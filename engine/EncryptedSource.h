@@ -22,6 +22,9 @@ struct SourceProtection {
     SourceLock lock = SourceLock::Open;
     std::string description;  // the method in words
     std::string decodeError;  // DecodeFailed: why
+    // The header names a page key, but the pages are plainly stored Access
+    // pages (a damaged header): they are read as they are.
+    bool pagesStoredPlainly = false;
 
     bool locked() const { return lock != SourceLock::Open; }
     // The log's line about the protection of a file that was read; empty for
