@@ -30,6 +30,16 @@ bool sameBytes(const Bytes& a, const Bytes& b, size_t count) {
     return a.size() >= count && b.size() >= count && std::equal(a.begin(), a.begin() + long(count), b.begin());
 }
 
+// The binary providers' password check: the verifier and its hash, decrypted
+// one after the other by `decrypt`, must agree (SHA-1 of the verifier).
+template <typename Decrypt>
+bool verifierMatches(const BinaryProvider& p, Decrypt&& decrypt) {
+    Bytes verifier(p.encryptedVerifier.size()), hash(p.encryptedVerifierHash.size());
+    decrypt(p.encryptedVerifier.data(), verifier.data(), verifier.size());
+    decrypt(p.encryptedVerifierHash.data(), hash.data(), hash.size());
+    return sameBytes(digest(HashAlgorithm::Sha1, {verifier}), hash, p.verifierHashSize);
+}
+
 // ---- Jet: RC4 keyed by the page key and the page number -----------------------
 class JetRc4Decoder : public PageDecoder {
 public:
@@ -53,11 +63,9 @@ public:
           baseHash_(digest(HashAlgorithm::Sha1, {facts.binary.salt, password})) {}
 
     bool verify(const BinaryProvider& p) const {
+        // One RC4 stream runs on from the verifier into its hash.
         Rc4 stream(blockKey(littleEndian32(0)));
-        Bytes verifier(p.encryptedVerifier.size()), hash(p.encryptedVerifierHash.size());
-        stream.apply(p.encryptedVerifier.data(), verifier.data(), verifier.size());
-        stream.apply(p.encryptedVerifierHash.data(), hash.data(), hash.size());
-        return sameBytes(digest(HashAlgorithm::Sha1, {verifier}), hash, p.verifierHashSize);
+        return verifierMatches(p, [&](const uint8_t* in, uint8_t* out, size_t n) { stream.apply(in, out, n); });
     }
 
 protected:
@@ -89,10 +97,7 @@ public:
     bool verify(const BinaryProvider& p) const {
         AesDecryptor aes;
         if (!aes.setKey(blockKey(littleEndian32(0)))) return false;
-        Bytes verifier(p.encryptedVerifier.size()), hash(p.encryptedVerifierHash.size());
-        aes.decryptEcb(p.encryptedVerifier.data(), verifier.data(), verifier.size());
-        aes.decryptEcb(p.encryptedVerifierHash.data(), hash.data(), hash.size());
-        return sameBytes(digest(HashAlgorithm::Sha1, {verifier}), hash, p.verifierHashSize);
+        return verifierMatches(p, [&](const uint8_t* in, uint8_t* out, size_t n) { aes.decryptEcb(in, out, n); });
     }
 
 protected:
