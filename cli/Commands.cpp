@@ -21,6 +21,7 @@
 #include "cli/Attachments.h"
 #include "cli/Catalog.h"
 #include "cli/Objects.h"
+#include "cli/Password.h"
 #include "cli/Preview.h"
 #include "cli/ProgressBar.h"
 #include "cli/Repair.h"
@@ -56,6 +57,7 @@ struct ScanOptions {
     bool deleted = false;
     unsigned codePage = 1252;
     bool unlistedPages = false;
+    std::optional<std::string> password;  // of an encrypted file
 };
 
 // Refuses code page numbers the converter does not know, so that a typing
@@ -75,6 +77,9 @@ std::string checkCodePage(const std::string& text) {
 void addFileOption(CLI::App& command, ScanOptions& options) {
     command.add_option("FILE", options.path, "The Access database (.mdb, .accdb); it is only read")
         ->required();
+    command.add_option("--password", options.password,
+                       "The password of an encrypted database (asked at the terminal when not given)")
+        ->type_name("P");
 }
 
 void addCodePageOption(CLI::App& command, ScanOptions& options) {
@@ -106,17 +111,17 @@ struct RepairOptions {
 
 constexpr const char* kExitStatusText =
     "Exit status: 0 the file was scanned (also when its catalog is empty), 1 the file cannot be "
-    "read, 2 the file is not an Access database, 64 bad command line, 74 standard output could "
+    "read, 2 the file is not an Access database, or it is encrypted and no correct password was given, 64 bad command line, 74 standard output could "
     "not be written (a full disk, a closed pipe; standard error says why), 130 stopped with "
     "Ctrl-C.";
 constexpr const char* kPreviewExitStatusText =
     "Exit status: 0 the table was read, 1 the file cannot be read, 2 the file is not an Access "
-    "database, 3 the file has no table of that name (standard error lists those it has), 64 bad "
+    "database, or it is encrypted and no correct password was given, 3 the file has no table of that name (standard error lists those it has), 64 bad "
     "command line, 74 standard output could not be written (the rows stop there), 130 stopped "
     "with Ctrl-C.";
 constexpr const char* kRepairExitStatusText =
     "Exit status: 0 saved, 1 the file cannot be read or the output (or report) cannot be "
-    "written, 2 the file is not an Access database, 3 --only names an object the file lacks, "
+    "written, 2 the file is not an Access database, or it is encrypted and no correct password was given, 3 --only names an object the file lacks, "
     "4 the output or the report exists and may not be replaced (nothing is written), 64 bad "
     "command line, 130 stopped with Ctrl-C (the output keeps what was written).";
 
@@ -171,7 +176,8 @@ void runJob(CQuorvinAccessRecoveryApp& app, CRecoverThread& thread) {
 // Runs the scan job on this thread. The application state and the engine stay
 // with the caller, which reads the findings afterwards.
 int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessageReceiver& receiver,
-            std::ostream& err) {
+            const Terminal& terminal) {
+    std::ostream& err = terminal.err;
     std::string reason = unreadableReason(options.path);
     if (!reason.empty()) {
         err << kProgram << ": cannot read '" << options.path << "': " << reason << '\n';
@@ -188,16 +194,44 @@ int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessage
     engine->sourcePath = options.path;
     app.engine = engine;
 
-    CRecoverThread thread(app, &receiver);
+    // The password of an encrypted file is answered here for every command.
+    PasswordReceiver answering(receiver, options.password, terminal.in, err);
+    CRecoverThread thread(app, &answering);
     thread.sourcePath = options.path;
     runJob(app, thread);
+    // Later jobs and the commands' own output talk to the command's receiver.
+    engine->mainWindow = &receiver;
 
     if (app.stopRequested) {
         err << kProgram << ": stopped\n";
         return kExitInterrupted;
     }
+    const SourceProtection& protection = engine->protection;
+    const std::string quoted = "'" + options.path + "'";
+    switch (protection.lock) {
+        case SourceLock::Open: break;
+        case SourceLock::PasswordMissing:
+            err << kProgram << ": " << quoted << " is encrypted: give its password with --password\n";
+            return kExitEncrypted;
+        case SourceLock::PasswordRejected:
+            err << kProgram << ": " << quoted << ": the password is not correct\n";
+            return kExitEncrypted;
+        case SourceLock::MethodUnknown:
+            err << kProgram << ": " << quoted << " is encrypted with a method this tool cannot read ("
+                << protection.description << ")\n";
+            return kExitEncrypted;
+        case SourceLock::DecodeFailed:
+            err << kProgram << ": cannot read " << quoted << ": " << protection.decodeError << '\n';
+            return kExitUnreadable;
+    }
     if (app.invalidFile) {
-        err << kProgram << ": '" << options.path << "' is not an Access database\n";
+        // A file whose header names it an Access database is one, however
+        // little of it could be read.
+        if (protection.facts.accessHeader) {
+            err << kProgram << ": " << quoted << " has the header of an Access database, but no readable catalog\n";
+        } else {
+            err << kProgram << ": " << quoted << " is not an Access database\n";
+        }
         return kExitNotAccess;
     }
     return kExitOk;
@@ -207,7 +241,7 @@ int scanCommand(const ScanOptions& options, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     ProgressBar bar(terminal.err, terminal.progressBar);
     TerminalReceiver receiver(app, terminal.out, bar);
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     bar.end();
     return checkOutput(terminal, status, receiver.outputFailed() ? receiver.outputError() : -1);
 }
@@ -215,7 +249,7 @@ int scanCommand(const ScanOptions& options, const Terminal& terminal) {
 int catalogCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     errno = 0;
     if (json) {
@@ -233,7 +267,7 @@ int catalogCommand(const ScanOptions& options, bool json, const Terminal& termin
 int objectsCommandOnFile(const ScanOptions& options, const std::string& extractDir, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     errno = 0;
     return objectsCommand(*app.engine, app, options.path, extractDir, terminal);
@@ -242,7 +276,7 @@ int objectsCommandOnFile(const ScanOptions& options, const std::string& extractD
 int queriesCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     errno = 0;
     printQueries(terminal.out, *app.engine, json);
@@ -296,7 +330,7 @@ int attachmentsCommand(const ScanOptions& options, const std::string& tableName,
     }
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     const int index = findTable(*app.engine, tableName, options.deleted);
     if (index < 0) {
@@ -316,7 +350,7 @@ int previewCommand(const ScanOptions& options, const std::string& tableName, Row
     {
         ProgressBar bar(terminal.err, terminal.progressBar);
         ProgressReceiver receiver(bar);
-        status = runScan(options, app, receiver, terminal.err);
+        status = runScan(options, app, receiver, terminal);
         bar.end();
     }
     if (status != kExitOk) return status;
@@ -448,7 +482,7 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
         return status;
     };
 
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return finish(status);
     CMDBRecovery& engine = *app.engine;
 
@@ -531,7 +565,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     cli.footer(
         "Exit status: 0 the file was scanned (repair: saved; also when its catalog is empty), 1 "
         "the file cannot be read (repair: or the output or report cannot be written), 2 the file "
-        "is not an Access database, 3 (preview) the file has no table of that name, (repair) "
+        "is not an Access database, or it is encrypted and no correct password was given, 3 (preview) the file has no table of that name, (repair) "
         "--only names an object the file lacks, 4 (repair) the output or the log report exists "
         "and may not be replaced, 64 bad command line, 74 standard output could not be written, "
         "130 stopped with Ctrl-C.");

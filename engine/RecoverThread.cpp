@@ -85,7 +85,18 @@ void CRecoverThread::Scan() {
     }
 
     app_.tableCount = 0;
-    if (engine.ScanFile() == 0) {
+    const int scanned = engine.ScanFile();
+    if (!engine.protection.locked() && !engine.protection.logLine().empty()) Log(engine.protection.logLine());
+    if (scanned == 0) {
+        // A stopped scan says nothing about the file.
+        if (app_.stopRequested) return Finish(false);
+        if (engine.protection.locked()) {
+            // An encrypted file that stays closed is an Access file all the
+            // same: the reason says what is missing.
+            Log(app_.logLine);
+            app_.scanRun = false;
+            return Finish(true);
+        }
         if (!app_.catalogFound) {
             app_.invalidFile = true;
             // A file that could not be opened says why before the verdict.

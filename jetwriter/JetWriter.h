@@ -243,8 +243,35 @@ struct StorageNode {
     Bytes data;
 };
 
+// How the written file is protected. The encryption is the last step of
+// write(): the plain image is made first, then every page but the header is
+// encoded with its page number mixed into its key, as Access does.
+enum class Encryption {
+    None,                // pages stored plainly (Jet: a password alone is kept in the header)
+    JetRc4,              // Jet 3 / Jet 4: RC4 pages keyed by the header's page key
+    OfficeRc4CryptoApi,  // ACE: CryptoAPI RC4, the "standard" encryption of Access 2007
+    OfficeAesStandard,   // ACE: ECMA-376 standard encryption, AES block by block
+    OfficeAgile,         // ACE: agile encryption (AES-CBC), as Access 2010 and later
+};
+
+struct EncryptionSettings {
+    Encryption method = Encryption::None;
+    // Jet: the database password kept (masked) in the header, which Access
+    // asks for but which does not encode the pages. ACE: the password the
+    // keys are derived from.
+    std::string password;
+    uint32_t pageKey = 0x5EC2E7A1;  // the header's page-encoding key (not 0)
+    uint32_t keyBits = 0;           // 0: 128 for RC4 and AES standard, 256 for agile
+    std::string agileHash = "SHA512";  // SHA1, SHA256, SHA384 or SHA512
+    uint32_t spinCount = 100000;    // agile key derivation rounds
+    // Salts, verifiers and keys are made from this number: equal settings
+    // give equal files.
+    uint64_t seed = 1;
+};
+
 struct Database {
     Format format = Format::Jet4;
+    EncryptionSettings encryption;
     std::vector<Table> tables;
     std::vector<CatalogObject> objects;
     bool addStandardSystemTables = true;  // MSysACEs, MSysQueries, ... as Access has them

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
   zlib1g-dev libsqlite3-dev
+  # Encrypted databases: the ciphers and digests, and the agile encryption's XML.
+  nettle-dev libexpat1-dev
   mdbtools sqlite3
   python3-olefile
   clang libclang-rt-14-dev

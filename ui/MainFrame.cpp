@@ -353,6 +353,16 @@ std::string CMainFrame::askNewLocation(const std::string& existing, const std::s
     return answer;
 }
 
+std::optional<std::string> CMainFrame::askPassword(const std::string& path, int attempt) {
+    if (attempt == 0 && path == passwordPath_) return password_;
+    std::optional<QString> answer;
+    mailbox_->call([&] { answer = prompts_->AskPassword(q(path), attempt > 0); });
+    if (!answer) return std::nullopt;
+    passwordPath_ = path;
+    password_ = answer->toStdString();
+    return password_;
+}
+
 void CMainFrame::ShowMessage(const QString& upper, const QString& lower) {
     app_.messageLine1 = upper.toStdString();
     app_.messageLine2 = lower.toStdString();

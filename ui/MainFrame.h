@@ -98,6 +98,9 @@ public:
     void showPlatformMessage(const std::string& text) override;
     bool askOverwrite(const std::string& path) override;
     std::string askNewLocation(const std::string& existing, const std::string& proposal) override;
+    // The password dialog; the answer is remembered for the file, so that the
+    // silent re-reading after a save does not ask again.
+    std::optional<std::string> askPassword(const std::string& path, int attempt) override;
 
     // ---- Messages and commands ------------------------------------------------
     intptr_t HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -176,6 +179,9 @@ private:
     QString proposedFile_;
     QString currentPath_;
     QString lastRepairedPath_;
+    // The password last given for an encrypted file, and that file.
+    std::string passwordPath_;
+    std::string password_;
     bool fileLoaded_ = false;
     bool logHasContent_ = false;
     bool newFolderChosen_ = false;

@@ -1,6 +1,8 @@
 #include "ui/Prompts.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include "ui/Dialogs.h"
@@ -34,6 +36,16 @@ QString DialogPrompts::AskNewLocation(const QString& existing, const QString& pr
     CRenameDialog dialog(existing, proposal, parent_);
     dialog.exec();
     return dialog.chosenPath();
+}
+
+std::optional<QString> DialogPrompts::AskPassword(const QString& path, bool retry) {
+    const QString question = (retry ? QString("The password is not correct. Try again?\n\n") : QString()) +
+                             "The file " + path + " is encrypted.\nIts password:";
+    bool ok = false;
+    const QString password =
+        QInputDialog::getText(parent_, "Password", question, QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return password;
 }
 
 QString DialogPrompts::ChooseLogFile(const QString& proposedName) {

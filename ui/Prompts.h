@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class QWidget;
 
 namespace talmera {
@@ -33,6 +35,13 @@ public:
     virtual QString ChooseDatabaseFile() = 0;
     // The folder browser "Select a Folder"; empty when cancelled.
     virtual QString ChooseFolder() = 0;
+    // The password of the encrypted file at `path`; `retry`: the last one was
+    // not correct. Nothing when the user cancels (or nobody is asked).
+    virtual std::optional<QString> AskPassword(const QString& path, bool retry) {
+        (void)path;
+        (void)retry;
+        return std::nullopt;
+    }
 };
 
 // The real dialogs, modal over `parent`.
@@ -48,6 +57,7 @@ public:
     QString ChooseLogFile(const QString& proposedName) override;
     QString ChooseDatabaseFile() override;
     QString ChooseFolder() override;
+    std::optional<QString> AskPassword(const QString& path, bool retry) override;
 
 private:
     QWidget* parent_;

@@ -33,6 +33,11 @@ public:
     QStringList logFiles;         // each Save Log dialog takes the next; empty: Cancel
     QString databaseFile;
     QString folder;
+    // The password dialog: each question is recorded as the path (with
+    // " (retry)" after a refused one) and takes the next answer; when none is
+    // left, it is cancelled.
+    QStringList passwordQuestions;
+    QStringList passwordAnswers;
     // Runs inside a message box, while it is open.
     std::function<void(const QString& upper)> onMessageBox;
 
@@ -45,6 +50,11 @@ public:
     QString ChooseLogFile(const QString& proposedName) override;
     QString ChooseDatabaseFile() override { return databaseFile; }
     QString ChooseFolder() override { return folder; }
+    std::optional<QString> AskPassword(const QString& path, bool retry) override {
+        passwordQuestions << path + (retry ? " (retry)" : "");
+        if (passwordAnswers.isEmpty()) return std::nullopt;
+        return passwordAnswers.takeFirst();
+    }
 };
 
 // A main window with scripted prompts over its own application state.

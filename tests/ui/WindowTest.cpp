@@ -209,6 +209,40 @@ private slots:
         QVERIFY(frame.findBar()->textBox()->isEnabled());
     }
 
+    // An encrypted file: the password dialog offers to retry after a wrong
+    // password; the re-reading after a save does not ask again; a cancelled
+    // dialog leaves the file unread with the reason.
+    void encryptedFileAsksForItsPassword() {
+        TempDir dir;
+        jetwriter::Database db = jetwriter::demoDatabase(jetwriter::Format::Ace);
+        db.encryption.method = jetwriter::Encryption::OfficeAgile;
+        db.encryption.password = "secret";
+        db.encryption.spinCount = 1000;
+        const std::string source = WriteDatabase(dir, "locked.accdb", db);
+        const QString path = QString::fromStdString(source);
+        {
+            Window w;
+            w.prompts->passwordAnswers = {"wrong", "secret"};
+            w.Repair(source);
+            QCOMPARE(w.prompts->passwordQuestions, QStringList({path, path + " (retry)"}));
+            QVERIFY(child(child(w.frame->tree()->Root(), "Tables"), "Orders"));
+            QVERIFY(hasLineStarting(*w.frame, "Protection of the file  :  Office agile encryption (AES-256, SHA512)"));
+            TempDir out;
+            w.prompts->saveFolder = QString::fromStdString(out.path().string());
+            w.frame->OnSave();
+            QVERIFY(w.WaitIdle());
+            QCOMPARE(sqliteRows(out.file("Repaired_locked.sqlite"), "Orders"), 300LL);
+            QCOMPARE(w.prompts->passwordQuestions.size(), 2);
+            QVERIFY(!w.app.engine->tables.empty());
+        }
+        Window w;
+        w.Repair(source);
+        QCOMPARE(w.prompts->passwordQuestions, QStringList({path}));
+        QVERIFY(w.prompts->boxes.contains("This file is encrypted: a password is needed.|"));
+        QVERIFY(logLines(*w.frame).contains("This file is encrypted: a password is needed."));
+        QVERIFY(!w.app.invalidFile);
+    }
+
     void fileChoiceRules() {
         TempDir dir;
         const std::string source = WriteDatabase(dir, "shop.MDB", jetwriter::demoDatabase(jetwriter::Format::Jet3));
