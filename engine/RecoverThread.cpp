@@ -453,7 +453,10 @@ void CRecoverThread::Save() {
         app_.saveSucceeded = false;
         return Finish(false);
     }
-    if (engine.savingDone) send(UM_OBJECT_SAVED, 0, 0);
+    // The whole save has ended: the tree recomputes its root from the
+    // categories, so that nothing left unchecked keeps Save enabled.
+    engine.savingDone = true;
+    send(UM_OBJECT_SAVED, 0, 0);
     Log("Saving process completed on " + runTimestamp());
     Finish(true);
 }

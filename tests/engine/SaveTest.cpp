@@ -79,12 +79,15 @@ TEST(Save, LogLineByLine) {
     EXPECT_TRUE(s.scan.app->saveSucceeded);
     EXPECT_TRUE(s.scan.app->outputStarted);
     EXPECT_EQ(s.receiver->finishedPosts, 1);
-    // Every table that took part is announced as saved, by its position.
+    // Every table that took part is announced as saved, by its position;
+    // then the end of the whole save (savingDone), so that the tree
+    // recomputes its root.
     std::vector<intptr_t> saved;
     for (const auto& ev : s.receiver->events) {
         if (ev.message == UM_OBJECT_SAVED) saved.push_back(ev.lParam);
     }
-    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 1}));
+    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 1, 0}));
+    EXPECT_TRUE(s.scan.engine->savingDone);
 }
 
 // Tables with an auto-number column go through the scratch table and keep
