@@ -257,7 +257,11 @@ void CRecoverThread::Preview() {
             send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(slots));
             for (uint32_t slot = 0; slot < slots; ++slot) {
                 engine.DecodeRow(slot, false);
-                if (app_.stopRequested) return Finish(false);
+                if (app_.stopRequested) {
+                    // The row decoded last is not shown: the next preview starts empty.
+                    app_.currentRowValues.clear();
+                    return Finish(false);
+                }
                 addRow();
                 if (app_.stopRequested) return Finish(false);
                 send(UM_PROGRESS, kProgressStep, 0);
