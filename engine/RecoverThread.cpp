@@ -300,8 +300,16 @@ void CRecoverThread::Save() {
     engine.savingMacros = engine.savingModules = engine.savingLinkedTables = engine.savingDone = false;
     CMDBRecovery::OutputSet& out = engine.Output();
 
+    // The table being filled through the scratch table, if any.
+    std::string scratchFor;
     // Ends the run at a stop: what is written stays, the output is closed.
     auto stopNow = [&]() {
+        // Rows written so far through the scratch table are moved into their
+        // own table first, so that a stopped save keeps them where they belong.
+        if (!scratchFor.empty() && !engine.MoveScratchRecords(kScratchTable, scratchFor)) {
+            Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
+        }
+        scratchFor.clear();
         if (out.recordset) {
             try {
                 out.recordset->Close();
@@ -344,6 +352,7 @@ void CRecoverThread::Save() {
                             engine.PrepareScratchTable(kScratchTable, table);
                             target = kScratchTable;
                             scratch = true;
+                            scratchFor = outputName;
                         } catch (const dao::ComError& error) {
                             engine.NoteOutputError(error);
                         }
@@ -385,6 +394,7 @@ void CRecoverThread::Save() {
                     } catch (const dao::ComError& error) {
                         engine.NoteOutputError(error);  // ends this table's transfer
                     }
+                    scratchFor.clear();
                     if (scratch && !engine.MoveScratchRecords(kScratchTable, outputName)) {
                         Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
                     }
