@@ -35,6 +35,9 @@ public:
     virtual QString ChooseFolder() = 0;
 };
 
+// The open-file dialog's filter of Select File.
+QString DatabaseFileFilter();
+
 // The real dialogs, modal over `parent`.
 class DialogPrompts : public IPrompts {
 public:
