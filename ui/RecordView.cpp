@@ -1,5 +1,7 @@
 #include "ui/RecordView.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPainter>
@@ -111,6 +113,11 @@ void RowModel::Clear() { SetHeaders({}); }
 
 void RowModel::AppendRow(const std::vector<std::string>& cells) {
     store_.Append(cells);
+    if (!flushTimer_->isActive()) flushTimer_->start();
+}
+
+void RowModel::AppendRow(const std::string_view* cells, size_t count) {
+    store_.Append(cells, count);
     if (!flushTimer_->isActive()) flushTimer_->start();
 }
 
@@ -267,26 +274,41 @@ void CQuorvinAccessRecoveryView::SizeColumnInformation() {
     columnList_->setColumnWidth(3, quarter + 2);
 }
 
-void CQuorvinAccessRecoveryView::AddCells(bool first, std::vector<std::string>& cells) {
+void CQuorvinAccessRecoveryView::AddCells(bool first, const std::string_view* cells, size_t count) {
     if (first) rowCounter_ = 0;
-    if (dataModel_ && !cells.empty()) {
-        for (size_t i = 0; i < cells.size() && i < westernOnly_.size(); ++i) {
-            if (westernOnly_[i]) ShortenAtNonWesternCharacter(cells[i]);
+    if (dataModel_ && count > 0) {
+        rowCells_.assign(cells, cells + count);
+        shortened_.resize(std::max(shortened_.size(), count));
+        for (size_t i = 0; i < count && i < westernOnly_.size(); ++i) {
+            if (!westernOnly_[i]) continue;
+            // Most texts are left as they are; only those shortened are copied.
+            const bool beyondLatin1 = std::any_of(cells[i].begin(), cells[i].end(),
+                                                  [](char c) { return static_cast<unsigned char>(c) >= 0xC4; });
+            if (!beyondLatin1) continue;
+            shortened_[i].assign(cells[i]);
+            ShortenAtNonWesternCharacter(shortened_[i]);
+            rowCells_[i] = shortened_[i];
         }
         // Rows follow each other: the row counter only ever points past the
         // last row of the table being read.
-        dataModel_->AppendRow(cells);
+        dataModel_->AppendRow(rowCells_.data(), rowCells_.size());
     }
     ++rowCounter_;
 }
 
 void CQuorvinAccessRecoveryView::AddRecordRow(bool first) {
-    AddCells(first, app_.currentRowValues);
+    const std::vector<std::string_view> cells(app_.currentRowValues.begin(), app_.currentRowValues.end());
+    AddCells(first, cells.data(), cells.size());
     app_.currentRowValues.clear();
 }
 
-void CQuorvinAccessRecoveryView::AddRecordRows(std::vector<FedRow>&& rows) {
-    for (FedRow& row : rows) AddCells(row.first, row.cells);
+void CQuorvinAccessRecoveryView::AddRecordRows(const RowBatch& rows) {
+    std::vector<std::string_view> cells;
+    for (size_t r = 0; r < rows.Rows(); ++r) {
+        cells.clear();
+        for (size_t c = 0; c < rows.CellCount(r); ++c) cells.push_back(rows.Cell(r, c));
+        AddCells(rows.First(r), cells.data(), cells.size());
+    }
 }
 
 void CQuorvinAccessRecoveryView::FlushRows() {

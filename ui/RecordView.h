@@ -44,6 +44,7 @@ public:
     void SetHeaders(const QStringList& headers);
     void Clear();
     void AppendRow(const std::vector<std::string>& cells);
+    void AppendRow(const std::string_view* cells, size_t count);
     void AppendRow(const QStringList& cells);
     QStringList Row(int row) const;
     // Rows received, also those not announced yet.
@@ -103,7 +104,7 @@ public:
     // One row from currentRowValues (the message of the run), or rows the
     // feed gathered; an entry without values only counts its place.
     void AddRecordRow(bool first);
-    void AddRecordRows(std::vector<FedRow>&& rows);
+    void AddRecordRows(const RowBatch& rows);
     // Shows the rows received so far (the end of a preview).
     void FlushRows();
     void OnTabChanged(int index);
@@ -129,7 +130,7 @@ private:
     void DestroyChildren();
     void Layout();
     void SizeColumnInformation();
-    void AddCells(bool first, std::vector<std::string>& cells);
+    void AddCells(bool first, const std::string_view* cells, size_t count);
 
     CQuorvinAccessRecoveryApp& app_;
     int pictureMode_ = 0;
@@ -137,6 +138,9 @@ private:
     QString text_;
     QStringList note_;
     std::vector<bool> westernOnly_;  // per grid column
+    // Reused for each row, so that adding one allocates nothing.
+    std::vector<std::string_view> rowCells_;
+    std::vector<std::string> shortened_;
     QTabBar* tabs_ = nullptr;
     QTableView* dataList_ = nullptr;
     QTableView* columnList_ = nullptr;

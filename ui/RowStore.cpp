@@ -83,8 +83,13 @@ size_t RowStore::openBytes() const {
 }
 
 void RowStore::Append(const std::vector<std::string>& cells) {
-    for (const std::string& cell : cells) {
-        openText_ += cell;
+    std::vector<std::string_view> views(cells.begin(), cells.end());
+    Append(views.data(), views.size());
+}
+
+void RowStore::Append(const std::string_view* cells, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        openText_ += cells[i];
         openCellEnds_.push_back(static_cast<uint32_t>(openText_.size()));
     }
     openRowStarts_.push_back(static_cast<uint32_t>(openCellEnds_.size()));

@@ -31,6 +31,7 @@ public:
     // Empties the store (and its temporary file).
     void Clear();
     void Append(const std::vector<std::string>& cells);
+    void Append(const std::string_view* cells, size_t count);
     size_t Rows() const { return rows_; }
     size_t CellCount(size_t row) const;
     // The text of one cell (empty beyond the row's cells). The view stays

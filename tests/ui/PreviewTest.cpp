@@ -140,9 +140,9 @@ private slots:
             CQuorvinAccessRecoveryView view(app);
             view.resize(800, 400);
             view.ShowTable(table, jet4);
-            std::vector<FedRow> rows;
-            rows.push_back({true, row});
-            view.AddRecordRows(std::move(rows));
+            RowBatch rows;
+            rows.Add(row, true);
+            view.AddRecordRows(rows);
             view.FlushRows();
             const QStringList expected =
                 jet4 ? QStringList{"Ω1", "(non-western character)", "(non-western character)", "Ω date",
@@ -177,7 +177,7 @@ private slots:
     void theFeedHandsRowsOverInOrderAndWaitsWhenFull() {
         std::atomic<bool> stop{false};
         std::atomic<int> wakes{0};
-        RowFeed feed(3, 5, [&] { ++wakes; }, stop);
+        RowFeed feed(3, 5, size_t(1) << 20, [&] { ++wakes; }, stop);
         std::vector<std::string> cells{"a"};
         // Closed: the row goes the ordinary way and stays where it is.
         QVERIFY(!feed.Take(cells, true));
@@ -195,21 +195,49 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(taken.load(), 5);
         QVERIFY(wakes.load() >= 1);
-        std::vector<FedRow> rows = feed.TakeAll();
+        const RowBatch early = feed.TakeAll();
         QTRY_VERIFY(taken.load() >= 10);
         // A stop lets the run go on past a full feed.
         stop = true;
         run.join();
         QCOMPARE(taken.load(), 12);
-        for (FedRow& row : feed.TakeAll()) rows.push_back(std::move(row));
-        QCOMPARE(rows.size(), size_t(12));
-        for (size_t i = 0; i < rows.size(); ++i) {
-            QCOMPARE(rows[i].cells, std::vector<std::string>{std::to_string(i)});
-            QCOMPARE(rows[i].first, i == 0);
+        const RowBatch late = feed.TakeAll();
+        QCOMPARE(early.Rows() + late.Rows(), size_t(12));
+        for (size_t i = 0; i < 12; ++i) {
+            const RowBatch& batch = i < early.Rows() ? early : late;
+            const size_t row = i < early.Rows() ? i : i - early.Rows();
+            QCOMPARE(batch.CellCount(row), size_t(1));
+            QCOMPARE(QString::fromStdString(std::string(batch.Cell(row, 0))), QString::number(i));
+            QCOMPARE(batch.First(row), i == 0);
         }
+        // Texts of any size: a feed full of bytes waits too.
+        std::atomic<bool> noStop{false};
+        RowFeed bytes(100, 100, 1000, nullptr, noStop);
+        bytes.Open();
+        std::vector<std::string> big{std::string(1500, 'x'), ""};
+        QVERIFY(bytes.Take(big, true));
+        QVERIFY(big.empty());
+        std::atomic<bool> second{false};
+        std::thread blocked([&] {
+            std::vector<std::string> more{"y"};
+            second = bytes.Take(more, false);
+        });
+        QTest::qWait(100);
+        QVERIFY(!second.load());
+        const RowBatch both = [&] {
+            RowBatch first = bytes.TakeAll();
+            blocked.join();
+            return first;
+        }();
+        QVERIFY(second.load());
+        QCOMPARE(both.Rows(), size_t(1));
+        QCOMPARE(both.CellCount(0), size_t(2));
+        QCOMPARE(both.Cell(0, 0).size(), size_t(1500));
+        QVERIFY(both.Cell(0, 1).empty());
+        QCOMPARE(bytes.TakeAll().Rows(), size_t(1));
         feed.Close();
-        std::vector<std::string> late{"late"};
-        QVERIFY(!feed.Take(late, false));
+        std::vector<std::string> afterTheEnd{"late"};
+        QVERIFY(!feed.Take(afterTheEnd, false));
     }
 };
 
