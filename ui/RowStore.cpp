@@ -1,10 +1,13 @@
 #include "ui/RowStore.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 namespace talmera::ui {
@@ -61,7 +64,7 @@ RowStore::RowStore(size_t memoryBudget, size_t blockRows)
     : blockRows_(std::max<size_t>(1, blockRows)), memoryBudget_(memoryBudget) {}
 
 RowStore::~RowStore() {
-    if (spill_) std::fclose(spill_);
+    if (spill_ >= 0) ::close(spill_);
 }
 
 void RowStore::Clear() {
@@ -72,8 +75,8 @@ void RowStore::Clear() {
     openRowStarts_.assign(1, 0);
     openCellEnds_.clear();
     openText_.clear();
-    if (spill_) std::fclose(spill_);
-    spill_ = nullptr;
+    if (spill_ >= 0) ::close(spill_);
+    spill_ = -1;
     spillEnd_ = 0;
     spillFailed_ = false;
 }
@@ -139,15 +142,25 @@ size_t RowStore::BlocksOnDisk() const {
 
 bool RowStore::WriteOut(Block& block) const {
     if (spillFailed_) return false;
-    if (!spill_) {
-        // An unnamed file: it disappears with the process, whatever happens.
-        spill_ = std::tmpfile();
-        if (!spill_) {
+    if (spill_ < 0) {
+        // An unnamed file in the temporary folder (TMPDIR): it disappears
+        // with the process, whatever happens. Where the file system cannot
+        // make one, a named file that is removed at once.
+        std::error_code error;
+        const std::string folder = std::filesystem::temp_directory_path(error).string();
+        const std::string base = error ? std::string("/tmp") : folder;
+        spill_ = ::open(base.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (spill_ < 0) {
+            std::string pattern = base + "/talmera-grid-XXXXXX";
+            spill_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+            if (spill_ >= 0) ::unlink(pattern.c_str());
+        }
+        if (spill_ < 0) {
             spillFailed_ = true;
             return false;
         }
     }
-    const int fd = fileno(spill_);
+    const int fd = spill_;
     size_t written = 0;
     while (written < block.data.size()) {
         const ssize_t n = ::pwrite(fd, block.data.data() + written, block.data.size() - written,
@@ -167,7 +180,7 @@ bool RowStore::WriteOut(Block& block) const {
 
 bool RowStore::ReadIn(Block& block) const {
     std::string data(block.size, '\0');
-    const int fd = fileno(spill_);
+    const int fd = spill_;
     size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(block.fileOffset + done));

@@ -5,13 +5,13 @@
 // table of a million rows is then a few hundred buffers, not millions of
 // strings. When the sealed blocks in memory exceed the budget, the least
 // recently read ones are written to an unnamed temporary file and read back
-// when the grid shows their rows again. The texts are never changed or
-// dropped: a block that cannot be written out stays in memory.
+// when the grid shows their rows again (the file has no name in the temporary
+// folder: it goes with the process, however that ends). The texts are never
+// changed or dropped: a block that cannot be written out stays in memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,7 +76,7 @@ private:
     std::vector<size_t> blockFirstRow_;
     mutable size_t memoryBytes_ = 0;
     mutable uint64_t useClock_ = 0;
-    mutable std::FILE* spill_ = nullptr;
+    mutable int spill_ = -1;  // the temporary file
     mutable uint64_t spillEnd_ = 0;
     mutable bool spillFailed_ = false;
 };
