@@ -268,7 +268,11 @@ void CRecoverThread::Preview() {
             send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(slots));
             for (uint32_t slot = 0; slot < slots; ++slot) {
                 engine.DecodeRow(slot, false);
-                if (app_.stopRequested) return Finish(false);
+                if (app_.stopRequested) {
+                    // The row decoded last is not shown: the next preview starts empty.
+                    app_.currentRowValues.clear();
+                    return Finish(false);
+                }
                 addRow();
                 if (app_.stopRequested) return Finish(false);
                 send(UM_PROGRESS, kProgressStep, 0);
@@ -307,8 +311,16 @@ void CRecoverThread::Save() {
     engine.savingMacros = engine.savingModules = engine.savingLinkedTables = engine.savingDone = false;
     CMDBRecovery::OutputSet& out = engine.Output();
 
+    // The table being filled through the scratch table, if any.
+    std::string scratchFor;
     // Ends the run at a stop: what is written stays, the output is closed.
     auto stopNow = [&]() {
+        // Rows written so far through the scratch table are moved into their
+        // own table first, so that a stopped save keeps them where they belong.
+        if (!scratchFor.empty() && !engine.MoveScratchRecords(kScratchTable, scratchFor)) {
+            Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
+        }
+        scratchFor.clear();
         if (out.recordset) {
             try {
                 out.recordset->Close();
@@ -351,6 +363,7 @@ void CRecoverThread::Save() {
                             engine.PrepareScratchTable(kScratchTable, table);
                             target = kScratchTable;
                             scratch = true;
+                            scratchFor = outputName;
                         } catch (const dao::ComError& error) {
                             engine.NoteOutputError(error);
                         }
@@ -392,6 +405,7 @@ void CRecoverThread::Save() {
                     } catch (const dao::ComError& error) {
                         engine.NoteOutputError(error);  // ends this table's transfer
                     }
+                    scratchFor.clear();
                     if (scratch && !engine.MoveScratchRecords(kScratchTable, outputName)) {
                         Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
                     }
@@ -464,7 +478,10 @@ void CRecoverThread::Save() {
         app_.saveSucceeded = false;
         return Finish(false);
     }
-    if (engine.savingDone) send(UM_OBJECT_SAVED, 0, 0);
+    // The whole save has ended: the tree recomputes its root from the
+    // categories, so that nothing left unchecked keeps Save enabled.
+    engine.savingDone = true;
+    send(UM_OBJECT_SAVED, 0, 0);
     Log("Saving process completed on " + runTimestamp());
     Finish(true);
 }

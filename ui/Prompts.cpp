@@ -53,8 +53,15 @@ QString DialogPrompts::ChooseLogFile(const QString& proposedName) {
                                         QFileDialog::DontConfirmOverwrite);
 }
 
+QString DatabaseFileFilter() {
+    // Every letter case of the extensions (Shop.Mdb too), whether the dialog
+    // compares names with or without case; the patterns stay out of sight.
+    return "Access Files (*.mdb,*.accdb) (*.[mM][dD][bB] *.[aA][cC][cC][dD][bB])";
+}
+
 QString DialogPrompts::ChooseDatabaseFile() {
-    return QFileDialog::getOpenFileName(parent_, QString(), QString(), "Access Files (*.mdb,*.accdb) (*.mdb *.accdb *.MDB *.ACCDB)");
+    return QFileDialog::getOpenFileName(parent_, QString(), QString(), DatabaseFileFilter(), nullptr,
+                                        QFileDialog::HideNameFilterDetails);
 }
 
 QString DialogPrompts::ChooseFolder() {

@@ -44,6 +44,9 @@ public:
     }
 };
 
+// The open-file dialog's filter of Select File.
+QString DatabaseFileFilter();
+
 // The real dialogs, modal over `parent`.
 class DialogPrompts : public IPrompts {
 public:

@@ -222,6 +222,33 @@ TEST(DeletedRecords, DeletedRowsFormTheirOwnTable) {
     }
 }
 
+// A preview stopped while a row is decoded ends with nothing left in the
+// hand-over values, so that the next preview's first row is its own.
+TEST(Rows, AStoppedPreviewLeavesNoValuesBehind) {
+    TempDir dir;
+    const std::string path = writeDatabase(dir, "demo.mdb", jw::demoDatabase(Format::Jet4));
+    ScanResult scan = runScan(path);
+    struct StopAtFirstPage : RecordingReceiver {
+        using RecordingReceiver::RecordingReceiver;
+        CQuorvinAccessRecoveryApp* app = nullptr;
+        int rows = 0;
+        intptr_t send(uint32_t m, uintptr_t w, intptr_t l) override {
+            // The stop arrives just before the page's first row is decoded.
+            if (m == UM_PROGRESS && w == kProgressStart) app->stopRequested = true;
+            if (m == UM_ADD_RECORD_ROW) ++rows;
+            return RecordingReceiver::send(m, w, l);
+        }
+    } receiver(*scan.app);
+    receiver.app = scan.app.get();
+    scan.app->previewMode = true;
+    CRecoverThread preview(*scan.app, &receiver);
+    preview.previewTableIndex = static_cast<int32_t>(tableIndex(*scan.engine, "Orders"));
+    preview.Run();
+    EXPECT_EQ(receiver.finishedPosts, 1);
+    EXPECT_EQ(receiver.rows, 0);
+    EXPECT_TRUE(scan.app->currentRowValues.empty());
+}
+
 // Compressed text: one byte per character (the byte is the code point
 // U+0000 to U+00FF), a zero byte switches to two-byte characters and back.
 TEST(Text, CompressedTextIsDecodedCompletely) {

@@ -80,12 +80,15 @@ TEST(Save, LogLineByLine) {
     EXPECT_TRUE(s.scan.app->saveSucceeded);
     EXPECT_TRUE(s.scan.app->outputStarted);
     EXPECT_EQ(s.receiver->finishedPosts, 1);
-    // Every table that took part is announced as saved, by its position.
+    // Every table that took part is announced as saved, by its position;
+    // then the end of the whole save (savingDone), so that the tree
+    // recomputes its root.
     std::vector<intptr_t> saved;
     for (const auto& ev : s.receiver->events) {
         if (ev.message == UM_OBJECT_SAVED) saved.push_back(ev.lParam);
     }
-    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 1}));
+    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 1, 0}));
+    EXPECT_TRUE(s.scan.engine->savingDone);
 }
 
 // Tables with an auto-number column go through the scratch table and keep
@@ -339,22 +342,33 @@ TEST(Save, BrokenMemoKeepsItsStartAndIsLogged) {
 
 // A stop between two records leaves the records already stored.
 TEST(Save, StopKeepsWhatWasWritten) {
-    jw::Database db;
-    db.format = Format::Jet4;
-    jw::Table t;
-    t.name = "Plain";
-    t.columns = {col("N", jw::kLong), col("Label", jw::kText, 20)};
-    for (int64_t i = 0; i < 20; ++i) t.rows.push_back({{i, std::string("r") + std::to_string(i)}});
-    db.tables = {t};
-    TempDir dir;
-    // The schema step sends one step per table; then one per row.
-    Saved s = saveAll(writeDatabase(dir, "plain.mdb", db), dir, 1 + 7);
-    ASSERT_EQ(s.started, 1);
-    const auto rows = outputRows(s.output, "Plain");
-    EXPECT_EQ(rows.size(), 7u);
-    EXPECT_FALSE(s.scan.app->saveSucceeded);
-    for (const std::string& line : s.receiver->logLines) EXPECT_EQ(line.find("Total record(s) Repaired"), std::string::npos);
-    EXPECT_EQ(s.receiver->finishedPosts, 1);
+    // Also for a table with an auto-number column, whose rows go through the
+    // scratch table: they are moved into the table before the output closes.
+    for (const bool autoNumber : {false, true}) {
+        SCOPED_TRACE(autoNumber ? "auto-number" : "plain");
+        jw::Database db;
+        db.format = Format::Jet4;
+        jw::Table t;
+        t.name = "Plain";
+        t.columns = {col("N", jw::kLong), col("Label", jw::kText, 20)};
+        t.columns[0].autoNumber = autoNumber;
+        for (int64_t i = 0; i < 20; ++i) t.rows.push_back({{i + 1, std::string("r") + std::to_string(i + 1)}});
+        db.tables = {t};
+        TempDir dir;
+        // The schema step sends one step per table; then one per row.
+        Saved s = saveAll(writeDatabase(dir, "plain.mdb", db), dir, 1 + 7);
+        ASSERT_EQ(s.started, 1);
+        const auto rows = outputRows(s.output, "Plain");
+        ASSERT_EQ(rows.size(), 7u);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(rows[i][0], std::to_string(i + 1));
+            EXPECT_EQ(rows[i][1], "r" + std::to_string(i + 1));
+        }
+        EXPECT_EQ(scalar(s.output, "SELECT count(*) FROM sqlite_master WHERE name = 'QTARTable'"), "0");
+        EXPECT_FALSE(s.scan.app->saveSucceeded);
+        for (const std::string& line : s.receiver->logLines) EXPECT_EQ(line.find("Total record(s) Repaired"), std::string::npos);
+        EXPECT_EQ(s.receiver->finishedPosts, 1);
+    }
 }
 
 // Two tables of one name (a damaged catalog) become two output tables, and no

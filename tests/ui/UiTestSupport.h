@@ -40,6 +40,8 @@ public:
     QStringList passwordAnswers;
     // Runs inside a message box, while it is open.
     std::function<void(const QString& upper)> onMessageBox;
+    // Runs inside a confirmation box, while it is open, before the answer.
+    std::function<void(const QString& upper)> onConfirm;
 
     void MessageBox(const QString& upper, const QString& lower) override;
     bool Confirm(const QString& upper, const QString& lower) override;
