@@ -236,14 +236,17 @@ Reader::Reader(std::vector<uint8_t> image) : image_(std::move(image)) {
     for (size_t k = 0; k < 109 && fatPlaces.size() < fatCount; ++k) fatPlaces.push_back(le32(h + 76 + 4 * k));
     uint32_t difat = le32(h + 68);
     for (size_t visits = 0; difat < kDifatSector && fatPlaces.size() < fatCount && visits < sectorCount; ++visits) {
-        const uint8_t* s = Sector(difat);
-        if (!s) break;
-        for (size_t k = 0; k + 1 < sectorSize / 4 && fatPlaces.size() < fatCount; ++k) fatPlaces.push_back(le32(s + 4 * k));
-        difat = le32(s + sectorSize - 4);
+        const std::vector<uint8_t> s = WholeSector(difat);
+        if (s.empty()) break;
+        for (size_t k = 0; k + 1 < sectorSize / 4 && fatPlaces.size() < fatCount; ++k) fatPlaces.push_back(le32(&s[4 * k]));
+        difat = le32(&s[sectorSize - 4]);
     }
     for (uint32_t place : fatPlaces) {
-        const uint8_t* s = Sector(place);
-        for (size_t k = 0; k < sectorSize / 4; ++k) fat_.push_back(s ? le32(s + 4 * k) : kFreeSector);
+        // A FAT sector cut short by the end of the image keeps the entries it
+        // has; the missing ones are free.
+        size_t available = 0;
+        const uint8_t* s = Sector(place, &available);
+        for (size_t k = 0; k < sectorSize / 4; ++k) fat_.push_back(s && 4 * k + 4 <= available ? le32(s + 4 * k) : kFreeSector);
     }
     const std::vector<uint8_t> dir = ReadChain(le32(h + 48), UINT64_MAX, false);
     for (size_t i = 0; i + kEntrySize <= dir.size(); i += kEntrySize) entries_.push_back(DecodeEntry(dir.data() + i));
@@ -254,11 +257,24 @@ Reader::Reader(std::vector<uint8_t> image) : image_(std::move(image)) {
     valid_ = true;
 }
 
-const uint8_t* Reader::Sector(uint32_t number) const {
+const uint8_t* Reader::Sector(uint32_t number, size_t* available) const {
     const size_t sectorSize = size_t{1} << sectorShift_;
     const uint64_t pos = (uint64_t{number} + 1) * sectorSize;
-    if (number >= kDifatSector || pos + sectorSize > image_.size()) return nullptr;
+    *available = 0;
+    if (number >= kDifatSector || pos >= image_.size()) return nullptr;
+    // The last sector of a file may be cut short: Access writes a project's
+    // final sector only as far as its streams reach.
+    *available = static_cast<size_t>(std::min<uint64_t>(sectorSize, image_.size() - pos));
     return image_.data() + pos;
+}
+
+std::vector<uint8_t> Reader::WholeSector(uint32_t number) const {
+    size_t available = 0;
+    const uint8_t* p = Sector(number, &available);
+    if (!p) return {};
+    std::vector<uint8_t> out(size_t{1} << sectorShift_, 0);
+    std::memcpy(out.data(), p, available);
+    return out;
 }
 
 std::vector<uint32_t> Reader::ChainOf(const std::vector<uint32_t>& table, uint32_t start, size_t limit) const {
@@ -274,7 +290,7 @@ std::vector<uint32_t> Reader::ChainOf(const std::vector<uint32_t>& table, uint32
     return chain;
 }
 
-std::vector<uint8_t> Reader::ReadChain(uint32_t start, uint64_t size, bool mini) const {
+std::vector<uint8_t> Reader::ReadChain(uint32_t start, uint64_t size, bool mini, bool* incomplete) const {
     const size_t unit = mini ? kMiniSectorSize : (size_t{1} << sectorShift_);
     const std::vector<uint32_t>& table = mini ? miniFat_ : fat_;
     // Never more than the image (or the mini stream) could hold.
@@ -284,25 +300,37 @@ std::vector<uint8_t> Reader::ReadChain(uint32_t start, uint64_t size, bool mini)
     const std::vector<uint32_t> chain = ChainOf(table, start, limit);
     std::vector<uint8_t> out;
     out.reserve(chain.size() * unit);
+    bool missing = false;  // some of the stream's bytes are not in the image
     for (uint32_t s : chain) {
         const size_t at = out.size();
         out.resize(at + unit, 0);
+        size_t available = 0;
         if (mini) {
             const uint64_t pos = uint64_t{s} * unit;
-            if (pos + unit <= miniStream_.size()) std::memcpy(out.data() + at, miniStream_.data() + pos, unit);
-        } else if (const uint8_t* p = Sector(s)) {
-            std::memcpy(out.data() + at, p, unit);
+            if (pos < miniStream_.size()) {
+                available = static_cast<size_t>(std::min<uint64_t>(unit, miniStream_.size() - pos));
+                std::memcpy(out.data() + at, miniStream_.data() + pos, available);
+            }
+        } else if (const uint8_t* p = Sector(s, &available)) {
+            std::memcpy(out.data() + at, p, available);
         }
+        // Bytes of the stream beyond what the image holds, in the middle of
+        // the chain or at its end.
+        if (at + available < wanted && available < unit) missing = true;
     }
-    if (size != UINT64_MAX) out.resize(static_cast<size_t>(wanted), 0);
+    if (size != UINT64_MAX) {
+        if (out.size() < wanted || wanted < size) missing = true;
+        out.resize(static_cast<size_t>(wanted), 0);
+    }
+    if (incomplete) *incomplete = missing;
     return out;
 }
 
-std::vector<uint8_t> Reader::ReadStream(uint32_t entry) const {
+std::vector<uint8_t> Reader::ReadStream(uint32_t entry, bool* incomplete) const {
     if (entry >= entries_.size() || entries_[entry].type != kStream) return {};
     const Entry& e = entries_[entry];
     const uint32_t cutoff = le32(image_.data() + 56);
-    return ReadChain(e.start, e.size, e.size < cutoff);
+    return ReadChain(e.start, e.size, e.size < cutoff, incomplete);
 }
 
 std::vector<uint32_t> Reader::Children(uint32_t storage) const {

@@ -72,15 +72,21 @@ public:
     uint32_t Find(uint32_t storage, const std::u16string& name) const;
     // Follows a path of names from the root; kNoStream when one is missing.
     uint32_t FindPath(const std::vector<std::u16string>& path) const;
-    // A stream's bytes; sectors the image lacks read as zeros, the size is
-    // capped by what the image can hold.
-    std::vector<uint8_t> ReadStream(uint32_t entry) const;
+    // A stream's bytes; sectors the image lacks read as zeros (a sector cut
+    // short by the end of the image gives the bytes it has), the size is
+    // capped by what the image can hold. *incomplete tells whether any of the
+    // stream's bytes were missing from the image.
+    std::vector<uint8_t> ReadStream(uint32_t entry, bool* incomplete = nullptr) const;
     uint32_t damagedChains() const { return damagedChains_; }
 
 private:
-    std::vector<uint8_t> ReadChain(uint32_t start, uint64_t size, bool mini) const;
+    std::vector<uint8_t> ReadChain(uint32_t start, uint64_t size, bool mini, bool* incomplete = nullptr) const;
     std::vector<uint32_t> ChainOf(const std::vector<uint32_t>& table, uint32_t start, size_t limit) const;
-    const uint8_t* Sector(uint32_t number) const;
+    // The sector's bytes in the image and how many of them there are (fewer
+    // than a sector at the image's end); nullptr when it lies beyond.
+    const uint8_t* Sector(uint32_t number, size_t* available) const;
+    // A sector padded with zeros to its full size; empty when it lies beyond.
+    std::vector<uint8_t> WholeSector(uint32_t number) const;
 
     std::vector<uint8_t> image_;
     bool valid_ = false;

@@ -112,10 +112,13 @@ void ReadCodeProject(const cfb::Reader& reader, ObjectsListing& listing) {
         const auto found = streams.find(cfb::ToU16(m.streamName));
         const uint32_t stream = found == streams.end() ? cfb::kNoStream : found->second;
         if (stream == cfb::kNoStream) {
-            source.damaged = true;
+            source.damaged = source.incomplete = true;
             ++listing.unreadableParts;
         } else {
-            const std::vector<uint8_t> data = reader.ReadStream(stream);
+            bool missing = false;
+            const std::vector<uint8_t> data = reader.ReadStream(stream, &missing);
+            // Bytes of the stream that the project file lacks cut the source short.
+            source.incomplete = missing;
             if (m.sourceOffset < data.size()) {
                 vba::DecompressStats s;
                 // Many modules may name one stream: the sources share one budget.
@@ -124,9 +127,10 @@ void ReadCodeProject(const cfb::Reader& reader, ObjectsListing& listing) {
                 if (text.size() == sourceBudget) ++s.chunksDamaged;  // cut at the budget
                 sourceBudget -= text.size();
                 source.text = codePageToUtf8(text.data(), text.size(), codePage);
-                source.damaged = s.badSignature || s.chunksDamaged != 0;
+                if (s.badSignature || s.chunksDamaged != 0) source.incomplete = true;
+                source.damaged = source.incomplete;
             } else {
-                source.damaged = true;
+                source.damaged = source.incomplete = true;
             }
             if (source.damaged) ++listing.unreadableParts;
         }
@@ -265,7 +269,8 @@ std::string ListingText(const ObjectsListing& listing, const std::vector<Project
     text += "Code modules  " + std::to_string(listing.modules.size()) + " (" + std::to_string(lines) + " lines)\n";
     for (const ModuleSource& m : listing.modules) {
         text += "  " + SafeFileName(m.name) + ".bas  " + (m.kind == vba::ModuleKind::Class ? "class" : "standard") +
-                ", " + std::to_string(m.lines) + " lines" + (m.damaged ? ", damaged" : "") + "\n";
+                ", " + std::to_string(m.lines) + " lines" +
+                (m.incomplete ? ", damaged, source incomplete" : m.damaged ? ", damaged" : "") + "\n";
     }
     if (!listing.codeProjectFound) text += "  code project: not found\n";
     for (const ProjectFile& p : projects)

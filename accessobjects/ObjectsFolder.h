@@ -34,6 +34,10 @@ struct ModuleSource {
     std::string text;               // UTF-8
     size_t lines = 0;
     bool damaged = false;           // the stream or its compression was damaged
+    // The text is not the whole source: the stream was missing, bytes of it
+    // were not in the project file, or its compression broke off. The
+    // objects.txt listing says so; the repair's report can count it.
+    bool incomplete = false;
 };
 
 struct ProjectFile {

@@ -29,15 +29,19 @@ inline size_t rowsFromEnvironment(const char* variable, size_t fallback) {
 // The file `talmera-jetwriter SUBCOMMAND --format FORMAT --rows ROWS` writes,
 // kept as talmera-SUBCOMMAND-FORMAT-ROWS.mdb in the temp folder and written
 // only when missing (delete it after changing the writer's tables).
-inline std::string generatedFile(const std::string& subcommand, const std::string& format, size_t rows) {
+// `variant` names further `options` of the writer (such as encryption) in the
+// file's name: talmera-SUBCOMMAND-FORMAT-ROWS-VARIANT.mdb.
+inline std::string generatedFile(const std::string& subcommand, const std::string& format, size_t rows,
+                                 const std::string& variant = "", const std::string& options = "") {
     const std::string count = std::to_string(rows);
     const std::string file =
-        (std::filesystem::temp_directory_path() / ("talmera-" + subcommand + "-" + format + "-" + count + ".mdb"))
+        (std::filesystem::temp_directory_path() /
+         ("talmera-" + subcommand + "-" + format + "-" + count + (variant.empty() ? "" : "-" + variant) + ".mdb"))
             .string();
     if (!std::filesystem::exists(file)) {
         const std::string command = std::string(TALMERA_JETWRITER) + " " + subcommand + " --format " + format +
-                                    " --rows " + count + " '" + file + ".part' >/dev/null && mv '" + file + ".part' '" +
-                                    file + "'";
+                                    " --rows " + count + " " + options + " '" + file + ".part' >/dev/null && mv '" +
+                                    file + ".part' '" + file + "'";
         if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot generate " + file);
     }
     return file;

@@ -2,14 +2,16 @@
 # Builds the benchmarks in the release configuration (RelWithDebInfo) and runs
 # them.
 #
-#   bash bench/run.sh [scan|decode|save] [Google Benchmark options]
+#   bash bench/run.sh [scan|decode|save|preview] [Google Benchmark options]
 #
 #   scan     only scan_bench: the page walk and catalog scan of a large file
 #   decode   only decode_bench: every row of a large table decoded (save and
 #            preview), beside mdb-export and a plain read of the same file
 #   save     only save_bench: the whole repair of a large table into SQLite,
 #            beside mdb-schema + mdb-export -I sqlite piped into sqlite3
-#   (none)   all three
+#   preview  only preview_bench: a large table previewed in the window's grid,
+#            beside the command line's preview of it (needs Qt 6)
+#   (none)   all four
 #
 # Examples:
 #   bash bench/run.sh
@@ -20,6 +22,7 @@
 #   TALMERA_BENCH_ROWS   rows of scan_bench's big table (default 3000000)
 #   TALMERA_DECODE_ROWS  rows of decode_bench's table (default 1000000)
 #   TALMERA_SAVE_ROWS    rows of save_bench's table (default 1000000)
+#   TALMERA_PREVIEW_ROWS rows of preview_bench's table (default 1000000)
 #   TALMERA_BUILD_DIR    build folder (default build/release in the repository)
 #
 # Input files are generated once with talmera-jetwriter and kept in the temp
@@ -28,13 +31,20 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TALMERA_BUILD_DIR:-$repo/build/release}"
-benches=(scan_bench decode_bench save_bench)
+benches=(scan_bench decode_bench save_bench preview_bench)
 case "${1:-}" in
   scan) benches=(scan_bench); shift ;;
   decode) benches=(decode_bench); shift ;;
   save) benches=(save_bench); shift ;;
+  preview) benches=(preview_bench); shift ;;
 esac
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# preview_bench exists only where the window is built (Qt 6 Widgets).
+if ! cmake --build "$build" --target help | grep -q '\bpreview_bench\b'; then
+  kept=()
+  for bench in "${benches[@]}"; do [[ $bench == preview_bench ]] || kept+=("$bench"); done
+  benches=("${kept[@]}")
+fi
 cmake --build "$build" --target "${benches[@]}" -j2 >/dev/null
 for bench in "${benches[@]}"; do
   "$build/bench/$bench" "$@"

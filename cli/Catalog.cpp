@@ -6,6 +6,8 @@
 #include "cli/Preview.h"
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/save/OutputTypes.h"
+#include "output/dao/ViewTranslation.h"
 #include "related/Related.h"
 
 namespace talmera::cli {
@@ -237,11 +239,38 @@ void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
     printNameList(out, "Modules", app.moduleNames);
 }
 
+// The views a repair would make of the queries, over the tables it would write.
+std::vector<dao::sqlite::PlannedView> plannedViews(const CMDBRecovery& engine) {
+    using dao::sqlite::PlannedTable;
+    std::vector<PlannedTable> tables;
+    for (const tableInfo& table : engine.tables) {
+        if (!shown(table, false)) continue;
+        PlannedTable t;
+        t.name = table.name;
+        for (const columnInfo& column : table.columns) {
+            // Complex columns hold nothing in their table.
+            const dao::sqlite::ValueKind kind = column.type == 0x12
+                                                    ? dao::sqlite::ValueKind::Unknown
+                                                    : dao::sqlite::ValueKindOfFieldType(OutputFieldType(column));
+            t.columns.push_back({column.name, kind});
+        }
+        tables.push_back(std::move(t));
+    }
+    for (const LinkedTableInfo& link : engine.linkedTables) tables.push_back(PlannedTable{link.linkName, {}, true});
+    std::vector<dao::sqlite::PlannedQuery> queries;
+    for (const queryInfo& query : engine.queries) queries.push_back({query.name, query.sqlText, query.connect});
+    return dao::sqlite::PlanViews(tables, queries);
+}
+
 void printQueries(std::ostream& out, const CMDBRecovery& engine, bool json) {
     if (json) {
+        const std::vector<dao::sqlite::PlannedView> views = plannedViews(engine);
         Json queries = Json::array();
-        for (const queryInfo& query : engine.queries) {
-            queries.push_back(Json{{"name", query.name}, {"sql", query.sqlText}});
+        for (size_t i = 0; i < engine.queries.size(); ++i) {
+            const queryInfo& query = engine.queries[i];
+            Json q{{"name", query.name}, {"sql", query.sqlText}};
+            if (!views[i].select.empty()) q["sqlite"] = views[i].select;
+            queries.push_back(std::move(q));
         }
         out << queries.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
         return;

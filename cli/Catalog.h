@@ -39,7 +39,8 @@ void printCatalogListing(std::ostream& out, const CMDBRecovery& engine,
 
 // The saved queries: one line per query, its name, a tab and its SQL text,
 // both escaped as preview's tab-separated lines are; or with json one array of
-// {"name", "sql"} objects.
+// {"name", "sql"} objects, with "sqlite", the SELECT of the query's view, for
+// each query a repair makes a view of.
 void printQueries(std::ostream& out, const CMDBRecovery& engine, bool json);
 
 }  // namespace talmera::cli

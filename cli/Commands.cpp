@@ -21,6 +21,7 @@
 #include "cli/Attachments.h"
 #include "cli/Catalog.h"
 #include "cli/Objects.h"
+#include "cli/Password.h"
 #include "cli/Preview.h"
 #include "cli/ProgressBar.h"
 #include "cli/Repair.h"
@@ -57,6 +58,7 @@ struct ScanOptions {
     bool deleted = false;
     unsigned codePage = 1252;
     bool unlistedPages = false;
+    std::optional<std::string> password;  // of an encrypted file
 };
 
 // Refuses code page numbers the converter does not know, so that a typing
@@ -76,6 +78,9 @@ std::string checkCodePage(const std::string& text) {
 void addFileOption(CLI::App& command, ScanOptions& options) {
     command.add_option("FILE", options.path, "The Access database (.mdb, .accdb); it is only read")
         ->required();
+    command.add_option("--password", options.password,
+                       "The password of an encrypted database (asked at the terminal when not given)")
+        ->type_name("P");
 }
 
 void addCodePageOption(CLI::App& command, ScanOptions& options) {
@@ -108,6 +113,8 @@ struct RepairOptions {
 // The exit statuses, each meaning written once: what it says in --help, and
 // for the commands that read, those of one table (preview, attachments) and
 // repair (empty: the status does not occur there). README.md lists the same.
+constexpr const char* kNotAccessOrLocked =
+    "the file is not an Access database, or it is encrypted and no correct password was given";
 struct ExitStatus {
     int code;
     const char* overall;
@@ -121,8 +128,7 @@ constexpr ExitStatus kExitStatuses[] = {
     {kExitUnreadable, "the file cannot be read (repair: or the output or report cannot be written)",
      "the file cannot be read", "the file cannot be read",
      "the file cannot be read or the output (or report) cannot be written"},
-    {kExitNotAccess, "the file is not an Access database", "the file is not an Access database",
-     "the file is not an Access database", "the file is not an Access database"},
+    {kExitNotAccess, kNotAccessOrLocked, kNotAccessOrLocked, kNotAccessOrLocked, kNotAccessOrLocked},
     {kExitNoSuchTable, "(preview) the file has no table of that name, (repair) --only names an object the file lacks",
      "", "the file has no table of that name (standard error lists those it has)",
      "--only names an object the file lacks"},
@@ -204,7 +210,8 @@ void runJob(CQuorvinAccessRecoveryApp& app, CRecoverThread& thread) {
 // Runs the scan job on this thread. The application state and the engine stay
 // with the caller, which reads the findings afterwards.
 int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessageReceiver& receiver,
-            std::ostream& err) {
+            const Terminal& terminal) {
+    std::ostream& err = terminal.err;
     std::string reason = unreadableReason(options.path);
     if (!reason.empty()) {
         err << kProgram << ": cannot read '" << options.path << "': " << reason << '\n';
@@ -221,16 +228,44 @@ int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessage
     engine->sourcePath = options.path;
     app.engine = engine;
 
-    CRecoverThread thread(app, &receiver);
+    // The password of an encrypted file is answered here for every command.
+    PasswordReceiver answering(receiver, options.password, terminal.in, err);
+    CRecoverThread thread(app, &answering);
     thread.sourcePath = options.path;
     runJob(app, thread);
+    // Later jobs and the commands' own output talk to the command's receiver.
+    engine->mainWindow = &receiver;
 
     if (app.stopRequested) {
         err << kProgram << ": stopped\n";
         return kExitInterrupted;
     }
+    const SourceProtection& protection = engine->protection;
+    const std::string quoted = "'" + options.path + "'";
+    switch (protection.lock) {
+        case SourceLock::Open: break;
+        case SourceLock::PasswordMissing:
+            err << kProgram << ": " << quoted << " is encrypted: give its password with --password\n";
+            return kExitEncrypted;
+        case SourceLock::PasswordRejected:
+            err << kProgram << ": " << quoted << ": the password is not correct\n";
+            return kExitEncrypted;
+        case SourceLock::MethodUnknown:
+            err << kProgram << ": " << quoted << " is encrypted with a method this tool cannot read ("
+                << protection.description << ")\n";
+            return kExitEncrypted;
+        case SourceLock::DecodeFailed:
+            err << kProgram << ": cannot read " << quoted << ": " << protection.decodeError << '\n';
+            return kExitUnreadable;
+    }
     if (app.invalidFile) {
-        err << kProgram << ": '" << options.path << "' is not an Access database\n";
+        // A file whose header names it an Access database is one, however
+        // little of it could be read.
+        if (protection.facts.accessHeader) {
+            err << kProgram << ": " << quoted << " has the header of an Access database, but no readable catalog\n";
+        } else {
+            err << kProgram << ": " << quoted << " is not an Access database\n";
+        }
         return kExitNotAccess;
     }
     return kExitOk;
@@ -240,7 +275,7 @@ int scanCommand(const ScanOptions& options, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     ProgressBar bar(terminal.err, terminal.progressBar);
     TerminalReceiver receiver(app, terminal.out, bar);
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     bar.end();
     return checkOutput(terminal, status, receiver.outputFailed() ? receiver.outputError() : -1);
 }
@@ -248,7 +283,7 @@ int scanCommand(const ScanOptions& options, const Terminal& terminal) {
 int catalogCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     errno = 0;
     if (json) {
@@ -266,7 +301,7 @@ int catalogCommand(const ScanOptions& options, bool json, const Terminal& termin
 int objectsCommandOnFile(const ScanOptions& options, const std::string& extractDir, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     errno = 0;
     return objectsCommand(*app.engine, app, options.path, extractDir, terminal);
@@ -275,7 +310,7 @@ int objectsCommandOnFile(const ScanOptions& options, const std::string& extractD
 int queriesCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     errno = 0;
     printQueries(terminal.out, *app.engine, json);
@@ -327,7 +362,7 @@ int attachmentsCommand(const ScanOptions& options, const std::string& tableName,
     }
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     const int index = findTable(*app.engine, tableName, options.deleted);
     if (index < 0) {
@@ -347,7 +382,7 @@ int previewCommand(const ScanOptions& options, const std::string& tableName, Row
     {
         ProgressBar bar(terminal.err, terminal.progressBar);
         ProgressReceiver receiver(bar);
-        status = runScan(options, app, receiver, terminal.err);
+        status = runScan(options, app, receiver, terminal);
         bar.end();
     }
     if (status != kExitOk) return status;
@@ -479,7 +514,7 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
         return status;
     };
 
-    int status = runScan(options, app, receiver, terminal.err);
+    int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return finish(status);
     CMDBRecovery& engine = *app.engine;
 
@@ -631,7 +666,9 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     addFileOption(*queries, queriesOptions);
     addCodePageOption(*queries, queriesOptions);
     queries->add_flag("--json", queriesJson,
-                      "Print one JSON array (UTF-8) of {\"name\", \"sql\"} objects instead");
+                      "Print one JSON array (UTF-8) of {\"name\", \"sql\"} objects instead, with "
+                      "\"sqlite\" (the SELECT of the query's view in a repaired database) where the repair "
+                      "makes a view");
     queries->footer(std::string(
                         "Output: one line per query: its name, a tab and its SQL text (empty when "
                         "the text could not be read), with tab, line feed, carriage return and "

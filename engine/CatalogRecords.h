@@ -161,6 +161,7 @@ struct queryInfo {
     uint32_t catalogId = 0;
     uint32_t queryFlags = 0;
     std::string sqlText;
+    std::string connect;  // a pass-through query's ODBC connect text
 };
 
 struct systemTableInfo {

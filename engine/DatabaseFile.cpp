@@ -37,6 +37,11 @@ bool CMDBRecovery::OpenDatabaseFile() {
     versionByte = databaseFile.u8(20);
     SetLayout(versionByte >= 1 && versionByte <= 3);
     aceFormat = versionByte == 2 || versionByte == 3;
+    if (!UnlockSource()) {
+        databaseFile.close();
+        fileOpened = false;
+        return false;
+    }
     return true;
 }
 
@@ -201,6 +206,13 @@ int CMDBRecovery::ScanFile() {
     app.catalogFound = false;
     statistics = ScanStatistics{};
     if (!OpenDatabaseFile()) {
+        if (Stopped()) return 0;
+        if (protection.locked()) {
+            // An encrypted file is an Access file: say what keeps it closed.
+            app.logLine = protection.reasonLine();
+            if (mainWindow) mainWindow->showMessageBox(app.logLine, "");
+            return 0;
+        }
         // Name the real reason: "already in use" would send the user looking
         // for another program when the file is missing or unreadable.
         app.logLine = "This file cannot be opened: " + sourcePath + ": " + databaseFile.error() + ".";

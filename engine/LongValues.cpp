@@ -149,9 +149,17 @@ std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool
     const uint8_t row = column[4];
     const uint32_t page = column[5] | (column[6] << 8) | (static_cast<uint32_t>(column[7]) << 16);
     const uint64_t pagePosition = static_cast<uint64_t>(page) * pageSize;
+    // A calculated memo's value starts with 16 bytes of header and its own
+    // 4-byte length, wherever the long value is kept.
+    calculated = calculated && jet4Layout;
+    auto calculatedText = [&](const uint8_t* data, size_t n) {
+        if (n < 20) return std::string();
+        const uint32_t own = data[16] | (data[17] << 8) | (data[18] << 16) | (static_cast<uint32_t>(data[19]) << 24);
+        return DecodeTextBytes(data + 20, std::min<size_t>(own, n - 20));
+    };
     if (where == 0x80) {
         const size_t take = std::min<size_t>(length, size - 12);
-        return DecodeTextBytes(column + 12, take);
+        return calculated ? calculatedText(column + 12, take) : DecodeTextBytes(column + 12, take);
     }
     if (where == 0x40) return ReadLongTextSingle(pagePosition, length, row, calculated);
     if (!followChain) {
@@ -159,7 +167,13 @@ std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool
         return "LargeMemoData";
     }
     bool incomplete = false;
-    std::string text = ReadLongTextChain(pagePosition, row, length, incomplete);
+    std::string text;
+    if (calculated) {
+        const std::vector<uint8_t> bytes = readChain(*this, pagePosition, row, length, incomplete);
+        text = calculatedText(bytes.data(), bytes.size());
+    } else {
+        text = ReadLongTextChain(pagePosition, row, length, incomplete);
+    }
     if (incomplete) {
         value.incomplete = true;
         ++statistics.valuesIncomplete;

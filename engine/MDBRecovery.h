@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "engine/CatalogRecords.h"
+#include "engine/EncryptedSource.h"
 #include "engine/PageFile.h"
 #include "engine/PageRows.h"
 #include "engine/RowValue.h"
@@ -87,6 +88,8 @@ public:
     uint32_t rowCountOffset = 8;
     uint32_t textUnit = 1;
     uint8_t versionByte = 0;
+    // How the file is protected, and whether its pages could be read.
+    SourceProtection protection;
 
     // ---- Page lists -------------------------------------------------------
     std::vector<uint64_t> otherDataPages;
@@ -121,6 +124,11 @@ public:
 
     // ---- Database file and pages (DatabaseFile.cpp) -----------------------
     bool OpenDatabaseFile();
+    // Reads the header's protection facts; for an encrypted file asks the
+    // receiver for the password where one is needed and puts the page decoder
+    // under the page file (EncryptedSource.cpp). False when the pages cannot
+    // be read (protection.lock says why).
+    bool UnlockSource();
     // Open, page scan and catalog scan. Nonzero when the catalog yielded at
     // least one table, link or saved query.
     int ScanFile();

@@ -2,11 +2,19 @@
 //
 // The file is opened for reading only and never locked, so other programs may
 // keep reading and writing it. Every read is bounded by the file: bytes past the
-// end read as zeros, whatever offset or length the caller passes.
+// end read as zeros, whatever offset or length the caller passes. That holds
+// also when another program shrinks the file while it is open: the part of the
+// map that lost its file reads as zeros from then on (a guard catches the fault
+// the system raises and maps zeros over that part).
+//
+// An encrypted file is read through its decoded pages (decodePages): every
+// read then sees the plain pages, held in an unnamed temporary file mapped the
+// same way, so that view() keeps its promise and memory stays flat.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace talmera {
@@ -35,7 +43,7 @@ public:
     uint64_t u64(uint64_t pos) const;
 
     // Direct view of the mapped bytes [pos, pos + size) when they lie wholly
-    // inside the file, else nullptr.
+    // inside the file, else nullptr. The bytes stay valid while the file is open.
     const uint8_t* view(uint64_t pos, size_t size) const;
 
     // Tells the system that the bytes before pos were read and need not stay
@@ -45,10 +53,31 @@ public:
     // Starts a new pass over the file (doneBefore counts from its start again).
     void newPass() { released_ = 0; }
 
+    // Turns the stored bytes of page `page` (at page × pageSize; the last page
+    // may be shorter) into its plain bytes; `in` and `out` hold `size` bytes.
+    using PageDecodeFunction = std::function<void(uint32_t page, const uint8_t* in, uint8_t* out, size_t size)>;
+    // Told the bytes decoded so far and the file's length; false stops the decoding.
+    using DecodeProgress = std::function<bool(uint64_t done, uint64_t total)>;
+
+    // Makes every later read see the decoded pages instead of the stored ones.
+    // The stored file is read once, page by page (a page that cannot be read
+    // decodes from zeros), and the decoded image is kept in an unnamed
+    // temporary file (or, where the temporary folder refuses one, in an
+    // unnamed memory file). Returns false with error() set when the image
+    // cannot be made or `progress` stopped it; the reads then stay as before.
+    bool decodePages(uint32_t pageSize, const PageDecodeFunction& decode, const DecodeProgress& progress = {});
+    // Whether the reads see decoded pages.
+    bool decoded() const { return imageFd_ >= 0; }
+
 private:
+    void mapGuarded(const uint8_t* map, int fd);
+    void unmap();
+
     bool open_ = false;
     int fd_ = -1;
+    int imageFd_ = -1;      // the decoded image, when decodePages made one
     const uint8_t* map_ = nullptr;
+    int guardSlot_ = -1;    // the map's place among the guarded maps
     uint64_t length_ = 0;
     uint64_t released_ = 0;
     std::string error_;

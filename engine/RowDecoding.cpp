@@ -6,6 +6,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/ValueDecoders.h"
 #include "engine/ValueText.h"
 
 namespace talmera {
@@ -140,11 +141,14 @@ std::string hyperlinkDisplay(const std::string& text) {
 
 namespace {
 
-// A calculated column's values are of its result type.
+// A calculated column's values are of its result type (a DAO type number in
+// its ResultType property); the property reader usually set it already.
 uint8_t effectiveType(const columnInfo& col) {
     if (!col.isCalculated) return col.type;
     for (const columnProperties& p : col.properties) {
-        if (p.name == "ResultType") return static_cast<uint8_t>(std::atoi(p.value.c_str()));
+        if (p.name != "ResultType") continue;
+        if (const uint8_t type = ColumnTypeOfResultType(std::atol(p.value.c_str()))) return type;
+        break;
     }
     return col.type;
 }
@@ -254,8 +258,13 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
 
         switch (type) {
             case kJetBoolean:
+                // A calculated Yes/No keeps its value in a byte: 0 is No,
+                // shown as a cleared Yes/No is.
                 if (col.isCalculated && (size == 0 || data[0] == 0)) {
-                    v.state = RowValue::State::NoText;
+                    v.state = RowValue::State::Value;
+                    v.kind = RowValue::Kind::Boolean;
+                    v.integer = 0;
+                    v.text = " ";
                     break;
                 }
                 v.state = RowValue::State::Value;
@@ -326,7 +335,12 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 break;
             }
             case kJetDateTimeExtended: {
-                // Extended date/time: kept as the characters Access stores.
+                // Extended date/time: ISO text with seven decimals; bytes that
+                // are not such a value are kept as the characters stored.
+                if (auto iso = DecodeDateTimeExtended(data, size)) {
+                    setText(v, std::move(*iso), makeText);
+                    break;
+                }
                 std::string text(reinterpret_cast<const char*>(data), size);
                 while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
                 setText(v, std::move(text), makeText);

@@ -18,8 +18,11 @@ namespace {
 std::string localeFormat(int item, const char* fallback) {
     const char* f = nl_langinfo(item);
     std::string format = (f && *f) ? f : fallback;
-    // Four-digit years where the locale would print two.
-    for (size_t at = format.find("%y"); at != std::string::npos; at = format.find("%y", at + 2)) format[at + 1] = 'Y';
+    // Four-digit years where the locale would print two, and where %Y would
+    // print fewer (the year 100 as "0100", as the output's ISO text has it).
+    for (const char* year : {"%y", "%Y"})
+        for (size_t at = format.find(year); at != std::string::npos; at = format.find(year, at + 3))
+            format.replace(at, 2, "%4Y");
     return format;
 }
 

@@ -20,6 +20,13 @@ for format in jet3 jet4 ace; do
   "$build/jetwriter/talmera-jetwriter" demo --format "$format" "$seeds/demo-$format.mdb" >/dev/null
   "$build/jetwriter/talmera-jetwriter" demo --object-storage --format "$format" "$seeds/objects-$format.mdb" >/dev/null
 done
+# Encrypted seeds, password "password" (the target answers it); a short spin
+# keeps the agile key derivation quick.
+"$build/jetwriter/talmera-jetwriter" demo --format jet4 --encrypt rc4 "$seeds/rc4-jet4.mdb" >/dev/null
+for method in standard standard-aes agile; do
+  "$build/jetwriter/talmera-jetwriter" demo --format ace --encrypt "$method" --password password --spin-count 100 \
+    "$seeds/$method-ace.accdb" >/dev/null
+done
 corpus="$repo/../shared/corpus"
 if [ -d "$corpus" ]; then
   find "$corpus" \( -name '*.mdb' -o -name '*.accdb' \) -size -1M -exec cp {} "$seeds/" \; 2>/dev/null || true

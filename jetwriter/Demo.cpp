@@ -133,6 +133,13 @@ Database demoDatabase(Format format) {
     byCity.columns = {{2}, {9, true}};
     customers.indexes = {pk, byName, byCity};
     db.tables.push_back(customers);
+    if (ace) {
+        // Labels is an attachment column: files on the first two customers.
+        Attachment note{"note.txt", Bytes{'H', 'e', 'l', 'l', 'o', '\r', '\n'}, true, 0};
+        Attachment logo{"logo.png", Bytes{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, false, 0};
+        db.tables.push_back(attachmentValueTable("Customers", "Labels", {{1, note}, {2, logo}, {2, note}}));
+        db.complexColumns.push_back({"Customers", "Labels", db.tables.back().name});
+    }
 
     // Enough rows for several data pages in every format.
     Table orders;

@@ -1,6 +1,7 @@
 #include "jetwriter/Internal.h"
 
 #include <iconv.h>
+#include <nettle/arcfour.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -140,19 +141,9 @@ void appendUcs2(std::vector<uint8_t>& out, const std::u16string& s, bool compres
 }
 
 void rc4(const uint8_t* key, size_t keyLen, uint8_t* data, size_t n) {
-    uint8_t S[256];
-    for (int i = 0; i < 256; ++i) S[i] = uint8_t(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + S[i] + key[i % keyLen]) & 0xFF;
-        std::swap(S[i], S[j]);
-    }
-    int i = 0, j = 0;
-    for (size_t k = 0; k < n; ++k) {
-        i = (i + 1) & 0xFF;
-        j = (j + S[i]) & 0xFF;
-        std::swap(S[i], S[j]);
-        data[k] ^= S[(S[i] + S[j]) & 0xFF];
-    }
+    arcfour_ctx context;
+    arcfour_set_key(&context, keyLen, key);
+    arcfour_crypt(&context, n, data, data);
 }
 
 uint32_t Image::newPage() {

@@ -95,6 +95,14 @@ void appendUcs2(std::vector<uint8_t>& out, const std::u16string& s, bool compres
 // The RC4 key stream XORed over data (the header page's masked block).
 void rc4(const uint8_t* key, size_t keyLen, uint8_t* data, size_t n);
 
+// Encryption (Encryption.cpp). The header fields the protection sets inside
+// the masked block (page key, Jet password, creation date), before it is masked.
+void writeProtectionFields(uint8_t* header, const Database& db, const Fmt& f);
+// Encodes every page after the header and, for ACE, writes the encryption
+// provider block into the header. Throws std::invalid_argument for settings
+// the format cannot hold.
+void encryptImage(std::vector<uint8_t>& image, const Database& db, const Fmt& f);
+
 // The whole file as it is being built: a growing run of pages.
 class Image {
 public:

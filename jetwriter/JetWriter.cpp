@@ -271,14 +271,15 @@ void writeHeader(Image& img, const Database& db) {
     const char* id = db.format == Format::Ace ? "Standard ACE DB" : "Standard Jet DB";
     std::memcpy(p + 4, id, std::strlen(id));
     p[0x14] = db.format == Format::Jet3 ? 0 : db.format == Format::Jet4 ? 1 : 2;
-    // The masked block: sort order, code page, page-encryption key 0 (pages
-    // are not encrypted), an empty password and, for Jet 4, a zero creation
-    // date (which leaves the password mask empty too).
+    // The masked block: sort order, code page, and what the protection sets:
+    // the page-encryption key (0: pages not encrypted), the Jet password and,
+    // for Jet 4, the creation date whose whole days mask the password.
     if (f.jet3)
         set16(p + 0x3A, 0x0409);
     else
         set16(p + 0x6E, 0x0409);
     set16(p + 0x3C, db.codePage);
+    writeProtectionFields(p, db, f);
     const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};  // 0x6B39DAC7, little endian
     rc4(key, 4, p + 0x18, f.jet3 ? 126 : 128);
 }
@@ -463,6 +464,7 @@ std::vector<uint8_t> write(const Database& db, Layout* layout) {
     lay.catalogPages = cw.layout.dataPages;
 
     writeHeader(img, db);
+    encryptImage(img.bytes, db, f);
     lay.pageCount = img.pageCount();
     if (layout) *layout = std::move(lay);
     return std::move(img.bytes);

@@ -35,6 +35,8 @@ enum ColumnType : uint8_t {
     kGuid = 0x0F,
     kDecimal = 0x10,
     kComplex = 0x12,
+    kBigInt = 0x13,        // ACE (Access 2016 and later): Large Number, a signed 64-bit integer
+    kDateTimeExt = 0x14,   // ACE (Access 2019 and later): Date/Time Extended, 42 bytes of ASCII
 };
 
 struct Column {
@@ -43,7 +45,12 @@ struct Column {
     uint16_t length = 0;        // 0: the type's natural length (text: 255 chars)
     bool autoNumber = false;    // long (incrementing) or GUID auto-number
     bool hyperlink = false;     // memo with the hyperlink flag
-    bool calculated = false;    // Jet 4/ACE: second flags byte 0xC0
+    // Jet 4/ACE: a calculated column (second flags byte 0xC0) of the result
+    // type `type`. Its value is kept, whatever the type, among the variable
+    // columns behind a 20-byte header (16 zero bytes, the value's length);
+    // a memo's long value carries the header in its data. Its ResultType and
+    // Expression properties are the table's (Table::properties).
+    bool calculated = false;
     bool skipped = false;       // Jet 4/ACE: second flags byte 0x20 (entry is not a column)
     uint8_t precision = 18;     // decimal
     uint8_t scale = 0;          // decimal
@@ -59,9 +66,10 @@ struct Column {
 
 // A cell value. std::monostate is NULL.
 //  bool: Yes/No; int64_t: byte, integer, long, currency (already scaled by 10000),
-//  complex (the value id); double: single, double, date/time (days since 1899-12-30);
-//  std::string: text, memo (UTF-8), decimal (decimal digits with optional sign and point);
-//  Bytes: binary, OLE object, GUID (16 bytes).
+//  large number, complex (the value id); double: single, double, date/time (days
+//  since 1899-12-30); std::string: text, memo (UTF-8), decimal (decimal digits
+//  with optional sign and point), extended date/time ("YYYY-MM-DD HH:MM:SS" with
+//  up to seven decimals, years 1 to 9999); Bytes: binary, OLE object, GUID (16 bytes).
 using Bytes = std::vector<uint8_t>;
 using Value = std::variant<std::monostate, bool, int64_t, double, std::string, Bytes>;
 
@@ -235,8 +243,35 @@ struct StorageNode {
     Bytes data;
 };
 
+// How the written file is protected. The encryption is the last step of
+// write(): the plain image is made first, then every page but the header is
+// encoded with its page number mixed into its key, as Access does.
+enum class Encryption {
+    None,                // pages stored plainly (Jet: a password alone is kept in the header)
+    JetRc4,              // Jet 3 / Jet 4: RC4 pages keyed by the header's page key
+    OfficeRc4CryptoApi,  // ACE: CryptoAPI RC4, the "standard" encryption of Access 2007
+    OfficeAesStandard,   // ACE: ECMA-376 standard encryption, AES block by block
+    OfficeAgile,         // ACE: agile encryption (AES-CBC), as Access 2010 and later
+};
+
+struct EncryptionSettings {
+    Encryption method = Encryption::None;
+    // Jet: the database password kept (masked) in the header, which Access
+    // asks for but which does not encode the pages. ACE: the password the
+    // keys are derived from.
+    std::string password;
+    uint32_t pageKey = 0x5EC2E7A1;  // the header's page-encoding key (not 0)
+    uint32_t keyBits = 0;           // 0: 128 for RC4 and AES standard, 256 for agile
+    std::string agileHash = "SHA512";  // SHA1, SHA256, SHA384 or SHA512
+    uint32_t spinCount = 100000;    // agile key derivation rounds
+    // Salts, verifiers and keys are made from this number: equal settings
+    // give equal files.
+    uint64_t seed = 1;
+};
+
 struct Database {
     Format format = Format::Jet4;
+    EncryptionSettings encryption;
     std::vector<Table> tables;
     std::vector<CatalogObject> objects;
     bool addStandardSystemTables = true;  // MSysACEs, MSysQueries, ... as Access has them
@@ -333,6 +368,15 @@ void saveFile(const std::string& path, const std::vector<uint8_t>& image);
 // A small database with every column type and every catalog entry kind: the demo
 // database of the README and a convenient fixture.
 Database demoDatabase(Format format);
+
+// One table, "AllTypes", with every column type the format has: hyperlink,
+// GUID, decimals of every scale from 0 to 28 (Jet 4, ACE), large numbers,
+// extended dates and a calculated column of each result type with its
+// ResultType and Expression (ACE); a row of the smallest values, one of the
+// largest, one of NULLs and one of values nearest zero, dates in the years 100
+// and 9999, and texts in several scripts (those that fit one byte a character
+// are compressed with Database::compressText, the others not).
+Table allTypesTable(Format format);
 
 // Benchmark inputs, generated row by row (Table::rowSource).
 // "big": Events (`rows` rows of long, date/time, currency, text and Yes/No) and

@@ -21,6 +21,7 @@ void putUtf16(Bytes& out, const std::string& text) {
 
 Bytes key4(uint32_t key) { return Bytes{uint8_t(key), uint8_t(key >> 8), uint8_t(key >> 16), uint8_t(key >> 24)}; }
 
+
 // What Access keeps for one attached file: a 4-byte flag, the payload length,
 // then the payload, deflated behind a zlib header (78 5E) or as it is. The
 // payload is a header (its own length, a 1, the extension's length in
@@ -119,37 +120,62 @@ Bytes propertyBlock(const std::vector<PropertyGroup>& groups) {
     return block;
 }
 
-// The value table's columns are ordered so that each row's variable-length
-// entries lie where Access's own value tables have them: the key last of the
-// six for attachments (FileFlags then numbers 6, which readers use to know
-// the entries' fixed places).
+// The two Long columns Access gives every value table, both kept among the
+// variable columns: "<owner>_<column>", the auto-number of the value row, and
+// "_<column>", the key the owner row's complex column holds.
+namespace {
+
+Column valueRowId(const std::string& owner, const std::string& columnName) {
+    Column c = column(owner + "_" + columnName, kLong);
+    c.storedVariable = true;
+    c.autoNumber = true;
+    return c;
+}
+
+Column valueRowKey(const std::string& columnName) {
+    Column c = column("_" + columnName, kLong);
+    c.storedVariable = true;
+    return c;
+}
+
+}  // namespace
+
+// Laid out as Access lays out an attachment column's value table: the six
+// variable entries are FileData, FileName, FileType, FileURL, the row's
+// auto-number and the key, in that order; FileFlags and FileTimeStamp are
+// fixed; the key's column entry comes first in the definition.
 Table attachmentValueTable(const std::string& owner, const std::string& columnName,
                            const std::vector<std::pair<uint32_t, Attachment>>& rows) {
     Table t;
     t.name = "f_" + owner + "_" + columnName;
     t.system = true;
     t.columns = {
-        column(owner + "_" + columnName, kBinary, 4),
-        column("_" + columnName, kBinary, 4),
         column("FileData", kOle),
+        column("FileFlags", kLong),
         column("FileName", kText, 255),
+        column("FileTimeStamp", kDateTime),
         column("FileType", kText, 255),
         column("FileURL", kMemo),
-        column("FileFlags", kLong),
-        column("FileTimeStamp", kDateTime),
+        valueRowId(owner, columnName),
+        valueRowKey(columnName),
     };
-    uint32_t id = 0;
+    t.descriptorOrder = {7, 0, 1, 2, 3, 4, 5, 6};
+    int64_t id = 0;
     for (const auto& [key, a] : rows) {
         Row r;
         const size_t dot = a.fileName.rfind('.');
-        r.values = {key4(key), key4(++id), attachmentData(a), a.fileName,
+        r.values = {attachmentData(a), int64_t(0), a.fileName, Value{},
                     dot == std::string::npos ? std::string() : a.fileName.substr(dot + 1),
-                    Value{}, int64_t(0), Value{}};
+                    Value{}, ++id, int64_t(key)};
         t.rows.push_back(std::move(r));
     }
     return t;
 }
 
+// A multi-valued column's value table: the value, the row's auto-number and
+// the key. A text value is the first variable entry, before the two Longs; a
+// fixed-size one sits at the row's start. "Value" is always the last column
+// entry of the definition.
 Table multiValueTable(const std::string& owner, const std::string& columnName, uint8_t valueType,
                       const std::vector<std::pair<uint32_t, Value>>& rows) {
     Table t;
@@ -158,19 +184,17 @@ Table multiValueTable(const std::string& owner, const std::string& columnName, u
     Column value = column("Value", valueType, valueType == kText ? 255 : 0);
     if (valueType == kDecimal) value.precision = 18, value.scale = 2;
     const bool text = valueType == kText;
-    // A text value is the first variable entry; a fixed one sits at the row's
-    // start. "Value" is always the last column entry of the definition.
     if (text) {
-        t.columns = {value, column("_" + columnName, kBinary, 4), column(owner + "_" + columnName, kBinary, 4)};
+        t.columns = {value, valueRowId(owner, columnName), valueRowKey(columnName)};
         t.descriptorOrder = {1, 2, 0};
     } else {
-        t.columns = {column("_" + columnName, kBinary, 4), column(owner + "_" + columnName, kBinary, 4), value};
+        t.columns = {valueRowId(owner, columnName), valueRowKey(columnName), value};
     }
-    uint32_t id = 0;
+    int64_t id = 0;
     for (const auto& [key, v] : rows) {
         Row r;
-        if (text) r.values = {v, key4(++id), key4(key)};
-        else r.values = {key4(++id), key4(key), v};
+        if (text) r.values = {v, ++id, int64_t(key)};
+        else r.values = {++id, int64_t(key), v};
         t.rows.push_back(std::move(r));
     }
     return t;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -39,6 +40,8 @@ uint16_t fixedSizeOf(uint8_t type) {
         case kGuid: return 16;
         case kDecimal: return 17;
         case kComplex: return 4;
+        case kBigInt: return 8;
+        case kDateTimeExt: return 42;
         default: return 0;
     }
 }
@@ -57,10 +60,14 @@ bool knownType(uint8_t type) {
     switch (type) {
         case kBool: case kByte: case kInt: case kLong: case kCurrency: case kSingle: case kDouble:
         case kDateTime: case kBinary: case kText: case kOle: case kMemo: case kGuid: case kDecimal:
-        case kComplex: return true;
+        case kComplex: case kBigInt: case kDateTimeExt: return true;
         default: return false;
     }
 }
+
+// Access gives a calculated column of a fixed-size type this length: the
+// largest value (16 bytes) and the 23 bytes calculated values add.
+constexpr uint16_t kCalculatedFixedLength = 39;
 
 size_t nameUnits(const std::string& s) { return utf8ToUtf16(s).size(); }
 
@@ -107,6 +114,10 @@ TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
         if (!knownType(c.type)) fail(t.name, c.name, "unknown column type " + std::to_string(c.type));
         if (nameUnits(c.name) > 64) fail(t.name, c.name, "name longer than 64 characters");
         if (c.type == kComplex && f.format != Format::Ace) fail(t.name, c.name, "complex columns exist only in ACE files");
+        if ((c.type == kBigInt || c.type == kDateTimeExt) && f.format != Format::Ace)
+            fail(t.name, c.name, "large numbers and extended dates exist only in ACE files");
+        if (c.calculated && (c.type == kOle || c.type == kBinary || c.type == kComplex || c.autoNumber))
+            fail(t.name, c.name, "a calculated column has a plain result type");
         if (c.type == kDecimal && f.jet3) fail(t.name, c.name, "Jet 3 has no decimal type");
         if (f.jet3 && (c.calculated || c.skipped)) fail(t.name, c.name, "calculated and skipped entries exist only in Jet 4 and ACE");
         if (c.hyperlink && c.type != kMemo) fail(t.name, c.name, "only memo columns can be hyperlinks");
@@ -117,7 +128,7 @@ TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
             fail(t.name, c.name, "only fixed-size types of Jet 4 and ACE can be stored as variable columns");
         if (c.storedFixed && (c.type != kBinary || c.length == 0))
             fail(t.name, c.name, "only a binary column of a given length can be stored fixed");
-        cp.fixed = c.storedFixed || (isFixedType(c.type) && !c.storedVariable);
+        cp.fixed = c.storedFixed || (isFixedType(c.type) && !c.storedVariable && !c.calculated);
         if (cp.fixed) {
             cp.fixedSize = c.storedFixed ? c.length : fixedSizeOf(c.type);
             // A Yes/No column lives in the null mask and takes no fixed bytes;
@@ -138,6 +149,8 @@ TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
             if (c.type == kText) {
                 if (chars > 255) fail(t.name, c.name, "text columns hold at most 255 characters");
                 cp.storedLength = f.jet3 ? chars : uint16_t(chars * 2);
+            } else if (c.calculated && isFixedType(c.type)) {
+                cp.storedLength = kCalculatedFixedLength;
             } else if (c.storedVariable) {
                 cp.storedLength = fixedSizeOf(c.type);
             } else if (c.type == kBinary) {
@@ -145,9 +158,13 @@ TablePlan planTable(const Fmt& f, const Table& t, bool compressText) {
                 cp.storedLength = chars;
             }
             cp.flags = 0x02;
+            // Access's value tables number their rows with an auto-number
+            // Long kept among the variable columns.
+            if (c.autoNumber) cp.flags |= c.type == kLong ? 0x04 : 0x40;
             if (c.hyperlink) cp.flags |= 0x80;
             // Access marks Jet 4 text and memo columns as allowing compressed Unicode.
-            if (!f.jet3 && (c.type == kText || c.type == kMemo)) cp.flags2 |= 0x01;
+            // (A calculated column's second flags byte is 0xC0 alone.)
+            if (!f.jet3 && (c.type == kText || c.type == kMemo) && !c.calculated) cp.flags2 |= 0x01;
         }
         if (c.calculated) cp.flags2 |= 0xC0;
         if (c.skipped) cp.flags2 |= 0x20;
@@ -248,6 +265,83 @@ void encodeDecimal(const TablePlan& t, const ColPlan& c, const std::string& s, u
     }
 }
 
+// Extended date/time: 42 bytes of ASCII, "DDDDDDDDDDDDDDDDDDD:SSSSSSSSSSSSFFFFFFF:7"
+// and a zero byte: the days since 1 January of the year 1 (19 digits), the
+// seconds of the day (12 digits) and its 100-nanosecond units (7 digits),
+// and the number of decimals Access keeps (7).
+void encodeDateTimeExt(const TablePlan& t, const ColPlan& c, const std::string& s, uint8_t* out) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
+    char rest[16] = {};
+    const int n = std::sscanf(s.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%15s", &y, &mo, &d, &h, &mi, &se, rest);
+    if (n < 6 || y < 1 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59)
+        fail(t.name, c.col.name, "\"" + s + "\" is not a date and time from the year 1 to 9999");
+    std::string fraction = n == 7 ? std::string(rest) : std::string();
+    if (!fraction.empty() && (fraction[0] != '.' || fraction.size() > 8 ||
+                              fraction.find_first_not_of("0123456789", 1) != std::string::npos))
+        fail(t.name, c.col.name, "\"" + s + "\" has more than seven decimals");
+    fraction = fraction.empty() ? "" : fraction.substr(1);
+    fraction.resize(7, '0');
+    // Days from civil (proleptic Gregorian), counted from 0001-01-01.
+    const int yy = mo <= 2 ? y - 1 : y;
+    const int era = yy / 400;
+    const unsigned yoe = unsigned(yy - era * 400);
+    const unsigned doy = unsigned((153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1);
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long days = (long long)era * 146097 + doe - 306;  // 0001-03-01 is day 59
+    char text[64];
+    std::snprintf(text, sizeof text, "%019lld:%012d%s:7", days, h * 3600 + mi * 60 + se, fraction.c_str());
+    std::memset(out, 0, 42);
+    std::memcpy(out, text, std::min<size_t>(std::strlen(text), 41));
+}
+
+// A calculated value: 16 zero bytes, the value's length, then the value.
+// A calculated decimal keeps its own scale and a word order of its own: two
+// zero bytes, the scale, the sign (0x80 negative), the low 64 bits as two
+// 32-bit words (the more significant first), then the high 32 bits.
+void calculatedHeader(std::vector<uint8_t>& out, size_t length) {
+    out.insert(out.end(), 16, 0);
+    put32(out, uint32_t(length));
+}
+
+void encodeFixed(const RowContext& cx, const ColPlan& c, const Value& v, uint8_t* out);
+
+void encodeCalculated(const RowContext& cx, const ColPlan& c, const Value& v, std::vector<uint8_t>& out) {
+    const TablePlan& t = cx.plan;
+    std::vector<uint8_t> value;
+    switch (c.col.type) {
+        case kBool: {
+            const bool* b = std::get_if<bool>(&v);
+            if (!b) fail(t.name, c.col.name, "expects a Yes/No value");
+            value.push_back(*b ? 1 : 0);
+            break;
+        }
+        case kText: {
+            const std::string* s = std::get_if<std::string>(&v);
+            if (!s) fail(t.name, c.col.name, "expects text");
+            appendUcs2(value, utf8ToUtf16(*s), cx.plan.compressText);
+            break;
+        }
+        case kDecimal: {
+            const std::string* s = std::get_if<std::string>(&v);
+            if (!s) fail(t.name, c.col.name, "expects decimal text");
+            uint8_t plain[17];
+            encodeDecimal(t, c, *s, plain);
+            // plain: sign, then four words most significant first (the top one is 0).
+            value = {0, 0, c.col.scale, plain[0]};
+            value.insert(value.end(), plain + 9, plain + 17);   // the low 64 bits, high word first
+            value.insert(value.end(), plain + 5, plain + 9);    // the high 32 bits
+            break;
+        }
+        default: {
+            value.resize(fixedSizeOf(c.col.type), 0);
+            encodeFixed(cx, c, v, value.data());
+            break;
+        }
+    }
+    calculatedHeader(out, value.size());
+    out.insert(out.end(), value.begin(), value.end());
+}
+
 void encodeFixed(const RowContext& cx, const ColPlan& c, const Value& v, uint8_t* out) {
     const TablePlan& t = cx.plan;
     switch (c.col.type) {
@@ -290,6 +384,18 @@ void encodeFixed(const RowContext& cx, const ColPlan& c, const Value& v, uint8_t
             const std::string* s = std::get_if<std::string>(&v);
             if (!s) fail(t.name, c.col.name, "expects decimal text");
             encodeDecimal(t, c, *s, out);
+            break;
+        }
+        case kBigInt: {
+            const int64_t* x = std::get_if<int64_t>(&v);
+            if (!x) fail(t.name, c.col.name, "expects an integer value");
+            for (int k = 0; k < 8; ++k) out[k] = uint8_t(uint64_t(*x) >> (8 * k));
+            break;
+        }
+        case kDateTimeExt: {
+            const std::string* s = std::get_if<std::string>(&v);
+            if (!s) fail(t.name, c.col.name, "expects the date and time as text");
+            encodeDateTimeExt(t, c, *s, out);
             break;
         }
         default: break;
@@ -353,6 +459,10 @@ void encodeLong(const RowContext& cx, const std::vector<uint8_t>& data, std::vec
 
 void encodeVariable(const RowContext& cx, const ColPlan& c, const Value& v, std::vector<uint8_t>& out) {
     const TablePlan& t = cx.plan;
+    if (c.col.calculated && c.col.type != kMemo) {
+        encodeCalculated(cx, c, v, out);
+        return;
+    }
     if (c.col.storedVariable) {
         const size_t at = out.size();
         out.resize(at + fixedSizeOf(c.col.type), 0);
@@ -383,7 +493,15 @@ void encodeVariable(const RowContext& cx, const ColPlan& c, const Value& v, std:
             std::vector<uint8_t> data;
             // Access compresses only memo values of at most 1024 characters.
             bool compress = (cx.plan.compressText || cx.plan.compressMemo) && utf8ToUtf16(*s).size() <= 1024;
-            textBytes(cx, *s, compress, data);
+            if (c.col.calculated) {
+                // The header is part of the long value's data; the text is UCS-2.
+                std::vector<uint8_t> text;
+                textBytes(cx, *s, false, text);
+                calculatedHeader(data, text.size());
+                data.insert(data.end(), text.begin(), text.end());
+            } else {
+                textBytes(cx, *s, compress, data);
+            }
             encodeLong(cx, data, out, c.col.longValueOutOfRow);
             break;
         }

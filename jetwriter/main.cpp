@@ -71,6 +71,42 @@ struct DamageOptions {
     }
 };
 
+struct EncryptionOptions {
+    std::string method;
+    std::string password;
+    uint32_t keyBits = 0;
+    std::string agileHash = "SHA512";
+    uint32_t spinCount = 100000;
+
+    void addTo(CLI::App* app) {
+        app->add_option("--encrypt", method,
+                        "Encrypt the pages: rc4 (Jet 3, Jet 4), standard (ACE, CryptoAPI RC4), standard-aes (ACE, "
+                        "AES standard) or agile (ACE, AES-CBC)")
+            ->check(CLI::IsMember({"rc4", "standard", "standard-aes", "agile"}));
+        app->add_option("--password", password,
+                        "The password: for Jet the database password kept in the header (alone it encodes nothing), "
+                        "for ACE the one the keys come from");
+        app->add_option("--key-bits", keyBits, "Key size (default 128 for standard, 256 for agile)");
+        app->add_option("--agile-hash", agileHash, "Agile key derivation hash")
+            ->check(CLI::IsMember({"SHA1", "SHA256", "SHA384", "SHA512"}))
+            ->capture_default_str();
+        app->add_option("--spin-count", spinCount, "Agile key derivation rounds")->capture_default_str();
+    }
+
+    void applyTo(Database& db) const {
+        EncryptionSettings& e = db.encryption;
+        e.method = method == "rc4"            ? Encryption::JetRc4
+                   : method == "standard"     ? Encryption::OfficeRc4CryptoApi
+                   : method == "standard-aes" ? Encryption::OfficeAesStandard
+                   : method == "agile"        ? Encryption::OfficeAgile
+                                              : Encryption::None;
+        e.password = password;
+        e.keyBits = keyBits;
+        e.agileHash = agileHash;
+        e.spinCount = spinCount;
+    }
+};
+
 nlohmann::json layoutJson(const Layout& l) {
     nlohmann::json j;
     j["pageSize"] = l.pageSize;
@@ -108,7 +144,8 @@ int emit(const Database& db, const std::string& out, const DamageOptions& damage
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Writes Jet 3, Jet 4 and ACE database files: the demo database and benchmark inputs"};
+    CLI::App app{"Writes Jet 3, Jet 4 and ACE database files: the demo database and benchmark inputs, optionally "
+                 "encrypted"};
     app.require_subcommand(1);
 
     std::string format = "jet4";
@@ -116,6 +153,7 @@ int main(int argc, char** argv) {
     size_t rows = 100000;
     bool printLayout = false;
     DamageOptions damage;
+    EncryptionOptions encryption;
 
     // Options every subcommand has; rowsHelp adds --rows.
     auto subcommand = [&](const char* name, const char* help, const char* rowsHelp) {
@@ -125,6 +163,7 @@ int main(int argc, char** argv) {
         sub->add_option("OUT", out, "File to write")->required();
         sub->add_flag("--print-layout", printLayout, "Print where pages landed, as JSON");
         damage.addTo(sub);
+        encryption.addTo(sub);
         return sub;
     };
     CLI::App* demo = subcommand("demo", "Write the demo database", nullptr);
@@ -139,13 +178,10 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
     try {
         Format f = parseFormat(format);
-        if (*demo) {
-            Database db = demoDatabase(f);
-            if (objectStorage) db.objectStorage = demoObjectStorage();
-            return emit(db, out, damage, printLayout);
-        }
-        if (*benchRows) return emit(benchRowsDatabase(f, rows), out, damage, printLayout);
-        return emit(bigDatabase(f, rows), out, damage, printLayout);
+        Database db = *demo ? demoDatabase(f) : *benchRows ? benchRowsDatabase(f, rows) : bigDatabase(f, rows);
+        if (*demo && objectStorage) db.objectStorage = demoObjectStorage();
+        encryption.applyTo(db);
+        return emit(db, out, damage, printLayout);
     } catch (const std::exception& e) {
         std::cerr << "talmera-jetwriter: " << e.what() << "\n";
         return 1;

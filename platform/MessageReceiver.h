@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace talmera {
@@ -51,6 +52,15 @@ public:
     virtual std::string askNewLocation(const std::string& existing, const std::string& proposal) {
         (void)existing;
         return proposal;
+    }
+
+    // Opening the source: the file at `path` is encrypted. Its password?
+    // `attempt` counts the passwords already refused (0: the first question).
+    // Without an answer the file stays unread.
+    virtual std::optional<std::string> askPassword(const std::string& path, int attempt) {
+        (void)path;
+        (void)attempt;
+        return std::nullopt;
     }
 };
 

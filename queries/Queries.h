@@ -20,8 +20,9 @@ public:
     // Rebuilds each saved query's SQL text (SavedQueries.cpp).
     void ReadSavedQueries();
     // The SQL text of one query from its collected rows (empty when they give
-    // no value). Throws std::runtime_error when the statement cannot be built.
-    std::string RebuildQueryText(const queryInfo& query);
+    // no value), and a pass-through query's connect text. Throws
+    // std::runtime_error when the statement cannot be built.
+    std::string RebuildQueryText(const queryInfo& query, std::string* connect = nullptr);
 
     // ---- The rows of one query (QueryCatalog.cpp) --------------------------
     // Fills queryRowSpans and queryEndMarkerCount for one query.

@@ -21,7 +21,7 @@ using QueryRowValue = CMDBRecovery::QueryRowValue;
 
 }  // namespace
 
-std::string QueryReader::RebuildQueryText(const queryInfo& query) {
+std::string QueryReader::RebuildQueryText(const queryInfo& query, std::string* connect) {
     CollectQueryRows(query.catalogId);
     const std::vector<size_t> order = QueryRowOrder();
     queryClauses clauses(query.queryFlags);
@@ -36,6 +36,7 @@ std::string QueryReader::RebuildQueryText(const queryInfo& query) {
     queryRowSpans.clear();
     queryEndMarkerCount = 0;
     FinishQueryClauses(clauses);
+    if (connect) *connect = clauses.statementKind == kPassThroughStatement ? clauses.typeName1 : std::string();
     return AssembleQueryStatement(clauses);
 }
 
@@ -47,9 +48,10 @@ void QueryReader::ReadSavedQueries() {
         // A query whose statement cannot be built gets no text; the others
         // are still rebuilt.
         try {
-            query.sqlText = RebuildQueryText(query);
+            query.sqlText = RebuildQueryText(query, &query.connect);
         } catch (const std::exception& error) {
             query.sqlText.clear();
+            query.connect.clear();
             queryRowSpans.clear();
             queryEndMarkerCount = 0;
             queryRebuildNotes.push_back("The SQL text of query " + query.name + " cannot be rebuilt: " + error.what() +

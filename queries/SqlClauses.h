@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/MDBRecovery.h"
+#include "queries/QuerySources.h"
 
 namespace talmera {
 
@@ -25,7 +26,25 @@ enum QueryStatementKind : int {
     kUnionStatement = 6,
     kDataDefinitionStatement = 7,
     kPassThroughStatement = 8,
-    kParameterStatement = 9,
+};
+
+// One declared parameter: its name as written and its type word.
+struct queryParameter {
+    std::string name;
+    std::string type;
+};
+
+// One output-column row of an append or update query, its values as stored:
+// the value expression, its alias (Name1) and the target column (Name2).
+struct queryOutput {
+    std::string expression, alias, target;
+};
+
+// One part of a union query: the name Access gives it (Name2, X7YZ_____1,
+// X7YZ_____2, ...) and its SELECT text.
+struct queryUnionPart {
+    std::string id;
+    std::string text;
 };
 
 struct queryClauses {
@@ -35,48 +54,47 @@ struct queryClauses {
     std::string crosstabValue;
     std::string pivotList;
     std::string fromWord = " FROM ";
-    std::string fromList;                    // finished table entries, each followed by ","
-    std::string tableEntry;                  // the entry of the current table row
-    std::vector<std::string> tableNames;     // finished table entries, in order
-    std::string joinText;                    // the join of the current join row
-    std::string joinChain;                   // finished joins
+    std::vector<querySource> sources;        // table rows: tables, saved queries, subqueries
+    std::vector<queryJoin> joins;            // join rows, in order
+    std::string remotePath, remoteType;      // the source database of the FROM clause (IN '...')
     std::string whereList, groupList, havingList, orderList;
     std::string topValue;
-    std::string paramList;
-    std::string paramType;                   // type word of the last parameter row
-    std::string makeTableTarget, appendTarget;
-    std::string ddlText;
-    std::vector<std::string> passThroughValues;
-    std::vector<std::string> outputValues;   // output-column values of append and update queries
+    std::vector<queryParameter> parameters;
+    // The type row's values: the target table (Name1), its database (Name2)
+    // and that database's type, or the statement of a data-definition or
+    // pass-through query (Expression).
+    std::string typeName1, typeName2, typeExpression;
+    std::vector<queryOutput> outputs;        // output columns of append and update queries
+    std::vector<queryUnionPart> unionParts;
     std::string unionWord;
-    std::string transformWord;
-    std::string firstTable;                  // first entry of tableNames, after the last row
 
     // Flags
     bool isCrosstab = false, isUpdate = false, isAppend = false, isUnion = false;
     bool hasWhere = false, hasGroup = false, hasHaving = false, hasOrder = false;
     bool hasTop = false, isPercent = false, isDistinct = false, isDistinctRow = false;
     bool hasOwnerAccess = false, hasPivot = false;
-    bool hasInnerJoin = false, hasLeftJoin = false, hasRightJoin = false;
-    bool hasSourceTable = false;
+    bool allColumns = false;                 // the options ask for every column ("*")
     bool anyValue = false;                   // some value was read
+    // The kind of statement: the type row's, else the catalog flags', else a select.
     int statementKind = kSelectStatement;
-    int pendingKind = kSelectStatement;      // kind of the last type or parameter row
 
-    // Starts a query: its catalog flags (16 crosstab, 48 update, 64 append,
-    // 128 union) set the query's kind flags.
+    // Starts a query: its catalog flags (16 crosstab, 32 delete, 48 update,
+    // 64 append, 80 make-table, 96 data definition, 112 pass-through, 128
+    // union, with other bits beside them) give the query's kind until a type
+    // row says otherwise.
     explicit queryClauses(uint32_t queryFlags = 0);
 };
 
 // Dispatches one row on its row word and stores its values in the clauses.
 void ApplyQueryRow(queryClauses& clauses, const CMDBRecovery::QueryRow& row);
 
-// After the last row: the first table and the final-comma clean-up.
+// After the last row: every column ("*") when the options ask for it, and
+// the final-comma clean-up.
 void FinishQueryClauses(queryClauses& clauses);
 
-// Joins the clause texts by statementKind; the empty text when no row gave a
-// value. Throws std::runtime_error for a union query with fewer than two
-// table entries.
+// Joins the clause texts by statementKind, with the PARAMETERS declaration
+// before them; the empty text when no row gave a value. Throws
+// std::runtime_error for a union query with fewer than two parts.
 std::string AssembleQueryStatement(const queryClauses& clauses);
 
 }  // namespace talmera

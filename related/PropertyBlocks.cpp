@@ -2,8 +2,10 @@
 // block of names followed by one group of properties per object (the table
 // itself and each column). Each column gets its properties as text pairs.
 #include <algorithm>
+#include <cstdlib>
 
 #include "engine/MDBRecovery.h"
+#include "engine/ValueDecoders.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
 #include "related/Related.h"
@@ -44,6 +46,15 @@ std::string propertyValueText(const std::string& name, const uint8_t* value, siz
 
 void RelatedReader::ReadTableProperties(tableInfo& table) {
     ReadPropertyBlock(table.propertyRow, table.propertyPage, table.propertyLength, table.propertyFlags, table);
+    // A calculated column is created, shown and saved as its result type.
+    for (columnInfo& col : table.columns) {
+        if (!col.isCalculated) continue;
+        for (const columnProperties& p : col.properties) {
+            if (p.name != "ResultType") continue;
+            if (const uint8_t type = ColumnTypeOfResultType(std::atol(p.value.c_str()))) col.type = type;
+            break;
+        }
+    }
 }
 
 void RelatedReader::ReadPropertyBlock(uint8_t row, uint32_t page, uint16_t length, uint16_t flags, tableInfo& table) {

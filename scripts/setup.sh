@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libcli11-dev
   zlib1g-dev libsqlite3-dev
+  # Encrypted databases: the ciphers and digests, and the agile encryption's XML.
+  nettle-dev libexpat1-dev
   mdbtools sqlite3
   python3-olefile
   clang libclang-rt-14-dev
@@ -21,6 +23,11 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# Node and npm for the mdb-reader test oracle (the build installs the package
+# into its folder). A Node that brings its own npm is kept as it is.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
+fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then

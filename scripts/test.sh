@@ -35,13 +35,13 @@ run_build() {
 run_build release RelWithDebInfo -DTALMERA_SANITIZE=OFF
 run_build asan Debug -DTALMERA_SANITIZE=ON
 
-# ThreadSanitizer over the window's runs and messages: the window tests only,
+# ThreadSanitizer over the window's runs, messages and row feed: the window tests only,
 # in their own build folder (only what they need is built).
 echo "== tsan: window tests"
 tsan_dir="$repo/build/tsan"
 if ! configure "$tsan_dir" Debug -DTALMERA_TSAN=ON -DTALMERA_SANITIZE=OFF -DTALMERA_BENCH=OFF ||
-   ! cmake --build "$tsan_dir" -j2 --target ui_window_tests ||
-   ! (cd "$tsan_dir" && ctest --output-on-failure -R '^ui_window_tests$'); then
+   ! cmake --build "$tsan_dir" -j2 --target ui_window_tests ui_preview_tests ||
+   ! (cd "$tsan_dir" && ctest --output-on-failure -R '^ui_(window|preview)_tests$'); then
   failed+=("tsan window tests")
 fi
 

@@ -35,7 +35,11 @@ void InitialiseState(CQuorvinAccessRecoveryApp& app) {
 ProductSettings ReadProductSettings() {
     ProductSettings settings;
     settings.version = TALMERA_VERSION;
-    settings.installFolder = TALMERA_DATA_DIR;
+    // Installed, the help document and the licence lie in the data folder
+    // beside the program's; in the build tree, in the sources.
+    const QString installed = QCoreApplication::applicationDirPath() + "/../" TALMERA_INSTALL_DATA_DIR;
+    settings.installFolder = QFileInfo::exists(installed + "/LICENSE") ? QDir(installed).canonicalPath()
+                                                                       : QString(TALMERA_DATA_DIR);
     settings.supportTicket = "https://www.quorvin.example/talmera/support/ticket";
     settings.supportLink = "https://www.quorvin.example/talmera/support";
     settings.knowledgebase = "https://www.quorvin.example/talmera/kb";
@@ -47,7 +51,8 @@ QString DetectAccessVersion() { return QString(); }
 bool KeyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+        const auto* widget = qobject_cast<const QWidget*>(watched);
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && widget && IsToolBox(widget->window())) {
             event->accept();
             return event->type() == QEvent::KeyPress;
         }

@@ -21,8 +21,11 @@ ProductSettings ReadProductSettings();
 // (on this platform there is none).
 QString DetectAccessVersion();
 
-// Enter and Escape act on nothing: no box is confirmed or cancelled by them.
-// Space is left alone, so names with spaces can be typed.
+// Enter presses no button of the tool's own boxes, so that a stray key never
+// answers a question such as "Do you want to overwrite?"; elsewhere (the find
+// box, menus, file dialogs) it does what it does. Escape closes menus and
+// boxes (a question closed so is answered No). Space is left alone, so names
+// with spaces can be typed.
 class KeyFilter : public QObject {
     Q_OBJECT
 public:

@@ -34,10 +34,21 @@ void MakeWhite(QWidget* widget) {
 }
 
 namespace {
+constexpr const char* kToolBoxProperty = "talmeraToolBox";
+}  // namespace
+
+void MarkAsToolBox(QWidget* window) {
+    if (window) window->setProperty(kToolBoxProperty, true);
+}
+
+bool IsToolBox(const QWidget* window) { return window && window->property(kToolBoxProperty).toBool(); }
+
+namespace {
 
 // A box of the tool: a sign on the left, texts on the right, buttons below.
 QVBoxLayout* boxLayout(QDialog* dialog, const QPixmap& sign, QHBoxLayout*& buttons) {
     MakeWhite(dialog);
+    MarkAsToolBox(dialog);
     auto* outer = new QVBoxLayout(dialog);
     auto* top = new QHBoxLayout;
     auto* picture = new QLabel;
@@ -121,6 +132,7 @@ CSaveFilesDlg::CSaveFilesDlg(CQuorvinAccessRecoveryApp& app, bool& newFolderChos
     : QDialog(parent), app_(app), newFolderChosen_(newFolderChosen), prompts_(prompts) {
     setWindowTitle("Save At");
     MakeWhite(this);
+    MarkAsToolBox(this);
     defaultFolder_ = QString::fromStdString(app_.outputFolder);
     auto* outer = new QVBoxLayout(this);
     auto* group = new QGroupBox(" Select Destination ");
@@ -213,6 +225,7 @@ CAboutDlg::CAboutDlg(const QString& version, const QString& supportAddress, cons
     : QDialog(parent) {
     setWindowTitle("About Quorvin Talmera Access Database Repair");
     MakeWhite(this);
+    MarkAsToolBox(this);
     auto* outer = new QVBoxLayout(this);
     auto* product = new QGroupBox("Product Information");
     auto* productGrid = new QGridLayout(product);
@@ -244,23 +257,32 @@ CAboutDlg::CAboutDlg(const QString& version, const QString& supportAddress, cons
     outer->addLayout(buttons);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(licence, &QPushButton::clicked, this, [this, licenceFile] {
-        QDialog window(this);
-        window.setWindowTitle("License Agreement");
-        MakeWhite(&window);
-        auto* layout = new QVBoxLayout(&window);
-        auto* text = new QPlainTextEdit;
-        text->setReadOnly(true);
-        QFile file(licenceFile);
-        text->setPlainText(file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
-                                                           : QString("The licence text is not installed."));
-        layout->addWidget(text);
-        auto* close = new QPushButton("OK");
-        layout->addWidget(close);
-        connect(close, &QPushButton::clicked, &window, &QDialog::accept);
-        window.resize(600, 480);
+        CLicenceDlg window(licenceFile, this);
         window.exec();
     });
 }
+
+CLicenceDlg::CLicenceDlg(const QString& licenceFile, QWidget* parent) : QDialog(parent) {
+    setWindowTitle("License Agreement");
+    MakeWhite(this);
+    MarkAsToolBox(this);
+    auto* layout = new QVBoxLayout(this);
+    text_ = new QPlainTextEdit;
+    text_->setReadOnly(true);
+    QFile file(licenceFile);
+    text_->setPlainText(file.open(QIODevice::ReadOnly)
+                            ? QString::fromUtf8(file.readAll())
+                            : QString("The licence text is not installed: it is the file LICENSE of the product (" +
+                                      licenceFile + ")."));
+    layout->addWidget(text_);
+    auto* close = new QPushButton("OK");
+    close->setAutoDefault(false);
+    layout->addWidget(close);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    resize(600, 480);
+}
+
+QString CLicenceDlg::text() const { return text_->toPlainText(); }
 
 CProgressBar::CProgressBar(QStatusBar* statusBar, QLabel* paneText, const QString& caption)
     : QWidget(statusBar), statusBar_(statusBar), paneText_(paneText) {
@@ -315,6 +337,15 @@ void CProgressBar::Step() {
     }
     position_ = next;
     // Steps come once per row: the bar is drawn a few times a second only.
+    if (!refresh_->isActive()) refresh_->start();
+}
+
+void CProgressBar::StepBy(long long steps) {
+    const long long span = std::max(1, bar_->maximum() - bar_->minimum() + 1);
+    long long next = position_ + steps * step_;
+    // Like the platform's bar, a step past the end starts again at the beginning.
+    if (next > bar_->maximum()) next = bar_->minimum() + (next - bar_->maximum()) % span;
+    position_ = int(next);
     if (!refresh_->isActive()) refresh_->start();
 }
 

@@ -9,6 +9,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -28,6 +29,11 @@ inline const QString kEighteenSpaces = QStringLiteral("                  ");
 
 // White background, as every box of the tool has.
 void MakeWhite(QWidget* widget);
+
+// The tool's own boxes are marked so: Enter presses none of their buttons
+// (a stray key must not answer a question); Escape closes them.
+void MarkAsToolBox(QWidget* window);
+bool IsToolBox(const QWidget* window);
 
 // The tool's message box: an information sign, an upper and a lower text, OK.
 class CMessageDialog : public QDialog {
@@ -99,6 +105,17 @@ public:
     static QString OperatingSystemName();
 };
 
+// The licence text of the product ("View User License").
+class CLicenceDlg : public QDialog {
+    Q_OBJECT
+public:
+    CLicenceDlg(const QString& licenceFile, QWidget* parent = nullptr);
+    QString text() const;
+
+private:
+    QPlainTextEdit* text_;
+};
+
 // The progress bar of a run, drawn in pane 0 of the status bar after its
 // caption; it gives the pane's text back when it goes.
 class CProgressBar : public QWidget {
@@ -112,6 +129,8 @@ public:
     void SetStep(int step);
     void Step();
     void SetPosition(int position);
+    // `steps` steps at once, wrapping as Step() does.
+    void StepBy(long long steps);
     int Position() const;
     int Maximum() const;
     void Destroy();

@@ -33,6 +33,10 @@ CSearch::CSearch(QWidget* parent) : QWidget(parent) {
     grid->addWidget(wholeWord_, 1, 2, 1, 2);
     connect(text_, &QLineEdit::textChanged, this, [this] { emit textChanged(); });
     connect(find_, &QPushButton::clicked, this, &CSearch::PressFind);
+    // Enter in the text box is Find.
+    connect(text_, &QLineEdit::returnPressed, this, [this] {
+        if (find_->isEnabled()) PressFind();
+    });
     connect(previous_, &QPushButton::clicked, this, &CSearch::PressPrevious);
     EnableAll(false);
 }

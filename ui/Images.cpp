@@ -225,7 +225,7 @@ QPixmap drawRecordViewPicture(int mode) {
         p.setFont(note);
         p.setPen(QColor(30, 30, 30));
         p.drawText(QPointF(150, 260), "Forms, reports, macros and modules cannot be previewed here.");
-        p.drawText(QPointF(150, 290), "Save the repaired database and open the saved file to see them.");
+        // Below this the view writes where a save keeps them (it knows the file).
     }
     return pm;
 }

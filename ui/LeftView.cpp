@@ -33,7 +33,7 @@ bool isWordCharacter(QChar c) {
 
 }  // namespace
 
-std::array<QString, 4> ColumnInformationRow(const columnInfo& column, bool newTypeNames) {
+int ColumnDisplayType(const columnInfo& column) {
     int type = column.type;
     if (column.isCalculated) {
         for (const columnProperties& property : column.properties) {
@@ -44,6 +44,11 @@ std::array<QString, 4> ColumnInformationRow(const columnInfo& column, bool newTy
             break;
         }
     }
+    return type;
+}
+
+std::array<QString, 4> ColumnInformationRow(const columnInfo& column, bool newTypeNames) {
+    const int type = ColumnDisplayType(column);
     QString dataType, description, size;
     int bytes = -1;
     switch (type) {
@@ -248,9 +253,11 @@ int CLeftView::ComputeFromChildren(const QTreeWidgetItem* item) {
     return kStatePartial;
 }
 
+bool CLeftView::Locked() const { return app_.treeLocked && !previewRunning_; }
+
 void CLeftView::OnCheckClick(QTreeWidgetItem* item) {
     QTreeWidgetItem* root = Root();
-    if (!item || app_.treeLocked || !root || root->childCount() == 0) return;
+    if (!item || Locked() || !root || root->childCount() == 0) return;
     const int state = State(item) == kStateUnchecked ? kStateChecked : kStateUnchecked;
     SetState(item, state);
     for (QTreeWidgetItem* ancestor = item->parent(); ancestor; ancestor = ancestor->parent()) {
@@ -351,7 +358,7 @@ void CLeftView::SelectItem(QTreeWidgetItem* item) {
 }
 
 void CLeftView::OnTextClick(QTreeWidgetItem* item) {
-    if (!item || app_.treeLocked) return;
+    if (!item || Locked()) return;
     SelectItem(item);
     emit itemTextClicked(item);
 }
@@ -433,7 +440,7 @@ void CLeftView::mousePressEvent(QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (event->button() == Qt::LeftButton && index.isValid()) {
         // While a run holds the tree, clicks change neither boxes nor selection.
-        if (app_.treeLocked) return;
+        if (Locked()) return;
         QTreeWidgetItem* item = itemFromIndex(index);
         if (index.data(Qt::CheckStateRole).isValid() && CheckRect(index).contains(event->position().toPoint())) {
             OnCheckClick(item);
@@ -448,7 +455,7 @@ void CLeftView::mousePressEvent(QMouseEvent* event) {
 }
 
 void CLeftView::mouseDoubleClickEvent(QMouseEvent* event) {
-    if (app_.treeLocked) return;
+    if (Locked()) return;
     const QModelIndex index = indexAt(event->position().toPoint());
     // A double click on a box is two clicks on it, not an expand.
     if (index.isValid() && index.data(Qt::CheckStateRole).isValid() &&
@@ -460,13 +467,26 @@ void CLeftView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void CLeftView::keyPressEvent(QKeyEvent* event) {
-    if (!app_.idle || app_.treeLocked) return;
+    if ((!app_.idle && !previewRunning_) || Locked()) return;
+    QTreeWidgetItem* current = currentItem();
+    // Space is a click on the item's check box.
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        if (current && current->data(0, Qt::CheckStateRole).isValid()) OnCheckClick(current);
+        return;
+    }
     QTreeWidget::keyPressEvent(event);
+    // Moving to another item (arrows, Home, End, a typed name) shows it as a
+    // click on its text does.
+    if (currentItem() && currentItem() != current) {
+        SelectItem(currentItem());
+        emit itemTextClicked(currentItem());
+    }
 }
 
 QItemSelectionModel::SelectionFlags CLeftView::selectionCommand(const QModelIndex& index, const QEvent* event) const {
-    // While a run is in progress the selection does not move.
-    if (!app_.idle) return QItemSelectionModel::NoUpdate;
+    // While a run is in progress the selection does not move (a preview
+    // gives way to the next object).
+    if (!app_.idle && !previewRunning_) return QItemSelectionModel::NoUpdate;
     return QTreeWidget::selectionCommand(index, event);
 }
 

@@ -51,6 +51,8 @@ std::vector<RelationView> RelationsOf(const Engine& engine) {
     return list;
 }
 
+// The column's type code as shown: a calculated column's result type.
+int ColumnDisplayType(const columnInfo& column);
 // The four cells of a column's row in "Column Information".
 std::array<QString, 4> ColumnInformationRow(const columnInfo& column, bool newTypeNames);
 
@@ -89,6 +91,11 @@ public:
     void OnTextClick(QTreeWidgetItem* item);
     // Selects an item by the program (not vetoed while a run is in progress).
     void SelectItem(QTreeWidgetItem* item);
+    // While a preview runs the tree stays usable: a click on another object
+    // ends the preview and shows that object (other runs hold the tree).
+    void SetPreviewRunning(bool running) { previewRunning_ = running; }
+    // Clicks and keys are ignored now.
+    bool Locked() const;
 
     // Find in the tree: the next item after the selection whose text holds
     // `text`; none when there is no further one.
@@ -116,6 +123,7 @@ private:
     QRect TextRect(const QModelIndex& index) const;
 
     CQuorvinAccessRecoveryApp& app_;
+    bool previewRunning_ = false;
 };
 
 }  // namespace talmera::ui

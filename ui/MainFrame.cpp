@@ -47,6 +47,13 @@ namespace {
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
 
+// A preview's rows reach the grid in batches of this many (or every
+// kRunRefreshMilliseconds); the run waits when this many more are queued.
+constexpr size_t kFeedBatchRows = 4096;
+constexpr size_t kFeedLimitRows = 65536;
+constexpr size_t kFeedLimitBytes = size_t(32) << 20;
+constexpr int kRunRefreshMilliseconds = 50;
+
 // The window's own log lines carry two spaces before the hour and before AM/PM.
 QString windowTimestamp() { return q(formatLocalTime("%A, %B %d, %Y  %I:%M:%S  %p", std::time(nullptr))); }
 
@@ -79,7 +86,12 @@ CommandState CommandStateFor(int id, const CommandContext& c) {
 
 CMainFrame::CMainFrame(CQuorvinAccessRecoveryApp& app, ProductSettings settings, std::unique_ptr<IPrompts> prompts,
                        QWidget* parent)
-    : QMainWindow(parent), app_(app), settings_(std::move(settings)), prompts_(std::move(prompts)) {
+    : QMainWindow(parent),
+      app_(app),
+      settings_(std::move(settings)),
+      prompts_(std::move(prompts)),
+      rowFeed_(kFeedBatchRows, kFeedLimitRows, kFeedLimitBytes, [this] { mailbox_->post([this] { DrainRows(); }); },
+               app.stopRequested) {
     if (!prompts_) prompts_ = std::make_unique<DialogPrompts>(this);
     mailbox_ = new Mailbox(this);
     setWindowTitle(kProductName);
@@ -112,6 +124,14 @@ CMainFrame::CMainFrame(CQuorvinAccessRecoveryApp& app, ProductSettings settings,
     connect(findBar_, &CSearch::findNext, this, &CMainFrame::OnFindNext);
     connect(findBar_, &CSearch::findPrevious, this, &CMainFrame::OnFindPrevious);
 
+    // While a run lasts: its rows and progress steps, a few times a second.
+    runTimer_ = new QTimer(this);
+    runTimer_->setInterval(kRunRefreshMilliseconds);
+    connect(runTimer_, &QTimer::timeout, this, [this] {
+        DrainRows();
+        ApplyPendingSteps();
+    });
+
     ResetTree();
     // Command states follow the flags; the recovery thread changes some of
     // them between messages, so they are also looked at now and then.
@@ -128,39 +148,59 @@ CMainFrame::~CMainFrame() {
         WaitUntilIdle();
     }
     DiscardWorker();
+    rowFeed_.Close();
     mailbox_->close();
 }
 
 // ---- The ribbon -----------------------------------------------------------------
 
 QAction* CMainFrame::AddCommand(int id, const QString& label, const QString& prompt, const QString& letter,
-                                const QColor& colour) {
+                                const QColor& colour, const QKeySequence& shortcut) {
     auto* action = new QAction(CommandIcon(letter, colour), label, this);
     const qsizetype newline = prompt.indexOf('\n');
     action->setStatusTip(prompt.left(newline < 0 ? prompt.size() : newline));
-    action->setToolTip(newline < 0 ? prompt : prompt.mid(newline + 1));
+    // The tooltip names the key too.
+    action->setShortcut(shortcut);
+    action->setToolTip((newline < 0 ? prompt : prompt.mid(newline + 1)) + " (" +
+                       shortcut.toString(QKeySequence::NativeText) + ")");
+    // Held by the window itself, so that its key works whichever ribbon
+    // category is shown.
+    addAction(action);
     commands_.insert(id, action);
     return action;
 }
 
 void CMainFrame::BuildRibbon() {
     const QColor blue(40, 90, 160), green(40, 130, 70), red(180, 50, 40), grey(100, 100, 110), orange(200, 120, 20);
-    QAction* open = AddCommand(ID_FILE_OPEN, "Select Database", "\nSelect Database", "D", blue);
-    QAction* save = AddCommand(ID_FILE_RECOVER, "Save", "\nSave", "S", green);
-    QAction* stop = AddCommand(ID_FILE_STOP, "Stop", "\nStop", "X", red);
-    QAction* exit = AddCommand(ID_APP_EXIT, "Exit", "\nExit", "E", grey);
-    QAction* status = AddCommand(ID_VIEW_STATUS_BAR, "Status Bar", "\nShow or hide the Status Bar", "B", grey);
-    QAction* messages = AddCommand(ID_VIEW_MESSAGEBAR, "Message Log", "\nShow or hide the message log", "M", grey);
-    QAction* saveLog = AddCommand(ID_TOOL_SAVELOG, "Save Log", "\nSave Log Report", "L", green);
-    QAction* clearLog = AddCommand(ID_TOOL_CLEARLOG, "Clear Log", "\nClear Log Report", "C", orange);
-    QAction* updates = AddCommand(ID_HELP_UPDATES, "Updates", "\nUpdates", "U", blue);
-    QAction* deleted = AddCommand(ID_TOOL_RECOVER_DELETED_RECORDS, "Deleted Records", "\nDeleted records", "R", red);
-    QAction* codePage = AddCommand(ID_TOOL_CODEPAGE, "Code Page", "\nCode page of Access 97 texts", "P", grey);
-    QAction* enquiry = AddCommand(ID_HELP_SUBMITSUPPORTTICKET, "Enquiry", "\nSubmit Ticket", "Q", blue);
-    QAction* support = AddCommand(ID_HELP_VIEWSUPPORTSECTION, "Support", "\nView Support Section", "S", blue);
-    QAction* help = AddCommand(ID_HELP_INDEX, "Help", "\nQuorvin Talmera Access Database Repair Help", "?", blue);
-    QAction* kb = AddCommand(ID_HELP_VISITKNOWLEDGEBASE, "Knowledgebase", "\nVisit Knowledgebase", "K", blue);
-    QAction* about = AddCommand(ID_APP_ABOUT, "About", "\nAbout Quorvin Talmera Access Database Repair", "i", blue);
+    using K = QKeySequence;
+    const auto ctrlShift = [](Qt::Key key) { return K(Qt::CTRL | Qt::SHIFT | key); };
+    QAction* open = AddCommand(ID_FILE_OPEN, "Select Database", "\nSelect Database", "D", blue, K::Open);
+    QAction* save = AddCommand(ID_FILE_RECOVER, "Save", "\nSave", "S", green, K(Qt::CTRL | Qt::Key_S));
+    // Escape stops a run (after the question); in a menu or box it closes that first.
+    QAction* stop = AddCommand(ID_FILE_STOP, "Stop", "\nStop", "X", red, K(Qt::Key_Escape));
+    QAction* exit = AddCommand(ID_APP_EXIT, "Exit", "\nExit", "E", grey, K(Qt::CTRL | Qt::Key_Q));
+    QAction* status = AddCommand(ID_VIEW_STATUS_BAR, "Status Bar", "\nShow or hide the Status Bar", "B", grey,
+                                 ctrlShift(Qt::Key_B));
+    QAction* messages = AddCommand(ID_VIEW_MESSAGEBAR, "Message Log", "\nShow or hide the message log", "M", grey,
+                                   ctrlShift(Qt::Key_M));
+    QAction* saveLog = AddCommand(ID_TOOL_SAVELOG, "Save Log", "\nSave Log Report", "L", green, ctrlShift(Qt::Key_L));
+    QAction* clearLog = AddCommand(ID_TOOL_CLEARLOG, "Clear Log", "\nClear Log Report", "C", orange,
+                                   ctrlShift(Qt::Key_Delete));
+    QAction* updates = AddCommand(ID_HELP_UPDATES, "Updates", "\nUpdates", "U", blue, ctrlShift(Qt::Key_U));
+    QAction* deleted = AddCommand(ID_TOOL_RECOVER_DELETED_RECORDS, "Deleted Records", "\nDeleted records", "R", red,
+                                  ctrlShift(Qt::Key_D));
+    QAction* codePage = AddCommand(ID_TOOL_CODEPAGE, "Code Page", "\nCode page of Access 97 texts", "P", grey,
+                                   ctrlShift(Qt::Key_P));
+    QAction* enquiry = AddCommand(ID_HELP_SUBMITSUPPORTTICKET, "Enquiry", "\nSubmit Ticket", "Q", blue,
+                                  ctrlShift(Qt::Key_T));
+    QAction* support = AddCommand(ID_HELP_VIEWSUPPORTSECTION, "Support", "\nView Support Section", "S", blue,
+                                  ctrlShift(Qt::Key_F1));
+    QAction* help = AddCommand(ID_HELP_INDEX, "Help", "\nQuorvin Talmera Access Database Repair Help", "?", blue,
+                               K(Qt::Key_F1));
+    QAction* kb = AddCommand(ID_HELP_VISITKNOWLEDGEBASE, "Knowledgebase", "\nVisit Knowledgebase", "K", blue,
+                             K(Qt::SHIFT | Qt::Key_F1));
+    QAction* about = AddCommand(ID_APP_ABOUT, "About", "\nAbout Quorvin Talmera Access Database Repair", "i", blue,
+                                K(Qt::CTRL | Qt::Key_F1));
     status->setCheckable(true);
     messages->setCheckable(true);
     deleted->setCheckable(true);
@@ -258,9 +298,42 @@ void CMainFrame::BuildRibbon() {
                       panel("About", {about}, false)});
     ribbonTabs_->setFixedHeight(ribbonTabs_->sizeHint().height());
     column->addWidget(ribbonTabs_);
+    // In a window too narrow for it beside the commands, the find bar moves
+    // into a row of its own below the ribbon.
+    findRow_ = new QWidget(ribbonArea_);
+    auto* findRowLayout = new QHBoxLayout(findRow_);
+    findRowLayout->setContentsMargins(4, 0, 4, 0);
+    findRow_->hide();
+    column->addWidget(findRow_);
 
     // Inside the ribbon area: the find bar and the logo panel.
     findBar_ = new CSearch(ribbonTabs_);
+    // Its keys: Ctrl+F to type the text, F3 and Shift+F3 for its buttons
+    // (Enter in the text box is Find too).
+    auto* focusFind = new QAction("Find Tree Item", this);
+    focusFind->setShortcut(QKeySequence::Find);
+    connect(focusFind, &QAction::triggered, this, [this] {
+        if (!findBar_->textBox()->isEnabled()) return;
+        findBar_->textBox()->setFocus(Qt::ShortcutFocusReason);
+        findBar_->textBox()->selectAll();
+    });
+    auto* findNext = new QAction("Find", this);
+    findNext->setShortcut(QKeySequence::FindNext);
+    connect(findNext, &QAction::triggered, this, [this] {
+        if (findBar_->findButton()->isEnabled()) findBar_->PressFind();
+    });
+    auto* findPrevious = new QAction("Find Previous", this);
+    findPrevious->setShortcut(QKeySequence::FindPrevious);
+    connect(findPrevious, &QAction::triggered, this, [this] {
+        if (findBar_->previousButton()->isEnabled()) findBar_->PressPrevious();
+    });
+    addActions({focusFind, findNext, findPrevious});
+    findBar_->textBox()->setToolTip("The text to find in the tree's names (" +
+                                    focusFind->shortcut().toString(QKeySequence::NativeText) + ")");
+    findBar_->findButton()->setToolTip("The next tree item whose name holds the text (Enter, " +
+                                       findNext->shortcut().toString(QKeySequence::NativeText) + ")");
+    findBar_->previousButton()->setToolTip("Back to the item found before (" +
+                                           findPrevious->shortcut().toString(QKeySequence::NativeText) + ")");
     auto* logo = new QLabel(kProductName, ribbonTabs_);
     logo->setStyleSheet("color: #285aa0; font-weight: bold; font-size: 13pt;");
     logo->adjustSize();
@@ -274,17 +347,35 @@ void CMainFrame::PlaceRibbonChildren() {
     // The find bar keeps its size at x = 370; its lowest 6 pixels fall below
     // the ribbon's edge and are clipped. The logo sits right-aligned on the
     // bottom edge, never left of x = 720.
-    findBar_->adjustSize();
+    const QSize size = findBar_->sizeHint();
     const int height = ribbonTabs_->height();
     // Wider panels than the ribbon this was drawn for push it right, so that
     // it never covers a command.
     int panelsEnd = 0;
     for (int i = 0; i < ribbonTabs_->count(); ++i) panelsEnd = std::max(panelsEnd, ribbonTabs_->widget(i)->sizeHint().width());
-    findBar_->move(std::max(370, panelsEnd + 8), height - findBar_->height() + 6);
-    findBar_->raise();
+    const int x = std::max(370, panelsEnd + 8);
+    const bool besideCommands = x + size.width() <= ribbonTabs_->width();
+    if (besideCommands) {
+        if (findBar_->parentWidget() != ribbonTabs_) {
+            findBar_->setParent(ribbonTabs_);
+            findRow_->hide();
+        }
+        findBar_->resize(size);
+        findBar_->move(x, height - size.height() + 6);
+        findBar_->show();
+        findBar_->raise();
+    } else if (findBar_->parentWidget() != findRow_) {
+        // Too narrow: below the ribbon, whole.
+        findRow_->layout()->addWidget(findBar_);
+        findRow_->show();
+        findBar_->show();
+    }
     if (logo_) {
-        const int x = std::max({720, findBar_->x() + findBar_->width() + 8, ribbonTabs_->width() - logo_->width() - 8});
-        logo_->move(x, height - logo_->height() - 4);
+        const int right = besideCommands ? findBar_->x() + findBar_->width() + 8 : 0;
+        const int logoX = std::max({720, right, ribbonTabs_->width() - logo_->width() - 8});
+        logo_->move(logoX, height - logo_->height() - 4);
+        // Shown only where it covers nothing and is not cut off.
+        logo_->setVisible(logoX + logo_->width() <= ribbonTabs_->width());
         logo_->raise();
     }
 }
@@ -324,12 +415,26 @@ void CMainFrame::UpdateCommands() {
 // ---- Messages of the recovery thread --------------------------------------------
 
 intptr_t CMainFrame::send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    // The two messages that come once per row are taken here, on the run's
+    // thread, without waiting for the window: the row's values go into the
+    // feed (currentRowValues is left empty, as the grid leaves it), a step
+    // into a counter. Waking the window for each would make it, not the
+    // decoding, set the pace of a preview.
+    if (message == UM_ADD_RECORD_ROW && rowFeed_.Take(app_.currentRowValues, lParam == 1)) return 0;
+    if (message == UM_PROGRESS && wParam == kProgressStep) {
+        pendingSteps_.fetch_add(1, std::memory_order_relaxed);
+        return 0;
+    }
+    // A preview's bar counts the rows of the whole table: the run's bars of
+    // one page each are not drawn.
+    if (message == UM_PROGRESS && previewRun_) return 0;
     intptr_t result = 0;
     mailbox_->call([&] { result = HandleMessage(message, wParam, lParam); });
     return result;
 }
 
 void CMainFrame::post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    if (message == UM_RUN_FINISHED) runEnded_ = true;
     mailbox_->post([this, message, wParam, lParam] { HandleMessage(message, wParam, lParam); });
 }
 
@@ -353,6 +458,16 @@ std::string CMainFrame::askNewLocation(const std::string& existing, const std::s
     return answer;
 }
 
+std::optional<std::string> CMainFrame::askPassword(const std::string& path, int attempt) {
+    if (attempt == 0 && path == passwordPath_) return password_;
+    std::optional<QString> answer;
+    mailbox_->call([&] { answer = prompts_->AskPassword(q(path), attempt > 0); });
+    if (!answer) return std::nullopt;
+    passwordPath_ = path;
+    password_ = answer->toStdString();
+    return password_;
+}
+
 void CMainFrame::ShowMessage(const QString& upper, const QString& lower) {
     app_.messageLine1 = upper.toStdString();
     app_.messageLine2 = lower.toStdString();
@@ -371,6 +486,8 @@ intptr_t CMainFrame::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t 
             break;
         case UM_PROGRESS:
             if (wParam == kProgressStart) {
+                // Steps counted before belong to the bar that goes.
+                pendingSteps_ = 0;
                 progress_.reset();
                 progress_ = std::make_unique<CProgressBar>(statusBar(), pane0_, "Processing");
                 progress_->SetRange(1, int(std::clamp<intptr_t>(lParam, 1, INT32_MAX)));
@@ -379,6 +496,7 @@ intptr_t CMainFrame::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t 
             } else if (wParam == kProgressStep) {
                 if (progress_) progress_->Step();
             } else if (wParam == kProgressEnd) {
+                pendingSteps_ = 0;
                 if (progress_) {
                     progress_->SetPosition(10);
                     progress_->Destroy();
@@ -394,6 +512,8 @@ intptr_t CMainFrame::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t 
             if (fileLoaded_) findBar_->EnableInput();
             break;
         case UM_OBJECT_SAVED:
+            // The steps so far first, so that the bar is not behind the tree.
+            ApplyPendingSteps();
             if (app_.engine) tree_->MarkSaved(int(lParam), *app_.engine);
             break;
         case UM_ADD_RECORD_ROW: view_->AddRecordRow(lParam == 1); return 0;
@@ -419,12 +539,31 @@ void CMainFrame::StartWorker(std::unique_ptr<CRecoverThread> thread) {
     worker_ = std::move(thread);
     app_.worker = worker_.get();
     app_.idle = false;
+    runEnded_ = false;
+    runTimer_->start();
     worker_->Start();
     UpdateCommands();
 }
 
 void CMainFrame::WaitUntilIdle() {
     while (!app_.idle) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void CMainFrame::DrainRows() {
+    const RowBatch rows = rowFeed_.TakeAll();
+    if (rows.Rows() > 0) view_->AddRecordRows(rows);
+}
+
+void CMainFrame::ApplyPendingSteps() {
+    const long long steps = pendingSteps_.exchange(0);
+    if (!progress_ || steps <= 0) return;
+    if (previewRun_) {
+        // Rows of the table: the bar fills once, and stays full should the
+        // definition have counted fewer rows than the pages hold.
+        progress_->SetPosition(int(std::min<long long>(progress_->Position() + steps, progress_->Maximum())));
+    } else {
+        progress_->StepBy(steps);
+    }
 }
 
 void CMainFrame::OnRepairSelected() {
@@ -495,6 +634,16 @@ void CMainFrame::OnFileOpen() {
 
 void CMainFrame::OnSave() {
     if (!CommandStateFor(ID_FILE_RECOVER, Context()).enabled || !app_.engine) return;
+    // A save with nothing checked would make an empty database, over a
+    // good one of the same name if the user lets it.
+    tree_->CollectSelection();
+    if (app_.selectedTables.empty() && app_.selectedQueries.empty() && app_.selectedForms.empty() &&
+        app_.selectedReports.empty() && app_.selectedMacros.empty() && app_.selectedModules.empty() &&
+        app_.selectedLinkedTables.empty()) {
+        ShowMessage("\nNothing is checked to be saved.", "Check the objects to save in the tree, then press Save.");
+        UpdateCommands();
+        return;
+    }
     findBar_->textBox()->clear();
     lastRepairedPath_.clear();
     if (!prompts_->ChooseSaveFolder(app_, newFolderChosen_)) return;
@@ -508,7 +657,6 @@ void CMainFrame::OnSave() {
                         ".sqlite";
     OutputOf(engine).engineFactory = dao::CreateSqliteEngine;
 
-    tree_->CollectSelection();
     app_.includeDeletedRecords = false;
     for (const std::string& name : app_.selectedTables) {
         for (const tableInfo& table : engine.tables) {
@@ -533,8 +681,19 @@ void CMainFrame::OnSave() {
 }
 
 void CMainFrame::OnStop() {
-    if (!prompts_->Confirm("Do you want to stop the current repair process?",
-                           "This process can not be resumed from current\n state and has to be restarted.")) {
+    // While the question is open the run's messages wait, so that nothing of
+    // the run (its end, its box, the re-read after a save) happens under it,
+    // and the answer is about the run it was asked about.
+    const bool running = !app_.idle;
+    if (running) mailbox_->hold();
+    const bool stop = prompts_->Confirm("Do you want to stop the current repair process?",
+                                        "This process can not be resumed from current\n state and has to be restarted.");
+    // The run may have reached its end meanwhile: then there is nothing to
+    // stop, and its own end (a save's box and re-read) follows.
+    const bool endedMeanwhile = running && runEnded_;
+    if (running) mailbox_->release();
+    if (!stop || endedMeanwhile) {
+        UpdateCommands();
         return;
     }
     if (!app_.idle) {
@@ -578,6 +737,16 @@ void CMainFrame::OnDeletedRecords() {
 }
 
 void CMainFrame::OnRunFinished() {
+    runTimer_->stop();
+    if (previewRun_) {
+        // Every row the run handed over is in the feed by now.
+        rowFeed_.Close();
+        DrainRows();
+        previewRun_ = false;
+        tree_->SetPreviewRunning(false);
+    }
+    pendingSteps_ = 0;
+    runEnded_ = false;
     view_->FlushRows();
     if (progress_) {
         progress_->SetPosition(10);
@@ -604,6 +773,19 @@ void CMainFrame::OnRunFinished() {
 void CMainFrame::StartPreview(size_t tableIndex) {
     WaitUntilIdle();
     app_.previewMode = true;
+    // Nothing of an earlier run may become this table's first row.
+    app_.currentRowValues.clear();
+    // The bar counts the table's rows, as its definition gives them (the
+    // entries of its list, for a table of deleted records).
+    const tableInfo& table = app_.engine->tables[tableIndex];
+    const long long rows = table.deletedRecords ? (long long)table.deletedRows.size() : (long long)table.recordCount;
+    progress_.reset();
+    progress_ = std::make_unique<CProgressBar>(statusBar(), pane0_, "Processing");
+    progress_->SetRange(0, int(std::clamp<long long>(rows, 1, INT32_MAX)));
+    pendingSteps_ = 0;
+    previewRun_ = true;
+    tree_->SetPreviewRunning(true);
+    rowFeed_.Open();
     auto thread = std::make_unique<CRecoverThread>(app_, this);
     thread->sourcePath = currentPath_.toStdString();
     thread->previewTableIndex = int32_t(tableIndex);
@@ -613,6 +795,23 @@ void CMainFrame::StartPreview(size_t tableIndex) {
 // ---- The tree -------------------------------------------------------------------
 
 void CMainFrame::OnTreeTextClicked(QTreeWidgetItem* item) {
+    // A click (or key) that comes while an earlier one waits for its preview
+    // to stop is shown after it: the last one wins.
+    if (showingItem_) {
+        pendingItem_ = QPersistentModelIndex(tree_->indexFromItem(item));
+        return;
+    }
+    showingItem_ = true;
+    ShowTreeItem(item);
+    while (pendingItem_.isValid()) {
+        QTreeWidgetItem* next = tree_->itemFromIndex(pendingItem_);
+        pendingItem_ = QPersistentModelIndex();
+        if (next) ShowTreeItem(next);
+    }
+    showingItem_ = false;
+}
+
+void CMainFrame::ShowTreeItem(QTreeWidgetItem* item) {
     CMDBRecovery* engine = app_.engine.get();
     if (!item || !engine || (engine->tables.empty() && engine->queries.empty() && engine->linkedTables.empty())) return;
     QTreeWidgetItem* root = tree_->Root();
@@ -647,7 +846,7 @@ void CMainFrame::OnTreeTextClicked(QTreeWidgetItem* item) {
         for (size_t k = 0; k < engine->tables.size(); ++k) {
             if (engine->tables[k].name != name) continue;
             WaitUntilIdle();
-            view_->ShowTable(engine->tables[k]);
+            view_->ShowTable(engine->tables[k], engine->jet4Layout);
             StartPreview(k);
             break;
         }
@@ -682,7 +881,7 @@ void CMainFrame::OnTreeTextClicked(QTreeWidgetItem* item) {
         }
         if (shown) view_->ShowText(RelationText(*shown));
     } else if (parentText == "Forms" || parentText == "Reports" || parentText == "Macros" || parentText == "Modules") {
-        view_->ShowPicture(1);
+        view_->ShowNoPreview(q(app_.fileName));
     }
     UpdateCommands();
 }
@@ -775,7 +974,16 @@ void CMainFrame::OnSaveLog() {
 
 void CMainFrame::OnHelp() {
     const QString document = settings_.installFolder.isEmpty() ? QString() : settings_.installFolder + "/README.md";
-    QDesktopServices::openUrl(QUrl::fromLocalFile(document));
+    if (document.isEmpty() || !QFileInfo::exists(document)) {
+        ShowMessage("\nThe help document is not installed.", "It is the file README.md of the product" +
+                                                                 (document.isEmpty() ? QString(".") : ": " + document));
+        return;
+    }
+    // Without a program for text documents the desktop cannot show it: the
+    // user is told where it is.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(document))) {
+        ShowMessage("\nNo program to show the help document is installed.", "The help is the file " + document);
+    }
 }
 
 void CMainFrame::OnUpdates() {
@@ -800,11 +1008,20 @@ void CMainFrame::ChooseCodePage() {
         group->addAction(action);
     }
     QAction* chosen = menu.exec(QCursor::pos());
-    if (!chosen) return;
-    app_.codePage = codePageName(chosen->data().toUInt());
-    QSettings().setValue("CodePage", chosen->data().toUInt());
-    AddLogLine("Code page of Access 97 texts  : " + QString::number(chosen->data().toUInt()) +
-               " (used from the next repair)");
+    if (chosen) ApplyCodePage(chosen->data().toUInt());
+}
+
+void CMainFrame::ApplyCodePage(unsigned codePage) {
+    app_.codePage = codePageName(codePage);
+    QSettings().setValue("CodePage", codePage);
+    const bool readAgain = app_.idle && fileLoaded_ && !app_.invalidFile && !currentPath_.isEmpty();
+    AddLogLine("Code page of Access 97 texts  : " + QString::number(codePage) +
+               (readAgain ? " (the open file is read again)" : " (used from the next repair)"));
+    if (!readAgain) return;
+    // The same file again, on purpose: its texts are read anew.
+    app_.selectedPath = currentPath_.toStdString();
+    lastRepairedPath_.clear();
+    OnRepairSelected();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {

@@ -6,16 +6,21 @@
 #include <QHash>
 #include <QList>
 #include <QMainWindow>
+#include <QPersistentModelIndex>
+#include <QKeySequence>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 #include "platform/MessageReceiver.h"
 #include "ui/Prompts.h"
+#include "ui/RowFeed.h"
 
 class QAction;
 class QLabel;
 class QTabWidget;
+class QTimer;
 class QTreeWidgetItem;
 
 namespace talmera {
@@ -98,6 +103,9 @@ public:
     void showPlatformMessage(const std::string& text) override;
     bool askOverwrite(const std::string& path) override;
     std::string askNewLocation(const std::string& existing, const std::string& proposal) override;
+    // The password dialog; the answer is remembered for the file, so that the
+    // silent re-reading after a save does not ask again.
+    std::optional<std::string> askPassword(const std::string& path, int attempt) override;
 
     // ---- Messages and commands ------------------------------------------------
     intptr_t HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -114,6 +122,8 @@ public:
     void OnSaveLog();
     void OnClearLog();
     void OnHelp();
+    // The code page of Access 97 texts; an open file is read again with it.
+    void ApplyCodePage(unsigned codePage);
     void OnUpdates();
     void OnAbout();
     void OnTreeTextClicked(QTreeWidgetItem* item);
@@ -124,6 +134,10 @@ public:
     void UpdateCommands();
     // Processes events until no run is in progress; never blocks on the thread.
     void WaitUntilIdle();
+    // Takes the rows the preview has read so far into the grid.
+    void DrainRows();
+    // Draws the progress steps the run counted since the window last looked.
+    void ApplyPendingSteps();
 
     CommandContext Context() const;
     QAction* Command(int id) const { return commands_.value(id); }
@@ -134,6 +148,7 @@ public:
     CProgressBar* progressBar() const { return progress_.get(); }
     QLabel* statusPane(int pane) const { return pane == 0 ? pane0_ : pane1_; }
     IPrompts& prompts() const { return *prompts_; }
+    Mailbox* mailbox() const { return mailbox_; }
     CQuorvinAccessRecoveryApp& app() const { return app_; }
     QWidget* ribbon() const { return ribbonArea_; }
     const QList<QTreeWidgetItem*>& foundHistory() const { return foundHistory_; }
@@ -147,13 +162,15 @@ protected:
 
 private:
     void BuildRibbon();
-    QAction* AddCommand(int id, const QString& label, const QString& prompt, const QString& letter, const QColor& colour);
+    QAction* AddCommand(int id, const QString& label, const QString& prompt, const QString& letter, const QColor& colour,
+                        const QKeySequence& shortcut);
     void PlaceRibbonChildren();
     void StartPreview(size_t tableIndex);
     void StartWorker(std::unique_ptr<CRecoverThread> thread);
     void DiscardWorker();
     void ShowMessage(const QString& upper, const QString& lower);
     void ChooseCodePage();
+    void ShowTreeItem(QTreeWidgetItem* item);
 
     CQuorvinAccessRecoveryApp& app_;
     ProductSettings settings_;
@@ -161,8 +178,18 @@ private:
     Mailbox* mailbox_;
     std::unique_ptr<CRecoverThread> worker_;
 
+    // Rows of a preview, taken on the run's thread and shown in batches.
+    RowFeed rowFeed_;
+    std::atomic<bool> previewRun_{false};
+    // Progress steps are counted on the run's thread and drawn a few times a second.
+    std::atomic<long long> pendingSteps_{0};
+    // The run has posted its end (and not been seen finishing yet).
+    std::atomic<bool> runEnded_{false};
+    QTimer* runTimer_ = nullptr;
+
     QWidget* ribbonArea_ = nullptr;
     QTabWidget* ribbonTabs_ = nullptr;
+    QWidget* findRow_ = nullptr;  // the find bar's place below the ribbon in a narrow window
     QWidget* logo_ = nullptr;
     CSearch* findBar_ = nullptr;
     CLeftView* tree_ = nullptr;
@@ -176,10 +203,15 @@ private:
     QString proposedFile_;
     QString currentPath_;
     QString lastRepairedPath_;
+    // The password last given for an encrypted file, and that file.
+    std::string passwordPath_;
+    std::string password_;
     bool fileLoaded_ = false;
     bool logHasContent_ = false;
     bool newFolderChosen_ = false;
     QList<QTreeWidgetItem*> foundHistory_;
+    bool showingItem_ = false;
+    QPersistentModelIndex pendingItem_;
 };
 
 }  // namespace talmera::ui

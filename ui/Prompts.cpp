@@ -1,6 +1,8 @@
 #include "ui/Prompts.h"
 
 #include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include "ui/Dialogs.h"
@@ -36,13 +38,30 @@ QString DialogPrompts::AskNewLocation(const QString& existing, const QString& pr
     return dialog.chosenPath();
 }
 
+std::optional<QString> DialogPrompts::AskPassword(const QString& path, bool retry) {
+    const QString question = (retry ? QString("The password is not correct. Try again?\n\n") : QString()) +
+                             "The file " + path + " is encrypted.\nIts password:";
+    bool ok = false;
+    const QString password =
+        QInputDialog::getText(parent_, "Password", question, QLineEdit::Password, QString(), &ok);
+    if (!ok) return std::nullopt;
+    return password;
+}
+
 QString DialogPrompts::ChooseLogFile(const QString& proposedName) {
     return QFileDialog::getSaveFileName(parent_, QString(), proposedName, "All Files(*.log) (*.log)", nullptr,
                                         QFileDialog::DontConfirmOverwrite);
 }
 
+QString DatabaseFileFilter() {
+    // Every letter case of the extensions (Shop.Mdb too), whether the dialog
+    // compares names with or without case; the patterns stay out of sight.
+    return "Access Files (*.mdb,*.accdb) (*.[mM][dD][bB] *.[aA][cC][cC][dD][bB])";
+}
+
 QString DialogPrompts::ChooseDatabaseFile() {
-    return QFileDialog::getOpenFileName(parent_, QString(), QString(), "Access Files (*.mdb,*.accdb) (*.mdb *.accdb *.MDB *.ACCDB)");
+    return QFileDialog::getOpenFileName(parent_, QString(), QString(), DatabaseFileFilter(), nullptr,
+                                        QFileDialog::HideNameFilterDetails);
 }
 
 QString DialogPrompts::ChooseFolder() {

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class QWidget;
 
 namespace talmera {
@@ -33,7 +35,17 @@ public:
     virtual QString ChooseDatabaseFile() = 0;
     // The folder browser "Select a Folder"; empty when cancelled.
     virtual QString ChooseFolder() = 0;
+    // The password of the encrypted file at `path`; `retry`: the last one was
+    // not correct. Nothing when the user cancels (or nobody is asked).
+    virtual std::optional<QString> AskPassword(const QString& path, bool retry) {
+        (void)path;
+        (void)retry;
+        return std::nullopt;
+    }
 };
+
+// The open-file dialog's filter of Select File.
+QString DatabaseFileFilter();
 
 // The real dialogs, modal over `parent`.
 class DialogPrompts : public IPrompts {
@@ -48,6 +60,7 @@ public:
     QString ChooseLogFile(const QString& proposedName) override;
     QString ChooseDatabaseFile() override;
     QString ChooseFolder() override;
+    std::optional<QString> AskPassword(const QString& path, bool retry) override;
 
 private:
     QWidget* parent_;

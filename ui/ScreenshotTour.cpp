@@ -119,8 +119,19 @@ int main(int argc, char** argv) {
         frame.tree()->OnTextClick(orders);
         waitIdle(app);
         shot(out, "3-table-data");
+    }
+    // The columns of the table with every kind of field.
+    if (QTreeWidgetItem* customers = child(tables, "Customers")) {
+        frame.tree()->OnTextClick(customers);
+        waitIdle(app);
         frame.view()->tabs()->setCurrentIndex(1);
         shot(out, "4-column-information");
+    }
+    QTreeWidgetItem* forms = child(root, "Forms");
+    if (forms && forms->childCount() > 0) {
+        forms->setExpanded(true);
+        frame.tree()->OnTextClick(forms->child(0));
+        shot(out, "8-form-no-preview");
     }
     QTreeWidgetItem* queries = child(root, "Queries");
     if (queries && queries->childCount() > 0) {

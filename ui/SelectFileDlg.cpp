@@ -130,8 +130,14 @@ CDezFileList::CDezFileList(QWidget* parent) : QTreeWidget(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setAlternatingRowColors(false);
-    // The heading's length in characters plus a margin, in pixels.
+    // The heading's length in characters plus a margin, in pixels; the
+    // paths take what the other columns leave, shortened in the middle so
+    // that both the folder's start and the file's name show.
     for (int i = 0; i < 5; ++i) setColumnWidth(i, int(kHeadings[i].size()) + kWidthExtra[i]);
+    header()->setMinimumSectionSize(40);
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    setTextElideMode(Qt::ElideMiddle);
     header()->setSectionsClickable(true);
     header()->setSortIndicatorShown(false);
     connect(header(), &QHeaderView::sectionClicked, this, &CDezFileList::SortByColumn);
@@ -140,6 +146,7 @@ CDezFileList::CDezFileList(QWidget* parent) : QTreeWidget(parent) {
 void CDezFileList::AddRow(const FILEPROPERTY& file) {
     auto* item = new QTreeWidgetItem(this);
     item->setText(0, file.path);
+    item->setToolTip(0, file.path);
     item->setText(1, file.size);
     item->setText(2, file.modified);
     item->setText(3, file.created);
@@ -160,6 +167,11 @@ void CDezFileList::SortByColumn(int column) {
     if (column < 0 || column >= 5) return;
     ascending_ = column == sortColumn_ ? !ascending_ : true;
     sortColumn_ = column;
+    // The rows chosen stay chosen: they are taken out and put back, which
+    // would clear the selection; the path box then shows the first chosen
+    // row in the new order.
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    QTreeWidgetItem* current = currentItem();
     QList<QTreeWidgetItem*> items;
     while (topLevelItemCount() > 0) items << takeTopLevelItem(0);
     const SortKind kind = SortKindOf(column);
@@ -168,7 +180,19 @@ void CDezFileList::SortByColumn(int column) {
         return ascending_ ? c < 0 : c > 0;
     });
     addTopLevelItems(items);
+    if (current) setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
+    for (QTreeWidgetItem* item : selected) item->setSelected(true);
+    if (current) scrollToItem(current);
     Recolour();
+}
+
+void CDezFileList::FitColumns() {
+    // Sizes and times in full: at least the rule's width, more when a cell
+    // needs it.
+    for (int i = 1; i < 5; ++i) {
+        resizeColumnToContents(i);
+        setColumnWidth(i, std::max(columnWidth(i), int(kHeadings[i].size()) + kWidthExtra[i]));
+    }
 }
 
 void CDezFileList::Recolour() {
@@ -480,6 +504,7 @@ void CSelectFileDlg::OnSearchDone() {
         if (i == 0) pathBox_->setText(found_[i].path);
     }
     progress_->hide();
+    list_->FitColumns();
     if (list_->topLevelItemCount() > 0) list_->topLevelItem(0)->setSelected(true);
     searchStopRequested_ = false;
     count_->setText(countAfterSearch_ ? "Total files found:  " + QString::number(found_.size()) : QString());

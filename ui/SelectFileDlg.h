@@ -69,6 +69,8 @@ public:
     std::vector<FILEPROPERTY> Rows() const;
     // A click on column `column`'s heading: ascending first, then reversed.
     void SortByColumn(int column);
+    // The size and time columns as wide as their texts.
+    void FitColumns();
     int sortColumn() const { return sortColumn_; }
     bool ascending() const { return ascending_; }
 

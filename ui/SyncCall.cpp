@@ -68,10 +68,18 @@ void Mailbox::close() {
     condition_.notify_all();
 }
 
+void Mailbox::hold() { ++holds_; }
+
+void Mailbox::release() {
+    if (holds_ > 0 && --holds_ == 0) wake();
+}
+
 void Mailbox::drain() {
     uint64_t count = 0;
     while (::read(wakeFd_, &count, sizeof count) < 0 && errno == EINTR) {
     }
+    // Held: the work stays queued until the release wakes this again.
+    if (holds_ > 0) return;
     // Everything queued runs, in order. A piece of work that opens a modal
     // box runs a nested event loop, which may drain further pieces first:
     // they are taken from the queue one by one, so the order holds.
@@ -84,6 +92,15 @@ void Mailbox::drain() {
             queue_.pop_front();
         }
         if (ticket->work) ticket->work();
+        if (holds_ > 0) {
+            // Held by the work itself (a question it asked): what follows waits.
+            std::lock_guard<std::mutex> lock(mutex_);
+            ticket->done = true;
+            ticket->ran = true;
+            ticket->work = nullptr;
+            condition_.notify_all();
+            return;
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         ticket->done = true;
         ticket->ran = true;

@@ -35,6 +35,10 @@ public:
     void post(std::function<void()> work);
     // Runs nothing more: waiting callers are released (their work is dropped).
     void close();
+    // While held (as often as released), queued work waits and its callers
+    // stay blocked; the last release runs it.
+    void hold();
+    void release();
 
 private:
     void wake();
@@ -49,6 +53,7 @@ private:
     std::condition_variable condition_;
     std::deque<std::shared_ptr<Ticket>> queue_;
     bool closed_ = false;
+    int holds_ = 0;
     int wakeFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
 };

@@ -88,7 +88,18 @@ void CRecoverThread::Scan() {
     // Property blocks, MSysComplexColumns and complex values are read as the
     // catalog is.
     if (!engine.catalogReaders.tableRead) InstallRelatedReaders(engine);
-    if (engine.ScanFile() == 0) {
+    const int scanned = engine.ScanFile();
+    if (!engine.protection.locked() && !engine.protection.logLine().empty()) Log(engine.protection.logLine());
+    if (scanned == 0) {
+        // A stopped scan says nothing about the file.
+        if (app_.stopRequested) return Finish(false);
+        if (engine.protection.locked()) {
+            // An encrypted file that stays closed is an Access file all the
+            // same: the reason says what is missing.
+            Log(app_.logLine);
+            app_.scanRun = false;
+            return Finish(true);
+        }
         if (!app_.catalogFound) {
             app_.invalidFile = true;
             // A file that could not be opened says why before the verdict.
@@ -262,7 +273,11 @@ void CRecoverThread::Preview() {
                         if (v.state != RowValue::State::NoText) app_.currentRowValues.push_back(v.text);
                     }
                 }
-                if (!rows.deletedList() && app_.stopRequested) return Finish(false);
+                if (!rows.deletedList() && app_.stopRequested) {
+                    // The row decoded last is not shown: the next preview starts empty.
+                    app_.currentRowValues.clear();
+                    return Finish(false);
+                }
                 send(UM_ADD_RECORD_ROW, 0, first ? 1 : 0);
                 first = false;
             }
@@ -323,7 +338,10 @@ void CRecoverThread::Save() {
         app_.saveSucceeded = false;
         return Finish(false);
     }
-    if (engine.savingDone && mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, 0);
+    // The whole save has ended: the tree recomputes its root from the
+    // categories, so that nothing left unchecked keeps Save enabled.
+    engine.savingDone = true;
+    if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, 0);
     Log("Saving process completed on " + runTimestamp());
     Finish(true);
 }

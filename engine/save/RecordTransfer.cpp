@@ -45,13 +45,16 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
                 }
             };
             try {
-                if (v.state == RowValue::State::Absent) {
-                    // A column added after the row was written: No for a Yes/No,
-                    // null for everything else (text included).
+                // A column added after the row was written never had a value
+                // in it: the field's default applies, as in Access.
+                if (v.state == RowValue::State::Absent) continue;
+                // NULL stays NULL: assigned, so that no default replaces it
+                // (a Yes/No has no NULL; its cleared bit is No).
+                if (v.state == RowValue::State::Null) {
                     assign(v.type == kJetBoolean ? dao::Variant(false) : dao::Variant(std::monostate{}));
                     continue;
                 }
-                if (v.state != RowValue::State::Value) continue;  // null: nothing assigned
+                if (v.state != RowValue::State::Value) continue;
                 switch (v.kind) {
                     case RowValue::Kind::Boolean: assign(v.integer != 0); break;
                     case RowValue::Kind::Integer: assign(v.integer); break;
@@ -59,7 +62,8 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
                     case RowValue::Kind::Real: assign(v.real); break;
                     case RowValue::Kind::DateTime: assign(dao::Date{v.real}); break;
                     case RowValue::Kind::Decimal:
-                        if (!v.string.empty()) assign(dao::Decimal{v.string});
+                        // An empty decimal holds no number: NULL.
+                        assign(v.string.empty() ? dao::Variant(std::monostate{}) : dao::Variant(dao::Decimal{v.string}));
                         break;
                     case RowValue::Kind::Guid: assign(v.string); break;
                     case RowValue::Kind::Text:
@@ -68,7 +72,9 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
                         break;
                     case RowValue::Kind::Bytes:
                         if (v.type == kJetOle) {
-                            if (!v.bytes.empty()) field->AppendChunk(v.bytes);
+                            // A zero-length OLE object is a value, not NULL.
+                            if (v.bytes.empty()) assign(v.bytes);
+                            else field->AppendChunk(v.bytes);
                         } else {
                             assign(v.bytes);
                         }

@@ -80,7 +80,14 @@ bool COutputDatabase::SaveTable(size_t position, const std::string& outputName) 
         // the options and the lock.
         set_.recordset = set_.database->OpenRecordset(target, dao::dbOpenDynaset, 2, 3);
         SendProgress(kProgressStart, static_cast<intptr_t>(table.recordCount));
-        if (!SaveTableRows(table)) return false;
+        if (!SaveTableRows(table)) {
+            // Stopped: the rows written so far through the scratch table are
+            // moved into their own table first, so that they stay where they belong.
+            if (scratch && !MoveScratchRecords(kScratchTable, outputName)) {
+                Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
+            }
+            return false;
+        }
     } catch (const dao::ComError& error) {
         NoteOutputError(error);  // ends this table's transfer
     }
@@ -152,6 +159,7 @@ bool COutputDatabase::SaveQuery(size_t position) {
         set_.queryDef = set_.database->CreateQueryDef(std::string(), std::string());
         set_.queryDef->SetName(query.name);
         set_.queryDef->SetSQL(query.sqlText);
+        if (!query.connect.empty()) set_.queryDef->SetConnect(query.connect);
         set_.database->AppendQueryDef(set_.queryDef);
     } catch (const dao::ComError& error) {
         NoteOutputError(error);

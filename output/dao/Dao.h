@@ -216,6 +216,9 @@ public:
     virtual void SetName(const std::string& name) = 0;
     virtual std::string SQL() const = 0;
     virtual void SetSQL(const std::string& sql) = 0;
+    // A pass-through query's ODBC connect text: its SQL runs on that source.
+    virtual std::string Connect() const = 0;
+    virtual void SetConnect(const std::string& connect) = 0;
 };
 using QueryDefPtr = std::shared_ptr<QueryDef>;
 

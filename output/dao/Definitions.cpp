@@ -547,13 +547,23 @@ void QueryImpl::SetName(const std::string& name) {
     database->tryCreateView(*this);
 }
 
-void QueryImpl::SetSQL(const std::string& sql) {
-    sql_ = sql;
+// The view follows the query's SQL and connect text.
+void QueryImpl::remakeView() {
     if (!appended_) return;
     if (auto database = db_.lock(); database && !database->closed) {
         database->dropView(*this);
         database->tryCreateView(*this);
     }
+}
+
+void QueryImpl::SetConnect(const std::string& connect) {
+    connect_ = connect;
+    remakeView();
+}
+
+void QueryImpl::SetSQL(const std::string& sql) {
+    sql_ = sql;
+    remakeView();
 }
 
 // --- relations ----------------------------------------------------------------------------

@@ -435,7 +435,8 @@ private:
     static const FieldShape* shapeOf(const Node& n) { return n.kind == Node::Column ? &n.column->shape : nullptr; }
 
     std::string column(const ExprColumn& c) {
-        // Exact decimals are text in the file; compare them as numbers.
+        // Currency and Decimal compare as numbers (a value some other client
+        // stored as text too).
         if (isDecimalShape(c.shape)) return "CAST(" + QuoteIdentifier(c.name) + " AS REAL)";
         return QuoteIdentifier(c.name);
     }
@@ -451,7 +452,8 @@ private:
             } catch (const ComError&) {
                 throw Failed{};
             }
-            if (isDecimalShape(*against)) return s.text;  // a numeric literal, against the CAST column
+            // A numeric literal, against the CAST column: every digit of it.
+            if (isDecimalShape(*against)) return s.exact.empty() ? SqlLiteral(s) : s.exact;
             return SqlLiteral(s);
         }
         if (t.kind == Token::Number) return t.text;
@@ -657,104 +659,6 @@ Stored EvaluateDefault(const DefaultPlan& plan) {
         case DefaultPlan::None: break;
     }
     return Stored{};
-}
-
-std::optional<std::string> ViewSelect(std::string_view sql, const std::set<std::string>& textColumns) {
-    while (!sql.empty() && (std::isspace(static_cast<unsigned char>(sql.back())) || sql.back() == ';'))
-        sql.remove_suffix(1);
-    while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.front()))) sql.remove_prefix(1);
-
-    // Tokens: words, [names], strings (already in SQLite's quotes), and
-    // single characters; white space is kept as it came.
-    struct Piece {
-        enum Kind { Word, Name, Text, Char, Space } kind;
-        std::string text;  // as written out
-        std::string key;   // Word: upper case; Name: the name, folded
-    };
-    std::vector<Piece> pieces;
-    size_t i = 0;
-    while (i < sql.size()) {
-        const char c = sql[i];
-        if (c == '\'' || c == '"') {
-            // Access strings in either quote; SQLite's are single-quoted.
-            std::string text;
-            ++i;
-            bool closed = false;
-            while (i < sql.size()) {
-                if (sql[i] == c) {
-                    if (i + 1 < sql.size() && sql[i + 1] == c) {
-                        text += c;
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    closed = true;
-                    break;
-                }
-                text += sql[i++];
-            }
-            if (!closed) return std::nullopt;
-            pieces.push_back({Piece::Text, quoteText(text), ""});
-        } else if (c == '[') {
-            size_t end = sql.find(']', i);
-            if (end == std::string_view::npos) return std::nullopt;
-            pieces.push_back({Piece::Name, std::string(sql.substr(i, end - i + 1)),
-                              upper(sql.substr(i + 1, end - i - 1))});
-            i = end + 1;
-        } else if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-            size_t start = i;
-            while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) ++i;
-            std::string word(sql.substr(start, i - start));
-            pieces.push_back({Piece::Word, word, upper(word)});
-        } else if (std::isspace(static_cast<unsigned char>(c))) {
-            pieces.push_back({Piece::Space, std::string(1, c), ""});
-            ++i;
-        } else if (c == '#' || c == '&' || c == '!' || c == '?' || c == ';') {
-            return std::nullopt;  // date literals, text joins, form references, parameters, batches
-        } else {
-            pieces.push_back({Piece::Char, std::string(1, c), std::string(1, c)});
-            ++i;
-        }
-    }
-
-    std::vector<size_t> significant;
-    for (size_t k = 0; k < pieces.size(); ++k)
-        if (pieces[k].kind != Piece::Space) significant.push_back(k);
-    if (significant.empty() || pieces[significant[0]].key != "SELECT") return std::nullopt;
-
-    static const char* const kRefused[] = {"DISTINCTROW", "TOP", "TRANSFORM", "PIVOT", "PARAMETERS",
-                                           "INTO", "LIKE", "OWNERACCESS", "MOD"};
-    // Functions SQLite has under the same name with another meaning.
-    static const char* const kDifferent[] = {"DATE", "TIME", "FORMAT", "INSTR", "REPLACE", "ROUND"};
-    int depth = 0;
-    bool inSelectList = true;  // the output columns of the outermost SELECT
-    for (size_t n = 0; n < significant.size(); ++n) {
-        const Piece& p = pieces[significant[n]];
-        const std::string prev = n > 0 ? pieces[significant[n - 1]].key : "";
-        const std::string next = n + 1 < significant.size() ? pieces[significant[n + 1]].key : "";
-        if (p.kind == Piece::Char && p.key == "(") ++depth;
-        if (p.kind == Piece::Char && p.key == ")") --depth;
-        if (p.kind == Piece::Word) {
-            for (const char* r : kRefused)
-                if (p.key == r) return std::nullopt;
-            if (next == "(")
-                for (const char* r : kDifferent)
-                    if (p.key == r) return std::nullopt;
-            if (depth == 0 && p.key == "FROM") inSelectList = false;
-        }
-        // Currency, Decimal and Date/Time values are text in the file: SQLite
-        // compares, sorts and computes with them as text. They may only be
-        // passed through as output columns.
-        if ((p.kind == Piece::Word || p.kind == Piece::Name) && textColumns.count(p.key) && next != ".") {
-            const bool plainOutput = inSelectList && depth == 0 &&
-                                     (prev == "SELECT" || prev == "DISTINCT" || prev == "," || prev == ".") &&
-                                     (next == "," || next == "FROM" || next == "AS" || next.empty());
-            if (!plainOutput) return std::nullopt;
-        }
-    }
-    std::string out;
-    for (const Piece& p : pieces) out += p.text;
-    return out;
 }
 
 }  // namespace talmera::dao::sqlite

@@ -1,11 +1,11 @@
 // Access expressions the SQLite output can carry: validation rules as CHECK
-// constraints, default values as DEFAULT clauses and per-record values, and
-// saved queries as views. Each translation gives up (nullopt, or a plan of
-// kind None) rather than produce SQL whose meaning differs from Access's.
+// constraints, default values as DEFAULT clauses and per-record values (saved
+// queries become views through ViewTranslation.h). Each translation gives up
+// (nullopt, or a plan of kind None) rather than produce SQL whose meaning
+// differs from Access's.
 #pragma once
 
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,13 +40,5 @@ struct DefaultPlan {
 DefaultPlan PlanDefault(std::string_view text, const FieldShape& shape);
 // The value of a function default for a new record.
 Stored EvaluateDefault(const DefaultPlan& plan);
-
-// The SELECT of a view for a saved query's Access SQL, or nullopt when the
-// statement is not a plain SELECT or uses what SQLite reads differently
-// (date literals, "&", Like patterns, TOP, DISTINCTROW, parameters...).
-// textColumns: folded names of the columns whose values the file keeps as
-// text though Access computes with them (Currency, Decimal, Date/Time); the
-// statement may name them only as plain output columns.
-std::optional<std::string> ViewSelect(std::string_view accessSql, const std::set<std::string>& textColumns);
 
 }  // namespace talmera::dao::sqlite

@@ -20,6 +20,7 @@
 #include "output/dao/Expressions.h"
 #include "output/dao/Sql.h"
 #include "output/dao/Values.h"
+#include "output/dao/ViewTranslation.h"
 
 namespace talmera::dao::sqlite {
 
@@ -222,11 +223,20 @@ public:
     void SetName(const std::string& name) override;
     std::string SQL() const override { return sql_; }
     void SetSQL(const std::string& sql) override;
+    std::string Connect() const override { return connect_; }
+    void SetConnect(const std::string& connect) override;
 
-    std::string name_, sql_;
+    std::string name_, sql_, connect_;
     std::weak_ptr<DbState> db_;
     bool appended_ = false;
     bool viewCreated_ = false;
+    // The view: its SELECT and columns; or why there is none.
+    std::string viewSql_;
+    std::vector<ViewColumn> viewColumns_;
+    std::string noViewReason_;
+
+private:
+    void remakeView();
 };
 
 class RelationImpl : public Relation {
@@ -350,6 +360,11 @@ bool IsAttachmentType(int type);
 void StoreChildRows(DbState& db, const std::string& table, const std::string& field, int type, int64_t rowid,
                     const std::vector<std::vector<Stored>>& rows);
 void DeleteChildRows(DbState& db, const std::string& table);
+// The exact text of a Currency or Decimal value whose stored real does not
+// give it back, kept in _talmera_exact_values by the record's rowid.
+void StoreExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid,
+                     const std::string& text);
+std::optional<std::string> ExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid);
 
 class RecordsetImpl : public Recordset {
 public:
@@ -401,6 +416,7 @@ struct DbState : std::enable_shared_from_this<DbState> {
     std::vector<std::weak_ptr<RecordsetImpl>> recordsets;
     int writeDepth = 0;
     std::set<std::string> sqliteNames;  // folded names of tables, views and indexes in the file
+    std::set<std::string> exactValueTables;  // folded names of tables with rows in _talmera_exact_values
 
     ~DbState();
     void ensureOpen(const char* source) const;
@@ -429,6 +445,10 @@ struct DbState : std::enable_shared_from_this<DbState> {
     std::string columnDefinition(const TableImpl& table, FieldImpl& field) const;
     std::vector<ExprColumn> exprColumns(const TableImpl& table) const;
 
+    // A table or query as the view translation sees it.
+    std::optional<ViewSource> viewSource(const std::string& name) const;
+    // Makes the query a view when its SQL translates and the view runs;
+    // else notes why not.
     bool tryCreateView(QueryImpl& query);
     void dropView(QueryImpl& query);
 

@@ -232,6 +232,7 @@ void RecordsetImpl::Update(int, bool) {
     const int64_t rowid = sqlite3_last_insert_rowid(db_->db);
     for (const auto& f : fields_) {
         if (!f->children_.empty()) StoreChildRows(*db_, table, f->def_->name_, f->def_->type_, rowid, f->children_);
+        if (f->assigned_ && !f->pending_.exact.empty()) StoreExactValue(*db_, table, f->def_->name_, rowid, f->pending_.exact);
     }
     // Numbers given to an auto-number field move its counter on.
     for (size_t i = 0; i < fields_.size(); ++i) {
@@ -301,9 +302,16 @@ void RecordsetImpl::readRow() const {
         const int offset = rowid_.empty() ? 0 : 1;
         state_->hasRowid = !rowid_.empty();
         state_->currentRowid = rowid_.empty() ? 0 : select_.integer(0);
+        const bool exact = state_->hasRowid && db_->exactValueTables.count(Fold(table_->name_));
         for (size_t i = 0; i < fields_.size(); ++i) {
-            fields_[i]->current_ = select_.column(static_cast<int>(i) + offset);
+            Stored& v = fields_[i]->current_;
+            v = select_.column(static_cast<int>(i) + offset);
             fields_[i]->hasCurrent_ = true;
+            const int type = fields_[i]->def_->type_;
+            if (exact && (type == dbCurrency || type == dbDecimal) && (v.kind == Stored::Real || v.kind == Stored::Integer)) {
+                if (auto text = ExactValue(*db_, table_->name_, fields_[i]->def_->name_, state_->currentRowid))
+                    v.exact = *text;
+            }
         }
         return;
     }
@@ -523,13 +531,43 @@ void StoreChildRows(DbState& db, const std::string& table, const std::string& fi
         insert.bindText(2, field);
         insert.bindInt(3, rowid);
         insert.bindInt(4, static_cast<int64_t>(k));
-        for (size_t c = 0; c < rows[k].size(); ++c) insert.bind(static_cast<int>(c) + 5, rows[k][c]);
+        // A multi-valued Decimal whose real does not give its digits back is kept as its text.
+        std::vector<Stored> exact(rows[k].size());
+        for (size_t c = 0; c < rows[k].size(); ++c) {
+            const bool text = !rows[k][c].exact.empty();
+            if (text) exact[c] = Stored::Txt(rows[k][c].exact);
+            insert.bind(static_cast<int>(c) + 5, text ? exact[c] : rows[k][c]);
+        }
         insert.run(attachment ? "Cannot store an attachment" : "Cannot store a value of a multi-valued field");
     }
 }
 
+void StoreExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid,
+                     const std::string& text) {
+    Statement insert(db.db, "INSERT OR REPLACE INTO _talmera_exact_values (table_name, field_name, row_id, value) "
+                            "VALUES (?, ?, ?, ?)");
+    insert.bindText(1, table);
+    insert.bindText(2, field);
+    insert.bindInt(3, rowid);
+    insert.bindText(4, text);
+    insert.run("Cannot store the exact text of a value");
+    db.exactValueTables.insert(Fold(table));
+}
+
+std::optional<std::string> ExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid) {
+    Statement select(db.db, "SELECT value FROM _talmera_exact_values WHERE table_name = ? AND field_name = ? AND row_id = ?");
+    select.bindText(1, table);
+    select.bindText(2, field);
+    select.bindInt(3, rowid);
+    if (select.step() != SQLITE_ROW) return std::nullopt;
+    const Stored v = select.column(0);
+    if (v.kind != Stored::Text) return std::nullopt;
+    return v.text;
+}
+
 void DeleteChildRows(DbState& db, const std::string& table) {
-    for (const char* metadata : {"_talmera_attachments", "_talmera_complex_values"}) {
+    db.exactValueTables.erase(Fold(table));
+    for (const char* metadata : {"_talmera_attachments", "_talmera_complex_values", "_talmera_exact_values"}) {
         Statement remove(db.db, std::string("DELETE FROM ") + metadata + " WHERE table_name = ?");
         remove.bindText(1, table);
         remove.run("Cannot delete the complex values of a table");

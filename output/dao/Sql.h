@@ -51,7 +51,10 @@ public:
                 sqlite3_bind_text(s_, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
                 break;
             case Stored::Blob:
-                sqlite3_bind_blob(s_, index, v.blob.data(), static_cast<int>(v.blob.size()), SQLITE_STATIC);
+                // An empty vector may have no storage: SQLite would take its
+                // null pointer for NULL, but an empty blob is a value.
+                if (v.blob.empty()) sqlite3_bind_zeroblob(s_, index, 0);
+                else sqlite3_bind_blob(s_, index, v.blob.data(), static_cast<int>(v.blob.size()), SQLITE_STATIC);
                 break;
         }
     }

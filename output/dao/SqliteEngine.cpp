@@ -104,7 +104,10 @@ CREATE TABLE _talmera_queries (
   name TEXT PRIMARY KEY NOT NULL COLLATE NOCASE,
   position INTEGER NOT NULL,
   sql TEXT NOT NULL,
-  view_created INTEGER NOT NULL
+  view_created INTEGER NOT NULL,
+  view_sql TEXT,
+  no_view_reason TEXT,
+  connect TEXT
 );
 CREATE TABLE _talmera_relationships (
   name TEXT PRIMARY KEY NOT NULL COLLATE NOCASE,
@@ -147,6 +150,13 @@ CREATE TABLE _talmera_complex_values (
   position INTEGER NOT NULL,
   value,
   PRIMARY KEY (table_name, field_name, row_id, position)
+);
+CREATE TABLE _talmera_exact_values (
+  table_name TEXT NOT NULL COLLATE NOCASE,
+  field_name TEXT NOT NULL COLLATE NOCASE,
+  row_id INTEGER NOT NULL,
+  value TEXT NOT NULL,
+  PRIMARY KEY (table_name, field_name, row_id)
 );
 )";
 
@@ -249,16 +259,18 @@ void DbState::endWrite() {
 
 std::string DbState::declaredType(const FieldImpl& f) const {
     // Declared types give each column the affinity its stored form needs:
-    // INTEGER for whole numbers, REAL for floating point, TEXT for exact
-    // decimals (NUMERIC would turn "0.1000" into a rounded real), NUMERIC for
-    // dates (ISO text stays text; a day number no text gives back stays REAL).
+    // INTEGER for whole numbers, REAL for floating point, NUMERIC for Currency
+    // and Decimal (a real, or an integer when whole, that compares and sorts
+    // as a number; the exact text of a value with more digits than a double
+    // holds is in _talmera_exact_values), NUMERIC for dates (ISO text stays
+    // text; a day number no text gives back stays REAL).
     switch (f.type_) {
         case dbBoolean: return "BOOLEAN";
         case dbByte: return "TINYINT";
         case dbInteger: return "SMALLINT";
         case dbLong: return "INTEGER";
         case dbBigInt: return "BIGINT";
-        case dbCurrency: return "CURRENCY_TEXT";
+        case dbCurrency: return "CURRENCY";
         case dbSingle: return "FLOAT";
         case dbDouble: return "DOUBLE";
         case dbDate: return "DATETIME";
@@ -270,8 +282,8 @@ std::string DbState::declaredType(const FieldImpl& f) const {
         case dbDecimal: {
             const FieldShape s = f.shape();
             if (s.precision > 0 && s.scale >= 0)
-                return "DECIMAL_TEXT(" + std::to_string(s.precision) + "," + std::to_string(s.scale) + ")";
-            return "DECIMAL_TEXT";
+                return "DECIMAL(" + std::to_string(s.precision) + "," + std::to_string(s.scale) + ")";
+            return "DECIMAL";
         }
         case dbAttachment: return "ATTACHMENT";
         default: return "MULTIVALUE";
@@ -441,27 +453,59 @@ void DbState::rebuild(TableImpl& table, const std::vector<std::string>& foreignK
     }
 }
 
+std::optional<ViewSource> DbState::viewSource(const std::string& name) const {
+    if (auto t = findTable(name)) {
+        ViewSource source;
+        if (t->linked()) {
+            source.state = ViewSource::LinkedTable;
+            return source;
+        }
+        source.sqliteName = t->sqliteName_;
+        for (const auto& f : t->fields_) source.columns.push_back({f->name_, ValueKindOfFieldType(f->type_)});
+        return source;
+    }
+    if (auto q = findQuery(name)) {
+        ViewSource source;
+        source.state = q->viewCreated_ ? ViewSource::View : ViewSource::QueryWithoutView;
+        source.sqliteName = q->name_;
+        source.columns = q->viewColumns_;
+        return source;
+    }
+    return std::nullopt;
+}
+
 bool DbState::tryCreateView(QueryImpl& query) {
     if (query.viewCreated_) return true;
-    std::set<std::string> textColumns;
-    for (const auto& t : tables)
-        for (const auto& f : t->fields_)
-            if (f->type_ == dbCurrency || f->type_ == dbDecimal || f->type_ == dbDate) textColumns.insert(Fold(f->name_));
-    auto select = ViewSelect(query.sql_, textColumns);
-    if (!select || sqliteNames.count(Fold(query.name_))) return false;
+    if (!query.connect_.empty()) {
+        query.noViewReason_ = "is a pass-through query: its SQL runs on its ODBC source";
+        return false;
+    }
+    ViewTranslation view = TranslateQueryToView(query.sql_, [this](const std::string& n) { return viewSource(n); });
+    if (view.select.empty()) {
+        query.noViewReason_ = view.reason;
+        return false;
+    }
+    if (sqliteNames.count(Fold(query.name_))) {
+        query.noViewReason_ = "has the name of a table or index of the file";
+        return false;
+    }
     const std::string name = QuoteIdentifier(query.name_);
     execute(db, "SAVEPOINT view");
     try {
-        execute(db, "CREATE VIEW " + name + " AS " + *select);
-        // SQLite accepts any view and checks it when it is used: use it.
-        Statement probe(db, "SELECT * FROM " + name + " LIMIT 0");
+        execute(db, "CREATE VIEW " + name + " AS " + view.select);
+        // SQLite accepts any view and checks it when it is used: run it.
+        if (auto failure = RunsView(db, query.name_)) throw ComError(kErrGeneric, kDatabaseSource, *failure);
         execute(db, "RELEASE view");
-    } catch (const ComError&) {
+    } catch (const ComError& error) {
         execute(db, "ROLLBACK TO view");
         execute(db, "RELEASE view");
+        query.noViewReason_ = "cannot be run by SQLite as translated: " + error.description;
         return false;
     }
     query.viewCreated_ = true;
+    query.viewSql_ = view.select;
+    query.viewColumns_ = view.columns;
+    query.noViewReason_.clear();
     sqliteNames.insert(Fold(query.name_));
     return true;
 }
@@ -471,6 +515,8 @@ void DbState::dropView(QueryImpl& query) {
     execute(db, "DROP VIEW IF EXISTS " + QuoteIdentifier(query.name_));
     releaseSqliteName(query.name_);
     query.viewCreated_ = false;
+    query.viewSql_.clear();
+    query.viewColumns_.clear();
 }
 
 void DbState::createComplexView(const TableImpl& table, const FieldImpl& field) {
@@ -537,7 +583,10 @@ void DbState::writeMetadata() {
         }
     }
     int64_t queryPosition = 0;
-    for (const auto& q : queries) insert("_talmera_queries", {txt(q->name_), num(queryPosition++), txt(q->sql_), num(q->viewCreated_)});
+    for (const auto& q : queries)
+        insert("_talmera_queries", {txt(q->name_), num(queryPosition++), txt(q->sql_), num(q->viewCreated_),
+                                    q->viewCreated_ ? txt(q->viewSql_) : Stored{},
+                                    q->viewCreated_ ? Stored{} : txt(q->noViewReason_), optText(q->connect_)});
     for (const auto& r : relations) {
         const char* join = (r->attributes_ & 0x01000000) ? "left" : (r->attributes_ & 0x02000000) ? "right" : "inner";
         insert("_talmera_relationships",
@@ -624,22 +673,28 @@ void DbState::close() {
         }
     }
 
-    // Queries that name other queries may have come before them; a view
-    // whose tables went away is dropped.
-    for (bool progress = true; progress;) {
-        progress = false;
-        for (const auto& q : queries)
-            if (!q->viewCreated_) attempt([&] { progress = tryCreateView(*q) || progress; });
-    }
-    for (const auto& q : queries) {
-        if (!q->viewCreated_) continue;
-        attempt([&] {
-            try {
-                Statement probe(db, "SELECT * FROM " + QuoteIdentifier(q->name_) + " LIMIT 0");
-            } catch (const ComError&) {
-                dropView(*q);
-            }
-        });
+    // Queries that read other queries become views once those are: in
+    // dependency order. Then every view must still run (a table may have
+    // gone, and a view that reads a dropped one goes too).
+    // A dropped view is tried again, so that its reason is the present one.
+    for (size_t round = 0; round <= queries.size(); ++round) {
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (const auto& q : queries)
+                if (!q->viewCreated_) attempt([&] { progress = tryCreateView(*q) || progress; });
+        }
+        bool dropped = false;
+        for (const auto& q : queries) {
+            if (!q->viewCreated_) continue;
+            attempt([&] {
+                if (auto failure = RunsView(db, q->name_)) {
+                    dropView(*q);
+                    q->noViewReason_ = "cannot be run by SQLite: " + *failure;
+                    dropped = true;
+                }
+            });
+        }
+        if (!dropped) break;
     }
     attempt([&] { writeMetadata(); });
     // Each attachment or multi-valued field also reads as a child table of

@@ -10,6 +10,9 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+
+#include <sqlite3.h>
+
 #include "platform/Calendar.h"
 
 namespace talmera::dao::sqlite {
@@ -220,6 +223,27 @@ Stored toReal(const FieldShape& shape, const Variant& value, const std::string& 
     return Stored::Dbl(d);
 }
 
+// A Currency or Decimal value as the file keeps it: the nearest double, so
+// that SQLite compares and sorts it as a number, and the exact text beside it
+// when SQLite's printf("%.<scale>f") (or, scale unknown, "%!.15g") of that
+// double does not give the text back.
+Stored numericStored(const ExactDecimal& e, int scale) {
+    const std::string text = DecimalText(e, scale);
+    const double d = parseDouble(text).value_or(0);
+    Stored out = Stored::Dbl(d);
+    char* printed = scale >= 0 ? sqlite3_mprintf("%.*f", scale, d) : sqlite3_mprintf("%!.15g", d);
+    const bool same = printed && text == printed;
+    sqlite3_free(printed);
+    if (!same && scale < 0) {
+        // Without a scale the digits count, not their form: "12.5" is "12.5".
+        const auto back = ParseExactDecimal(shortest(d));
+        if (!back || DecimalText(*back) != DecimalText(e)) out.exact = text;
+    } else if (!same) {
+        out.exact = text;
+    }
+    return out;
+}
+
 Stored toCurrency(const FieldShape& shape, const Variant& value, const std::string& field) {
     ExactDecimal e;
     if (const auto* c = std::get_if<Currency>(&value)) {
@@ -229,7 +253,7 @@ Stored toCurrency(const FieldShape& shape, const Variant& value, const std::stri
         e = RoundToScale(exactOf(value, shape, field), 4);
     }
     if (!scaledInt64(e, 4)) overflowError(value, shape, field);
-    return Stored::Txt(DecimalText(e, 4));
+    return numericStored(e, 4);
 }
 
 Stored toDecimal(const FieldShape& shape, const Variant& value, const std::string& field) {
@@ -245,7 +269,7 @@ Stored toDecimal(const FieldShape& shape, const Variant& value, const std::strin
     const int integerDigits = std::max(0, static_cast<int>(e.digits.size()) + e.exponent);
     const int fractionDigits = shape.scale >= 0 ? shape.scale : std::max(0, -e.exponent);
     if (integerDigits + fractionDigits > maxDigits && integerDigits > 0) overflowError(value, shape, field);
-    return Stored::Txt(DecimalText(e, shape.scale));
+    return numericStored(e, shape.scale);
 }
 
 double daysOf(const Variant& value, const FieldShape& shape, const std::string& field) {
@@ -775,6 +799,7 @@ Stored ToStored(const FieldShape& shape, const Variant& value, const std::string
 
 Variant FromStored(int type, const Stored& s) {
     if (s.kind == Stored::Null) return std::monostate{};
+    if (!s.exact.empty() && (type == dbCurrency || type == dbDecimal)) return FromStored(type, Stored::Txt(s.exact));
     auto asText = [&]() -> std::string {
         if (s.kind == Stored::Text) return s.text;
         if (s.kind == Stored::Integer) return std::to_string(s.integer);

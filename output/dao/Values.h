@@ -4,10 +4,11 @@
 // Every assigned value is converted to the field's type the way DAO converts
 // it, then kept in the form the output file stores for that type (see
 // docs/output-format.md): integers for Yes/No and whole numbers, reals for
-// Single and Double, exact decimal text for Currency and Decimal, ISO text for
-// dates, braced upper-case text for GUIDs, blobs for binary data. Currency and
-// Decimal never pass through binary floating point unless the assigned value
-// already is one (a double).
+// Single and Double, the nearest real for Currency and Decimal (with the exact
+// text beside it where the real does not give it back), ISO text for
+// dates, braced upper-case text for GUIDs, blobs for binary data. The exact
+// value of Currency and Decimal never passes through binary floating point
+// unless the assigned value already is one (a double).
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,9 @@ struct Stored {
     double real = 0;
     std::string text;
     Bytes blob;
+    // Currency and Decimal: the exact decimal text when the Real does not
+    // give it back (more digits than a double holds); kept beside the record.
+    std::string exact;
 
     static Stored Int(int64_t v) {
         Stored s;

@@ -2,6 +2,8 @@
 // independent reader; the reader takes the writer's files and damaged ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "OleFile.h"
 #include "TestSupport.h"
 #include "accessobjects/CompoundFile.h"
@@ -130,6 +132,44 @@ TEST(CompoundFileReader, DamagedImagesAreReadAsFarAsTheyGo) {
             EXPECT_LE(data.size(), image.size());
             EXPECT_LE(reader.Children(i).size(), reader.entries().size());
         }
+    }
+}
+
+// Access writes the project file's last sector only as far as its streams
+// reach: a short final sector holds bytes, not a gap.
+TEST(CompoundFileReader, ShortFinalSectorKeepsItsBytes) {
+    std::vector<cfb::Entry> tree = sampleTree(5000);
+    // A tail no other stream has, to find where the stream ends in the image.
+    std::fill(tree[3].data.end() - 32, tree[3].data.end(), uint8_t{0x5A});
+    const Bytes good = cfb::Write(tree);
+    const Bytes& blob = tree[3].data;
+    const auto found = std::search(good.begin(), good.end(), blob.end() - 32, blob.end());
+    ASSERT_NE(found, good.end());
+    const size_t dataEnd = static_cast<size_t>(found - good.begin()) + 32;
+    ASSERT_NE(dataEnd % 512, 0u) << "the stream should end inside a sector";
+    struct Case {
+        const char* name;
+        size_t cut;           // bytes kept of the image
+        bool incomplete;
+    };
+    const Case cases[] = {{"cut right after the stream", dataEnd, false},
+                          {"cut inside the stream's last sector", dataEnd - 100, true},
+                          {"cut inside an earlier sector", dataEnd - 1000, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const cfb::Reader reader(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(c.cut)));
+        ASSERT_TRUE(reader.valid());
+        bool incomplete = !c.incomplete;
+        const Bytes data = reader.ReadStream(reader.FindPath({u"Forms", u"0", u"Blob"}), &incomplete);
+        EXPECT_EQ(incomplete, c.incomplete);
+        ASSERT_EQ(data.size(), blob.size());
+        const size_t kept = blob.size() - (dataEnd - c.cut);
+        EXPECT_TRUE(std::equal(blob.begin(), blob.begin() + static_cast<std::ptrdiff_t>(kept), data.begin()));
+        EXPECT_TRUE(std::all_of(data.begin() + static_cast<std::ptrdiff_t>(kept), data.end(), [](uint8_t b) { return b == 0; }));
+        // The streams before it are whole.
+        bool dirIncomplete = true;
+        EXPECT_EQ(reader.ReadStream(reader.FindPath({u"VBA", u"dir"}), &dirIncomplete), tree[6].data);
+        EXPECT_FALSE(dirIncomplete);
     }
 }
 

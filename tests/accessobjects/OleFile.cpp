@@ -4,6 +4,8 @@
 
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include <zlib.h>
 
 #include "TestSupport.h"
@@ -33,6 +35,78 @@ for entry in ole.listdir(streams=True, storages=True):
     else:
         data = ole.openstream(path).read()
         print('F', name, len(data), zlib.crc32(data))
+)";
+
+// The code project: VBA/VBAProject/VBA holds "dir" (the module list, with
+// each module's stream and the offset of its compressed source) and the
+// module streams. Prints one JSON object, module name to source text.
+const char kModulesScript[] = R"(
+import sys, json, olefile
+
+def decompress(data):
+    # A signature byte 1, then chunks: a 2-byte header (size - 3 in the low
+    # 12 bits, bit 15 set when compressed), then tokens in groups of eight
+    # behind a flag byte: a literal byte, or a copy token whose split between
+    # offset and length follows how much of the chunk is already unpacked.
+    if not data or data[0] != 1:
+        raise ValueError('no compressed container')
+    out = bytearray()
+    pos = 1
+    while pos + 2 <= len(data):
+        header = data[pos] | data[pos + 1] << 8
+        pos += 2
+        end = min(len(data), pos + (header & 0x0FFF) + 1)
+        start = len(out)
+        if not header & 0x8000:
+            out += data[pos:pos + 4096]
+            pos += 4096
+            continue
+        while pos < end:
+            flags = data[pos]
+            pos += 1
+            for bit in range(8):
+                if pos >= end:
+                    break
+                if not flags >> bit & 1:
+                    out.append(data[pos])
+                    pos += 1
+                    continue
+                token = data[pos] | data[pos + 1] << 8
+                pos += 2
+                bits = max((len(out) - start - 1).bit_length(), 4)
+                length = (token & (0xFFFF >> bits)) + 3
+                offset = (token >> (16 - bits)) + 1
+                for _ in range(length):
+                    out.append(out[-offset])
+    return bytes(out)
+
+ole = olefile.OleFileIO(sys.argv[1])
+base = ['VBA', 'VBAProject', 'VBA']
+d = decompress(ole.openstream(base + ['dir']).read())
+pos, codepage, modules = 0, 1252, []
+while pos + 6 <= len(d):
+    rid = d[pos] | d[pos + 1] << 8
+    size = int.from_bytes(d[pos + 2:pos + 6], 'little')
+    if rid == 0x09:
+        size = 6  # PROJECTVERSION: its size field says 4, six bytes follow
+    body = d[pos + 6:pos + 6 + size]
+    pos += 6 + size
+    if rid == 0x03:
+        codepage = body[0] | body[1] << 8
+    elif rid == 0x19:
+        modules.append({'name': body})
+    elif rid == 0x1A and modules:
+        modules[-1]['stream'] = body
+    elif rid == 0x31 and modules:
+        modules[-1]['offset'] = int.from_bytes(body, 'little')
+    elif rid == 0x10:
+        break
+encoding = 'cp%d' % codepage
+sources = {}
+for m in modules:
+    stream = ole.openstream(base + [m['stream'].decode(encoding)]).read()
+    sources[m['name'].decode(encoding)] = decompress(stream[m['offset']:]).decode(encoding)
+print(json.dumps(sources))
 )";
 
 std::vector<uint8_t> fromHex(const std::string& hex) {
@@ -74,6 +148,17 @@ std::map<std::string, OleEntry> oleEntries(const std::string& path) {
         entries[utf8] = std::move(e);
     }
     return entries;
+}
+
+std::map<std::string, std::string> oleModuleSources(const std::string& path) {
+    std::string output;
+    const int status = runCommand(python() + " -c " + shellQuote(kModulesScript) + " " + shellQuote(path), &output);
+    EXPECT_EQ(status, 0) << "the test's decoder rejects " << path << ": " << output;
+    std::map<std::string, std::string> sources;
+    if (status != 0) return sources;
+    const nlohmann::json parsed = nlohmann::json::parse(output);
+    for (const auto& [name, text] : parsed.items()) sources[name] = text.get<std::string>();
+    return sources;
 }
 
 }  // namespace talmera::test

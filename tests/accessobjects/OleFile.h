@@ -25,4 +25,11 @@ bool haveOleFile();
 // calling test (and returns empty) when olefile rejects the file.
 std::map<std::string, OleEntry> oleEntries(const std::string& path);
 
+// Every module of a project file's code project, name to source text (UTF-8),
+// decoded on the test's side: olefile reads the streams, and a decompression
+// written from the VBA format's description (not the project's) unpacks the
+// dir stream and each module's source. Fails the calling test when olefile
+// rejects the file.
+std::map<std::string, std::string> oleModuleSources(const std::string& path);
+
 }  // namespace talmera::test

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -110,6 +111,43 @@ void expectDemoListing(const ObjectsListing& listing) {
         EXPECT_EQ(s->text, codePageToUtf8(reinterpret_cast<const uint8_t*>(m.source.data()), m.source.size(), "WINDOWS-1252"));
         EXPECT_FALSE(s->damaged);
     }
+}
+
+// A project file cut short: any module whose text is not the whole source
+// says so, and objects.txt shows it.
+TEST(ProjectImage, ModuleCutShortIsMarkedIncomplete) {
+    // A module whose compressed source is too big for the mini stream lies
+    // in sectors of its own, after the small streams.
+    std::string source = "Attribute VB_Name = \"Big\"\r\n";
+    for (uint32_t i = 0, x = 12345; source.size() < 30000; ++i) {
+        x = x * 1103515245u + 12345u;
+        source += "Const c" + std::to_string(i) + " = " + std::to_string(x >> 8) + "\r\n";
+    }
+    const Bytes full = jetwriter::compoundFile(jetwriter::codeProjectNodes({{"Big", false, source}}));
+    ObjectsListing whole;
+    ReadProjectImage(full, whole);
+    ASSERT_FALSE(whole.modules.empty());
+    std::map<std::string, std::string> texts;
+    for (const ModuleSource& m : whole.modules) {
+        EXPECT_FALSE(m.incomplete) << m.name;
+        texts[m.name] = m.text;
+    }
+    size_t marked = 0;
+    for (size_t cut = full.size() - 1; cut > 600; cut -= std::min<size_t>(cut, 97)) {
+        ObjectsListing listing;
+        ReadProjectImage(Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)), listing);
+        for (const ModuleSource& m : listing.modules) {
+            if (m.text == texts[m.name]) continue;
+            EXPECT_TRUE(m.incomplete) << m.name << " cut at " << cut;
+            if (!m.incomplete) continue;
+            ++marked;
+            EXPECT_TRUE(cli::test::contains(ListingText(listing, {}), SafeFileName(m.name) + ".bas  " +
+                                                                           (m.kind == vba::ModuleKind::Class ? "class" : "standard") +
+                                                                           ", " + std::to_string(m.lines) +
+                                                                           " lines, damaged, source incomplete"));
+        }
+    }
+    EXPECT_GT(marked, 0u);
 }
 
 class ChunkedStorage : public ::testing::TestWithParam<Format> {};
@@ -371,6 +409,31 @@ TEST(ObjectsCorpus, NorthwindFormsReportsMacrosModulesAndSources) {
     const ModuleSource* utility = module(listing, "Utility Functions");
     ASSERT_NE(utility, nullptr);
     EXPECT_TRUE(cli::test::contains(utility->text, "Function IsLoaded(ByVal strFormName As String) As Boolean"));
+
+    // Every module, text for text, against an independent decode of the
+    // rebuilt project file (its last sector is shorter than a sector).
+    if (!test::haveOleFile()) GTEST_SKIP() << "python3-olefile is not installed";
+    const std::vector<ProjectFile>& projects = ObjectsState(*scan.engine).keptProjects;
+    ASSERT_EQ(projects.size(), 1u);
+    EXPECT_NE(projects[0].image.size() % 512, 0u);
+    test::TempDir dir;
+    const std::string path = dir.file("project.adp");
+    test::writeFile(path, projects[0].image);
+    const std::map<std::string, std::string> theirs = test::oleModuleSources(path);
+    EXPECT_EQ(theirs.size(), listing.modules.size());
+    for (const ModuleSource& m : listing.modules) {
+        SCOPED_TRACE(m.name);
+        EXPECT_FALSE(m.incomplete);
+        ASSERT_EQ(theirs.count(m.name), 1u);
+        EXPECT_EQ(m.text, theirs.at(m.name));
+        EXPECT_EQ(m.text.find('\0'), std::string::npos);
+    }
+    const ModuleSource* dialog = module(listing, "Form_Sales Reports Dialog");
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->lines, 96u);
+    const std::string ending = dialog->text.substr(0, dialog->text.find_last_not_of("\r\n") + 1);
+    EXPECT_TRUE(ending.size() >= 7 && ending.compare(ending.size() - 7, 7, "End Sub") == 0)
+        << ending.substr(ending.size() > 80 ? ending.size() - 80 : 0);
 }
 
 }  // namespace

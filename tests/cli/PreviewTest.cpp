@@ -94,6 +94,28 @@ TEST(PreviewCommandTest, PrintsTheRowsAsTsvAndJson) {
     }
 }
 
+// Dates at both ends of Access's range, 1 January 100 and 31 December 9999,
+// show with their four-digit years (the C locale's short date), as does a time
+// before 30 December 1899.
+TEST(PreviewCommandTest, DatesAtBothEndsOfTheRange) {
+    jetwriter::Table t;
+    t.name = "Dates";
+    t.columns = {column("ID", jetwriter::kLong), column("When", jetwriter::kDateTime)};
+    t.rows = {{{int64_t{1}, -657434.0}},
+              {{int64_t{2}, 2958465.0 + 86399.0 / 86400.0}},
+              {{int64_t{3}, -1.25}}};
+    for (const auto& [format, name] : kFormats) {
+        SCOPED_TRACE(name);
+        jetwriter::Database db;
+        db.format = format;
+        db.tables = {t};
+        TempDir dir;
+        const CommandResult r = runTool({"preview", writeDatabase(dir, "dates.mdb", db), "Dates"});
+        EXPECT_EQ(r.status, kExitOk) << r.err;
+        EXPECT_EQ(r.out, "ID\tWhen\n1\t01/01/0100 00:00:00\n2\t12/31/9999 23:59:59\n3\t12/29/1899 06:00:00\n");
+    }
+}
+
 // A table of deleted records is shown only with --deleted, with just the rows
 // that were deleted; the catalog reports its deleted-row list.
 TEST(PreviewCommandTest, ShowsTheDeletedRecordsWithTheOption) {
@@ -226,6 +248,7 @@ TEST(PreviewCommandTest, AgreesWithMdbExport) {
         const jetwriter::Database db = jetwriter::demoDatabase(format);
         const std::string path = writeDatabase(dir, "demo.mdb", db);
         for (const jetwriter::Table& table : db.tables) {
+            if (table.system) continue;  // a value table is no table of the catalog's list
             SCOPED_TRACE(table.name);
             const CommandResult r = runTool({"preview", path, table.name});
             ASSERT_EQ(r.status, kExitOk) << r.err;

@@ -489,6 +489,19 @@ TEST(RepairCommandTest, StopDuringTheSaveKeepsWhatWasWritten) {
 
 TEST(QueriesCommandTest, PrintsOneLinePerQuery) {
     jetwriter::Database db = shop(Format::Jet4);
+    // Item List: a select the repair makes a view of.
+    auto queryRow = [](uint8_t attribute, std::optional<int> flag, std::optional<std::string> expression = {},
+                       std::optional<std::string> name1 = {}) {
+        jetwriter::QueryRow r;
+        r.attribute = attribute;
+        r.flag = flag;
+        r.expression = std::move(expression);
+        r.name1 = std::move(name1);
+        return r;
+    };
+    db.objects[0].queryRows = {queryRow(0, 0),  queryRow(255, {}), queryRow(1, 1), queryRow(3, 0),
+                               queryRow(5, {}, {}, "Items"), queryRow(6, 0, "Items.Name"),
+                               queryRow(8, {}, "Items.ID > 5")};
     jetwriter::CatalogObject second;
     second.name = "Totals by Name";
     second.kind = jetwriter::ObjectKind::Query;
@@ -515,10 +528,19 @@ TEST(QueriesCommandTest, PrintsOneLinePerQuery) {
     const json queries = json::parse(r.out);
     ASSERT_EQ(queries.size(), 2u);
     for (const json& query : queries) {
-        EXPECT_EQ(query.size(), 2u);
         EXPECT_TRUE(names.count(query["name"])) << query;
         EXPECT_TRUE(query["sql"].is_string()) << query;
     }
+    // The view's SELECT where the repair makes one: the very text of the
+    // repaired database's view.
+    EXPECT_EQ(queries[0]["sql"], "SELECT Items.Name  FROM [Items]   WHERE Items.ID > 5 ;");
+    EXPECT_EQ(queries[0]["sqlite"], "SELECT \"Items\".\"Name\" AS \"Name\" FROM \"Items\" AS \"Items\" WHERE (\"Items\".\"ID\" > 5)");
+    EXPECT_EQ(queries[1].size(), 2u) << "no text, no view";
+    r = runTool({"repair", path, "--output-dir", dir.path().string()});
+    ASSERT_EQ(r.status, kExitOk) << r.err;
+    Output output(dir.file("Repaired_shop.sqlite"));
+    EXPECT_EQ(output.value("SELECT view_sql FROM _talmera_queries WHERE name = 'Item List'"), queries[0]["sqlite"]);
+    EXPECT_EQ(output.column("SELECT * FROM \"Item List\""), (std::vector<std::string>{"nut", "washer"}));
 }
 
 // Runs the built program with standard output on `outFd`, standard input

@@ -162,7 +162,8 @@ TEST(Framing, LongValuePieceBehindAnEmptiedSlot) {
     image[20] = 1;  // Jet 4
     auto lvalPage = [&](uint32_t page, const std::vector<uint16_t>& entries) {
         uint8_t* p = image.data() + page * ps;
-        p[0] = 0x01;
+        p[0] = 0x01;  // a data page, with the marker byte Access writes after the type
+        p[1] = 0x01;
         std::memcpy(p + 4, "LVAL", 4);
         set16(image, page * ps + 12, static_cast<uint16_t>(entries.size()));
         for (size_t i = 0; i < entries.size(); ++i) set16(image, page * ps + 14 + 2 * i, entries[i]);

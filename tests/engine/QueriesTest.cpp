@@ -44,12 +44,49 @@ jw::QueryRow moved(jw::QueryRow r) {
     return r;
 }
 
+// Query types of the type row's Flag, and the catalog flags Access gives
+// each kind.
+enum QueryType { kSelect = 1, kMakeTable = 2, kAppend = 3, kUpdate = 4, kDelete = 5, kCrosstab = 6, kDdl = 7,
+                 kPassThrough = 8, kUnion = 9 };
+uint32_t catalogFlags(int type) {
+    switch (type) {
+        case kMakeTable: return 80;
+        case kAppend: return 64;
+        case kUpdate: return 48;
+        case kDelete: return 32;
+        case kCrosstab: return 16;
+        case kDdl: return 96;
+        case kPassThrough: return 112;
+        case kUnion: return 128;
+        default: return 0;
+    }
+}
+
+// Options row bits (Flag of Attribute 3).
+constexpr int kAllColumns = 0x01, kDistinct = 0x02, kOwnerAccess = 0x04, kDistinctRow = 0x08, kTop = 0x10,
+              kPercent = 0x20;
+
 struct QueryCase {
     const char* name;
-    uint32_t flags;  // catalog flags of the query (read in the Jet 4 layout)
-    std::vector<jw::QueryRow> rows;
+    int type;                      // of the type row
+    int options;                   // of the options row
+    std::vector<jw::QueryRow> rows;  // after the query's own row, the end row, the type and options rows
     std::string sql;
+    std::optional<std::string> top = {};  // TOP value (Name1 of the options row)
 };
+
+// The rows Access writes before a query's clauses: its own row, the end
+// row, the type row and the options row. Access 2007 and later (ACE) leave
+// out the type row of a select query and an options row without options.
+std::vector<jw::QueryRow> headRows(Format format, const QueryCase& c) {
+    std::vector<jw::QueryRow> rows;
+    rows.push_back(format == Format::Jet3 ? row(0) : row(0, 0));
+    rows.push_back(row(255));
+    const bool ace = format == Format::Ace;
+    if (!ace || c.type != kSelect) rows.push_back(row(1, c.type));
+    if (!ace || c.options != 0 || c.top) rows.push_back(row(3, c.options, {}, c.top));
+    return rows;
+}
 
 // An expression longer than a long-value page: stored as a chain of pages.
 std::string chainedCondition() {
@@ -65,130 +102,215 @@ std::string longColumn() {
     return s;
 }
 
-// Every statement kind, each with the exact text the rules give.
+jw::QueryRow column(const std::string& expression, std::optional<std::string> alias = {}) {
+    return row(6, 0, expression, std::move(alias));
+}
+jw::QueryRow join(int kind, const std::string& on, const std::string& left, const std::string& right) {
+    return row(7, kind, on, left, right);
+}
+jw::QueryRow where(const std::string& condition) { return row(8, {}, condition); }
+
+// Every kind of statement and every shape of join, each with its rows as
+// Access writes them and the exact text the rebuild gives.
 std::vector<QueryCase> statementCases() {
-    // The usual head of a stored query: its own row, the end row, the type row.
-    auto head = [](int type) { return std::vector<jw::QueryRow>{row(0, 0), row(255), row(1, type)}; };
-    auto with = [](std::vector<jw::QueryRow> a, std::vector<jw::QueryRow> b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
     return {
         // Live rows after a deleted one are read whole.
-        {"One Table", 0, with(head(1), {row(3, 0), deleted(row(6, 0, "Orders.Secret")), table("Orders")}),
-         "SELECT * FROM [Orders]  ;"},
-        {"Columns", 0,
-         with(head(1), {table("Orders"), row(6, 0, "Orders.CustomerID"), row(6, 0, "Sum(Orders.Amount)", "Total"),
-                        row(6, 0, "[Amount] * 2", "Twice Amount"), row(6, 0, "Unit Price")}),
-         "SELECT Orders.CustomerID,Sum(Orders.Amount)  AS [Total],[Amount] * 2 AS [Twice Amount],[Unit Price] FROM "
-         "[Orders]  ;"},
-        {"Table Alias", 0,
-         with(head(1), {row(5, {}, {}, "Products", "Product List"), row(6, 0, "[Product List].ProductName")}),
-         "SELECT [Product List].ProductName  FROM Products AS [Product List] ;"},
-        {"Long Column", 0, with(head(1), {table("Orders"), row(6, 0, longColumn())}),
+        {"One Table", kSelect, 0, {deleted(column("Orders.Secret")), table("Orders")}, "SELECT * FROM [Orders]  ;"},
+        // An expression keeps its meaning; a name with a space is bracketed.
+        {"Columns", kSelect, 0,
+         {table("Orders"), column("Orders.CustomerID"), column("Sum(Orders.Amount)", "Total"),
+          column("[Amount] * 2", "Twice Amount"), column("Amount * 3"), column("Unit Price")},
+         "SELECT Orders.CustomerID,Sum(Orders.Amount)  AS [Total],[Amount] * 2 AS [Twice Amount],Amount * 3,[Unit "
+         "Price] FROM [Orders]  ;"},
+        {"Long Column", kSelect, 0, {table("Orders"), column(longColumn())},
          "SELECT " + longColumn() + "  FROM [Orders]  ;"},
-        {"Inner Join", 0,
-         with(head(1), {table("Customers"), table("Orders"), row(6, 0, "Customers.Name"),
-                        row(7, 1, "Customers.ID = Orders.CustomerID", "Customers", "Orders")}),
-         "SELECT Customers.Name  FROM [Customers] ,[Orders]  ,[Customers] INNER JOIN [Orders] ON Customers.ID = "
-         "Orders.CustomerID ;"},
-        {"Outer Joins", 0,
-         with(head(1), {table("A"), table("B"), table("C"), row(7, 2, "A.k = B.k", "A", "B"),
-                        row(7, 3, "B.j = C.j", "B", "C")}),
-         "SELECT * FROM [A] ,[B] ,[C]  ,[A] LEFT JOIN [B] ON A.k = B.k,[B] RIGHT JOIN [C] ON B.j = C.j ;"},
+        {"Table Alias", kSelect, 0,
+         {row(5, {}, {}, "Products", "Product List"), column("[Product List].ProductName")},
+         "SELECT [Product List].ProductName  FROM Products AS [Product List] ;"},
+        {"Subquery Source", kSelect, 0,
+         {row(5, {}, "SELECT CustomerID FROM Orders WHERE Amount > 10", {}, "Big"), column("Big.CustomerID")},
+         "SELECT Big.CustomerID  FROM (SELECT CustomerID FROM Orders WHERE Amount > 10) AS [Big]  ;"},
+        {"Query Source", kSelect, 0, {table("Big Orders"), column("[Big Orders].Amount")},
+         "SELECT [Big Orders].Amount  FROM [Big Orders] ;"},
+        {"Other Database", kSelect, 0, {table("Orders"), row(4, 0, "dBASE IV;", "C:\\Data\\It's here")},
+         "SELECT * FROM [Orders]  IN 'C:\\Data\\It''s here' [dBASE IV;] ;"},
         // A row behind an overflow pointer is read where the pointer leads.
-        {"Grouped", 0,
-         with(head(1), {table("Orders"), row(6, 0, "Orders.CustomerID"), row(6, 0, "Sum(Orders.Amount)", "Total"),
-                        moved(row(8, {}, "Orders.Amount > 0")), row(9, 0, "Orders.CustomerID"),
-                        row(10, {}, "Sum(Orders.Amount) > 100"), row(11, {}, "Sum(Orders.Amount)", "D"),
-                        row(11, {}, "Orders.CustomerID")}),
+        {"Grouped", kSelect, 0,
+         {table("Orders"), column("Orders.CustomerID"), column("Sum(Orders.Amount)", "Total"),
+          moved(where("Orders.Amount > 0")), row(9, 0, "Orders.CustomerID"), row(10, {}, "Sum(Orders.Amount) > 100"),
+          row(11, {}, "Sum(Orders.Amount)", "D"), row(11, {}, "Orders.CustomerID")},
          "SELECT Orders.CustomerID,Sum(Orders.Amount)  AS [Total]  FROM [Orders]   WHERE Orders.Amount > 0  Group BY "
          "Orders.CustomerID  HAVING Sum(Orders.Amount) > 100  ORDER BY Sum(Orders.Amount)  DESC ,Orders.CustomerID ;"},
-        {"Top", 0, with(head(1), {row(3, 0x10, {}, "10"), table("Products"), row(6, 0, "Products.Name")}),
-         "SELECT  TOP 10  Products.Name  FROM [Products]  ;"},
-        {"Top Percent", 0, with(head(1), {row(3, 0x30, {}, "25"), table("Products"), row(6, 0, "Products.Name")}),
-         "SELECT  TOP PERCENT 25 Products.Name  FROM [Products]  ;"},
-        {"Distinct", 0, with(head(1), {row(3, 0x02), table("Customers"), row(6, 0, "Customers.City")}),
+        {"Top", kSelect, kTop, {table("Products"), column("Products.Name")},
+         "SELECT  TOP 10  Products.Name  FROM [Products]  ;", "10"},
+        {"Top Percent", kSelect, kTop | kPercent, {table("Products"), column("Products.Name")},
+         "SELECT  TOP 25 PERCENT Products.Name  FROM [Products]  ;", "25"},
+        {"Distinct", kSelect, kDistinct, {table("Customers"), column("Customers.City")},
          "SELECT  DISTINCT Customers.City  FROM [Customers]  ;"},
-        {"Distinct Row", 0, with(head(1), {row(3, 0x0C), table("Customers"), row(6, 0, "Customers.City")}),
+        {"Distinct Row", kSelect, kDistinctRow | kOwnerAccess, {table("Customers"), column("Customers.City")},
          "SELECT  DISTINCTROW Customers.City  FROM [Customers]   WITH OWNERACCESS OPTION ;"},
-        {"Parameters", 0,
-         with(head(1), {row(2, 8, {}, "Start Date"), row(2, 4, {}, "MinQty"), table("Orders"),
-                        row(6, 0, "Orders.OrderID"), row(8, {}, "Orders.OrderDate >= [Start Date]")}),
-         " PARAMETERS [Start Date] DateTime,[MinQty], LONG; SELECT Orders.OrderID  FROM [Orders]   WHERE "
-         "Orders.OrderDate >= [Start Date] ;"},
-        {"Make Table", 80,
-         {row(0, 0), row(255), row(1, 2, {}, "Archive"), table("Orders"), row(6, 0, "Orders.OrderID"),
-          row(8, {}, "Orders.Amount > 1000")},
-         " SELECT Orders.OrderID  INTO [Archive]  FROM [Orders]   WHERE Orders.Amount > 1000 ;"},
-        {"Append Select", 64,
-         {row(0, 0), row(255), row(1, 3, {}, "Archive"), table("Orders"), row(6, 0, "Orders.OrderID", "OrderID"),
-          row(6, 0, "Orders.Amount", "Total")},
-         "INSERT INTO [Archive]( AS [OrderID], AS [Total]) SELECT Orders.OrderID,Orders.Amount FROM [Orders] ;"},
-        {"Append Values", 64,
-         {row(0, 0), row(255), row(1, 3, {}, "Archive"), row(6, 0, "1", "OrderID"), row(6, 0, "'none'", "Note")},
-         "INSERT INTO [Archive]( AS [OrderID], AS [Note]) VALUES(1,'none');"},
-        {"Update", 48,
-         with(head(4), {table("Products"), row(6, 0, "[Price] * 1.1", "Products.Price"),
-                        row(6, 0, "0", "[Products].Stock"), row(6, 0, "1", "Products.[Rank]"), row(6, 0, "'x'", "Note"),
-                        row(8, {}, "Products.Discontinued = True")}),
-         "UPDATE [Products]  SET [Products].[Price]=[Price] * 1.1,[Products].[Stock]=0,[Products].[Rank]=1,Note='x'  "
-         "WHERE Products.Discontinued = True "},
-        {"Delete", 32, with(head(5), {table("Orders"), row(6, 0, "Orders.*"), row(8, {}, "Orders.Amount = 0")}),
+        {"All Columns", kSelect, kAllColumns, {table("Orders"), column("Orders.Amount * 2", "Twice")},
+         "SELECT Orders.Amount * 2  AS [Twice],*  FROM [Orders]  ;"},
+        {"Parameters", kSelect, kDistinctRow | kTop | kPercent,
+         {row(2, 8, {}, "Start Date"), row(2, 4, {}, "MinQty"), row(2, 10, {}, "Forms!Order Form!Customer"),
+          table("Orders"), column("Orders.OrderID"), where("Orders.OrderDate >= [Start Date]")},
+         " PARAMETERS [Start Date] DateTime,[MinQty] Long,[Forms]![Order Form]![Customer] Text ( 255 ); SELECT  "
+         "DISTINCTROW  TOP 5 PERCENT Orders.OrderID  FROM [Orders]   WHERE Orders.OrderDate >= [Start Date] ;",
+         "5"},
+
+        // Joins: each source once, nested as the join rows give them.
+        {"Two Tables", kSelect, 0,
+         {table("Customers"), table("Orders"), column("Customers.Name"),
+          join(1, "Customers.ID = Orders.CustomerID", "Customers", "Orders")},
+         "SELECT Customers.Name  FROM [Customers] INNER JOIN [Orders] ON Customers.ID = Orders.CustomerID ;"},
+        {"Chain Of Three", kSelect, 0,
+         {table("Customers"), table("Orders"), table("Order Details"), column("Customers.Name"),
+          join(1, "Customers.ID = Orders.CustomerID", "Customers", "Orders"),
+          join(1, "Orders.ID = [Order Details].OrderID", "Orders", "Order Details")},
+         "SELECT Customers.Name  FROM ([Customers] INNER JOIN [Orders] ON Customers.ID = Orders.CustomerID) INNER "
+         "JOIN [Order Details] ON Orders.ID = [Order Details].OrderID ;"},
+        {"Left Join", kSelect, 0,
+         {table("Customers"), table("Orders"), join(2, "Customers.ID = Orders.CustomerID", "Customers", "Orders")},
+         "SELECT * FROM [Customers] LEFT JOIN [Orders] ON Customers.ID = Orders.CustomerID ;"},
+        {"Right Join", kSelect, 0,
+         {table("Customers"), table("Orders"), join(3, "Customers.ID = Orders.CustomerID", "Customers", "Orders")},
+         "SELECT * FROM [Customers] RIGHT JOIN [Orders] ON Customers.ID = Orders.CustomerID ;"},
+        // Access keeps the conditions of one join last first.
+        {"Two Columns", kSelect, 0,
+         {table("Orders"), table("Shipments"),
+          join(1, "Orders.Line = Shipments.Line", "Orders", "Shipments"),
+          join(1, "Orders.ID = Shipments.OrderID", "Orders", "Shipments")},
+         "SELECT * FROM [Orders] INNER JOIN [Shipments] ON (Orders.ID = Shipments.OrderID) AND (Orders.Line = "
+         "Shipments.Line) ;"},
+        {"Self Join", kSelect, 0,
+         {table("Employees"), row(5, {}, {}, "Employees", "Boss"), column("Employees.Name"),
+          column("Boss.Name", "Reports To"), join(2, "Employees.BossID = Boss.ID", "Employees", "Boss")},
+         "SELECT Employees.Name,Boss.Name  AS [Reports To]  FROM [Employees] LEFT JOIN Employees AS [Boss] ON "
+         "Employees.BossID = Boss.ID ;"},
+        // Sources in no join come first, then the joins.
+        {"Unjoined Source", kSelect, 0,
+         {table("Settings"), table("Customers"), table("Orders"),
+          join(1, "Customers.ID = Orders.CustomerID", "Customers", "Orders")},
+         "SELECT * FROM [Settings] ,[Customers] INNER JOIN [Orders] ON Customers.ID = Orders.CustomerID ;"},
+
+        {"Make Table", kMakeTable, kDistinct,
+         {table("Orders"), column("Orders.OrderID"), where("Orders.Amount > 1000")},
+         " SELECT  DISTINCT Orders.OrderID  INTO [Archive]  FROM [Orders]   WHERE Orders.Amount > 1000 ;"},
+        {"Make Table Elsewhere", kMakeTable, 0, {table("Orders"), column("Orders.OrderID", "Number")},
+         " SELECT Orders.OrderID  AS [Number]  INTO [Old Orders] IN 'C:\\Archive.mdb'  FROM [Orders]  ;"},
+        {"Append Select", kAppend, 0,
+         {table("Orders"), table("Customers"), row(6, 0, "Orders.OrderID", {}, "OrderID"),
+          row(6, 0, "Customers.Name", {}, "Customer Name"), row(6, 0, "Orders.Amount * 2", "Twice", "Total"),
+          join(1, "Customers.ID = Orders.CustomerID", "Customers", "Orders"), where("Orders.Amount > 0")},
+         "INSERT INTO [Archive]([OrderID],[Customer Name],[Total]) SELECT Orders.OrderID,Customers.Name,Orders.Amount "
+         "* 2 AS [Twice] FROM [Customers] INNER JOIN [Orders] ON Customers.ID = Orders.CustomerID WHERE Orders.Amount "
+         "> 0 ;"},
+        {"Append Values", kAppend, 0, {row(6, 0, "1", {}, "OrderID"), row(6, 0, "'none'", {}, "Note")},
+         "INSERT INTO [Archive]([OrderID],[Note]) VALUES(1,'none');"},
+        {"Update", kUpdate, 0,
+         {table("Products"), row(6, 0, "[Price] * 1.1", {}, "Products.Price"), row(6, 0, "0", {}, "[Products].Stock"),
+          row(6, 0, "1", {}, "Products.[Rank]"), row(6, 0, "'x'", {}, "Note"), row(6, 0, "Null", {}, "Unit Price"),
+          where("Products.Discontinued = True")},
+         "UPDATE [Products]  SET [Products].[Price]=[Price] * 1.1,[Products].[Stock]=0,[Products].[Rank]=1,Note='x',"
+         "[Unit Price]=Null  WHERE Products.Discontinued = True "},
+        {"Update Join", kUpdate, kDistinctRow,
+         {table("Products"), table("Suppliers"), row(6, 0, "0", {}, "Products.Stock"),
+          join(1, "Suppliers.ID = Products.SupplierID", "Suppliers", "Products"), where("Suppliers.Closed")},
+         "UPDATE  DISTINCTROW [Suppliers] INNER JOIN [Products] ON Suppliers.ID = Products.SupplierID SET "
+         "[Products].[Stock]=0  WHERE Suppliers.Closed "},
+        {"Delete", kDelete, 0, {table("Orders"), column("Orders.*"), where("Orders.Amount = 0")},
          "DELETE Orders.*  FROM [Orders]  WHERE Orders.Amount = 0 "},
-        {"Crosstab", 16,
-         with(head(6), {table("Orders"), row(6, 2, "Orders.CustomerID"), row(6, 1, "Year(Orders.OrderDate)"),
-                        row(6, 0, "Sum(Orders.Amount)", "Total"), row(9, 2, "Orders.CustomerID"),
-                        row(9, 1, "Year(Orders.OrderDate)")}),
-         " TRANSFORM Sum(Orders.Amount),[Total]SELECT Orders.CustomerID  FROM [Orders]   Group BY Orders.CustomerID  "
-         "PIVOT Year(Orders.OrderDate) ;"},
-        {"Union", 128,
-         with(head(9), {row(3, 3), row(5, {}, "SELECT City FROM Customers", {}, "X7YZ_____1"),
-                        row(5, {}, "SELECT City FROM Suppliers", {}, "X7YZ_____2"), row(11, {}, "City")}),
-         "SELECT City FROM Customers UNION SELECT City FROM Suppliers ORDER BY City ;"},
+        {"Delete Join", kDelete, kDistinctRow,
+         {table("Customers"), table("Orders"), column("Orders.*"),
+          join(1, "Customers.ID = Orders.CustomerID", "Customers", "Orders"), where("Customers.Closed")},
+         "DELETE  DISTINCTROW Orders.*  FROM [Customers] INNER JOIN [Orders] ON Customers.ID = Orders.CustomerID WHERE "
+         "Customers.Closed "},
+        {"Crosstab", kCrosstab, kDistinctRow,
+         {table("Orders"), row(6, 2, "Orders.CustomerID"), row(6, 2, "Year(Orders.OrderDate)", "OrderYear"),
+          row(6, 1, "\"Q\" & DatePart(\"q\",Orders.OrderDate) In (\"Q1\",\"Q2\")", "Quarters"),
+          row(6, 0, "Sum(Orders.Amount)", "Total"), row(9, 2, "Orders.CustomerID"),
+          row(9, 2, "Year(Orders.OrderDate)"), row(9, 1, "\"Q\" & DatePart(\"q\",Orders.OrderDate)")},
+         " TRANSFORM Sum(Orders.Amount)  AS [Total] SELECT  DISTINCTROW Orders.CustomerID,Year(Orders.OrderDate)  AS "
+         "[OrderYear]  FROM [Orders]   Group BY Orders.CustomerID,Year(Orders.OrderDate)  PIVOT \"Q\" & "
+         "DatePart(\"q\",Orders.OrderDate) In (\"Q1\",\"Q2\") ;"},
+        {"Union", kUnion, kAllColumns | kDistinct,
+         {row(5, {}, "SELECT [City] FROM [Customers]", {}, "X7YZ_____1"),
+          row(5, {}, "SELECT [City] FROM [Suppliers]", {}, "X7YZ_____2"), row(11, {}, "City", "D")},
+         "SELECT [City] FROM [Customers] UNION SELECT [City] FROM [Suppliers] ORDER BY City  DESC  ;"},
         // A union with one part cannot be built: no text, and the queries
         // after it are still rebuilt.
-        {"Broken Union", 128, with(head(9), {row(5, {}, "SELECT City FROM Customers", {}, "X7YZ_____1")}), ""},
-        {"Union All", 128,
-         with(head(9), {row(3, 1), row(5, {}, "SELECT City FROM Customers", {}, "X7YZ_____1"),
-                        row(5, {}, "SELECT City FROM Suppliers", {}, "X7YZ_____2")}),
+        {"Broken Union", kUnion, kAllColumns | kDistinct,
+         {row(5, {}, "SELECT City FROM Customers", {}, "X7YZ_____1")}, ""},
+        // The parts in the order of their names.
+        {"Union All", kUnion, kAllColumns,
+         {row(5, {}, "SELECT City FROM Suppliers", {}, "X7YZ_____2"),
+          row(5, {}, "SELECT City FROM Customers", {}, "X7YZ_____1")},
          "SELECT City FROM Customers UNION ALL SELECT City FROM Suppliers;"},
-        {"Data Definition", 96, {row(0, 0), row(255), row(1, 7, "CREATE TABLE Notes (ID LONG, Body TEXT)")},
-         "CREATE TABLE Notes (ID LONG, Body TEXT) "},
-        {"Pass Through", 112,
-         {row(0, 0), row(255), row(1, 8, "SELECT * FROM dbo.Invoices", "ODBC;DSN=Billing")},
-         "SELECT * FROM dbo.Invoices,"},
-        // The end row after some of the query's rows and the type row last:
-        // the type row is taken first, so the parameter row decides the kind.
-        {"Type Row Last", 0, {row(2, 4, {}, "Limit"), table("Orders"), row(255), row(1, 1)},
-         " PARAMETERS [Limit], LONG; SELECT * FROM [Orders]  ;"},
-        // The end row first: the rows are taken as stored.
-        {"End Row First", 0, {row(255), row(2, 4, {}, "Limit"), table("Orders"), row(1, 1)},
-         "SELECT * FROM [Orders]  ;"},
+        // Stored as written, with the NUL Access ends them with.
+        {"Data Definition", kDdl, 0, {}, "CREATE TABLE Notes (ID LONG, Body TEXT);"},
+        {"Pass Through", kPassThrough, 0, {}, "SELECT * FROM dbo.Invoices"},
         // A value over several long-value pages is read along its chain.
-        {"Chained Condition", 0, with(head(1), {table("Orders"), row(8, {}, chainedCondition())}),
+        {"Chained Condition", kSelect, 0, {table("Orders"), where(chainedCondition())},
          "SELECT * FROM [Orders]   WHERE " + chainedCondition() + " ;"},
-        {"Accents", 0,
-         with(head(1), {table("Größe"), row(6, 0, "Größe.Maß"), row(8, {}, "Größe.Währung = '€'")}),
+        {"Accents", kSelect, 0, {table("Größe"), column("Größe.Maß"), where("Größe.Währung = '€'")},
          "SELECT Größe.Maß  FROM [Größe]   WHERE Größe.Währung = '€' ;"},
-        {"No Rows", 0, {}, ""},
-        {"No Values", 0, with(head(1), {row(3, 0)}), ""},
     };
 }
 
-jw::Database casesDatabase(Format format, const std::vector<QueryCase>& cases, int rowsPerPage) {
+// The rows of a case in one format.
+std::vector<jw::QueryRow> caseRows(Format format, const QueryCase& c) {
+    std::vector<jw::QueryRow> rows = headRows(format, c);
+    // The target table, its database, and the statements of data-definition
+    // and pass-through queries are values of the type row.
+    for (jw::QueryRow& r : rows) {
+        if (r.attribute != 1) continue;
+        const std::string name = c.name;
+        if (name == "Make Table" || name.rfind("Append", 0) == 0) r.name1 = "Archive";
+        if (name == "Make Table Elsewhere") r.name1 = "Old Orders", r.name2 = "C:\\Archive.mdb";
+        if (name == "Data Definition") r.expression = std::string("CREATE TABLE Notes (ID LONG, Body TEXT);") + '\0';
+        if (name == "Pass Through") r.expression = "SELECT * FROM dbo.Invoices", r.name1 = "ODBC;DSN=Billing";
+    }
+    rows.insert(rows.end(), c.rows.begin(), c.rows.end());
+    return rows;
+}
+
+// Rows out of the usual order, and queries whose rows give nothing.
+struct OddCase {
+    const char* name;
+    std::vector<jw::QueryRow> rows;
+    std::string sql;
+};
+std::vector<OddCase> oddCases() {
+    return {
+        // The end row after some of the query's rows and the type row last:
+        // the type row is taken first.
+        {"Type Row Last", {row(2, 4, {}, "Limit"), table("Orders"), row(255), row(1, 1)},
+         " PARAMETERS [Limit] Long; SELECT * FROM [Orders]  ;"},
+        // The end row first: the rows are taken as stored; a parameter before
+        // the type row is declared all the same.
+        {"End Row First", {row(255), row(2, 4, {}, "Limit"), table("Orders"), row(1, 1)},
+         " PARAMETERS [Limit] Long; SELECT * FROM [Orders]  ;"},
+        {"No Rows", {}, ""},
+        {"No Values", {row(0, 0), row(255), row(1, 1), row(3, 0)}, ""},
+    };
+}
+
+jw::Database casesDatabase(Format format, const std::vector<QueryCase>& cases, int rowsPerPage,
+                           const std::vector<OddCase>& odd = {}) {
     jw::Database db;
     db.format = format;
     db.tables = {simpleTable("Orders", 2)};
     db.queryRowsPerPage = rowsPerPage;
-    for (const QueryCase& c : cases) {
+    auto add = [&](const std::string& name, std::vector<jw::QueryRow> rows, uint32_t flags) {
         jw::CatalogObject o;
-        o.name = c.name;
+        o.name = name;
         o.kind = jw::ObjectKind::Query;
-        o.queryRows = c.rows;
-        o.queryFlags = c.flags;
+        o.queryRows = std::move(rows);
+        o.queryFlags = flags;
         db.objects.push_back(o);
-    }
+    };
+    for (const QueryCase& c : cases) add(c.name, caseRows(format, c), catalogFlags(c.type));
+    for (const OddCase& c : odd) add(c.name, c.rows, 0);
     return db;
 }
 
@@ -198,23 +320,31 @@ std::map<std::string, std::string> textsByName(const CMDBRecovery& engine) {
     return texts;
 }
 
-// Every kind in every format; once with as many rows per page as fit, once
-// with two rows per page, so that most queries lie on several catalog pages.
+// Every kind and join shape in every format; once with as many rows per
+// page as fit, once with two rows per page, so that most queries lie on
+// several catalog pages.
 TEST(SavedQueries, EveryStatementKindInEveryFormatAndLayout) {
     const std::vector<QueryCase> cases = statementCases();
+    const std::vector<OddCase> odd = oddCases();
     for (Format format : kFormats) {
         for (int rowsPerPage : {0, 2}) {
             SCOPED_TRACE(std::string(formatName(format)) + ", rows per page " + std::to_string(rowsPerPage));
             TempDir dir;
             jw::Layout layout;
-            const std::string path = writeDatabase(dir, "q.mdb", casesDatabase(format, cases, rowsPerPage), &layout);
+            const std::string path =
+                writeDatabase(dir, "q.mdb", casesDatabase(format, cases, rowsPerPage, odd), &layout);
             if (rowsPerPage) {
                 ASSERT_GT(layout.queryPages.size(), cases.size());
             }
             ScanResult scan = runScan(path);
             const std::map<std::string, std::string> texts = textsByName(*scan.engine);
-            ASSERT_EQ(texts.size(), cases.size());
+            ASSERT_EQ(texts.size(), cases.size() + odd.size());
             for (const QueryCase& c : cases) {
+                SCOPED_TRACE(c.name);
+                ASSERT_TRUE(texts.count(c.name));
+                EXPECT_EQ(texts.at(c.name), c.sql);
+            }
+            for (const OddCase& c : odd) {
                 SCOPED_TRACE(c.name);
                 ASSERT_TRUE(texts.count(c.name));
                 EXPECT_EQ(texts.at(c.name), c.sql);
@@ -256,7 +386,9 @@ TEST(SavedQueries, DamagedQueryPagesAreReadWithinBounds) {
     std::vector<QueryCase> cases;
     for (const QueryCase& c : statementCases()) {
         const std::string name = c.name;
-        if (name == "Grouped" || name == "Long Column" || name == "Chained Condition" || name == "Union") cases.push_back(c);
+        if (name == "Grouped" || name == "Long Column" || name == "Chained Condition" || name == "Union" ||
+            name == "Chain Of Three" || name == "Parameters")
+            cases.push_back(c);
     }
     for (Format format : {Format::Jet3, Format::Jet4}) {
         SCOPED_TRACE(formatName(format));
@@ -306,6 +438,26 @@ TEST(SavedQueriesCorpus, EveryQueryGetsAText) {
     EXPECT_EQ(anchors["qryCostsSummedByOwner"],
               "SELECT [Asset Items].[Owner],[Asset Items].[Asset Category],Sum([Asset Items].[Cost])  AS [SumOfCost]  "
               "FROM [Asset Items]  Group BY [Asset Items].[Owner],[Asset Items].[Asset Category] ;");
+    // Joins nested as the join rows give them, a crosstab, parameters that
+    // name form controls, and a union, as nwind.mdb stores them.
+    EXPECT_EQ(anchors["Invoices"].substr(anchors["Invoices"].find(" FROM ")),
+              " FROM [Shippers] INNER JOIN ([Products] INNER JOIN (([Employees] INNER JOIN ([Customers] INNER JOIN "
+              "[Orders] ON Customers.CustomerID = Orders.CustomerID) ON Employees.EmployeeID = Orders.EmployeeID) INNER "
+              "JOIN [Order Details] ON Orders.OrderID = [Order Details].OrderID) ON Products.ProductID = [Order "
+              "Details].ProductID) ON Shippers.ShipperID = Orders.ShipVia ;");
+    EXPECT_EQ(anchors["Quarterly Orders by Product"],
+              " TRANSFORM Sum(CCur([Order Details].[UnitPrice]*[Quantity]*(1-[Discount])/100)*100)  AS [ProductAmount] "
+              "SELECT  DISTINCTROW Products.ProductName,Orders.CustomerID,Year([OrderDate])  AS [OrderYear]  FROM "
+              "[Products] INNER JOIN ([Orders] INNER JOIN [Order Details] ON Orders.OrderID = [Order Details].OrderID) "
+              "ON Products.ProductID = [Order Details].ProductID  WHERE (((Orders.OrderDate) Between #1/1/95# And "
+              "#12/31/95#))  Group BY Products.ProductName,Orders.CustomerID,Year([OrderDate])  PIVOT \"Qtr \" & "
+              "DatePart(\"q\",[OrderDate],1,0) In (\"Qtr 1\",\"Qtr 2\",\"Qtr 3\",\"Qtr 4\") ;");
+    EXPECT_EQ(anchors["Sales by Year"].substr(0, anchors["Sales by Year"].find(" SELECT ")),
+              " PARAMETERS [Forms]![Sales by Year Dialog]![BeginningDate] DateTime,[Forms]![Sales by Year "
+              "Dialog]![EndingDate] DateTime;");
+    EXPECT_EQ(anchors["Customers and Suppliers by City"],
+              "SELECT City, CompanyName, ContactName, \"Customers\" AS [Relationship] \r\nFROM Customers\r\n UNION "
+              "SELECT City, CompanyName, ContactName, \"Suppliers\"\r\nFROM Suppliers ORDER BY City,CompanyName ;");
     EXPECT_EQ(anchors["Current Product List"],
               "SELECT [Product List].ProductID,[Product List].ProductName  FROM Products AS [Product List]  WHERE "
               "((([Product List].Discontinued)=No))  ORDER BY [Product List].ProductName ;");

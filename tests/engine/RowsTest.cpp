@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "engine/ValueDecoders.h"
 #include "engine/run/RecoverThread.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
@@ -221,6 +222,33 @@ TEST(DeletedRecords, DeletedRowsFormTheirOwnTable) {
     }
 }
 
+// A preview stopped while a row is decoded ends with nothing left in the
+// hand-over values, so that the next preview's first row is its own.
+TEST(Rows, AStoppedPreviewLeavesNoValuesBehind) {
+    TempDir dir;
+    const std::string path = writeDatabase(dir, "demo.mdb", jw::demoDatabase(Format::Jet4));
+    ScanResult scan = runScan(path);
+    struct StopAtFirstPage : RecordingReceiver {
+        using RecordingReceiver::RecordingReceiver;
+        CQuorvinAccessRecoveryApp* app = nullptr;
+        int rows = 0;
+        intptr_t send(uint32_t m, uintptr_t w, intptr_t l) override {
+            // The stop arrives just before the page's first row is decoded.
+            if (m == UM_PROGRESS && w == kProgressStart) app->stopRequested = true;
+            if (m == UM_ADD_RECORD_ROW) ++rows;
+            return RecordingReceiver::send(m, w, l);
+        }
+    } receiver(*scan.app);
+    receiver.app = scan.app.get();
+    scan.app->previewMode = true;
+    CRecoverThread preview(*scan.app, &receiver);
+    preview.previewTableIndex = static_cast<int32_t>(tableIndex(*scan.engine, "Orders"));
+    preview.Run();
+    EXPECT_EQ(receiver.finishedPosts, 1);
+    EXPECT_EQ(receiver.rows, 0);
+    EXPECT_TRUE(scan.app->currentRowValues.empty());
+}
+
 // Compressed text: one byte per character (the byte is the code point
 // U+0000 to U+00FF), a zero byte switches to two-byte characters and back.
 TEST(Text, CompressedTextIsDecodedCompletely) {
@@ -317,28 +345,59 @@ TEST(LongValues, LongValueRowMarkedDeletedIsStillRead) {
 TEST(Rows, LargeNumberAndExtendedDateTime) {
     jw::Table t;
     t.name = "Newer";
-    t.columns = {col("Big", jw::kCurrency), col("When", jw::kBinary, 42)};
-    const std::string stamp = "0000000000000738000:0000000000000000000.0";
-    t.rows = {{{int64_t{-9000000000000000000LL}, jw::Bytes(stamp.begin(), stamp.end())}}};
+    t.columns = {col("Big", jw::kBigInt), col("When", jw::kDateTimeExt)};
+    t.rows = {{{int64_t{-9000000000000000000LL}, std::string("2021-07-30 12:34:56.1234567")}},
+              {{int64_t{INT64_MAX}, std::string("0001-01-01 00:00:00")}},
+              {{int64_t{0}, std::string("9999-12-31 23:59:59.9999999")}}};
     jw::Database db;
     db.format = Format::Ace;
     db.tables = {t};
-    jw::Layout layout;
-    std::vector<uint8_t> image = jw::write(db, &layout);
-    const jw::TableLayout& tl = layout.tables[0];
-    const size_t entries = static_cast<size_t>(tl.definitionPages[0]) * layout.pageSize + tl.columnEntriesOffset;
-    ASSERT_EQ(image[entries], jw::kCurrency);
-    ASSERT_EQ(image[entries + tl.columnEntrySize], jw::kBinary);
-    image[entries] = 0x13;
-    image[entries + tl.columnEntrySize] = 0x14;
     TempDir dir;
-    writeFile(dir.file("newer.accdb"), image);
-    ScanResult scan = runScan(dir.file("newer.accdb"));
+    const std::string path = writeDatabase(dir, "newer.accdb", db);
+    ScanResult scan = runScan(path);
     const auto rows = readAllRows(*scan.engine, 0, true);
-    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0][0].text, "-9000000000000000000");
     EXPECT_EQ(rows[0][0].integer, -9000000000000000000LL);
-    EXPECT_EQ(rows[0][1].text, stamp);
+    EXPECT_EQ(rows[1][0].integer, INT64_MAX);
+    // Extended dates: ISO text with seven decimals, 100-nanosecond units.
+    EXPECT_EQ(rows[0][1].text, "2021-07-30 12:34:56.1234567");
+    EXPECT_EQ(rows[1][1].text, "0001-01-01 00:00:00.0000000");
+    EXPECT_EQ(rows[2][1].text, "9999-12-31 23:59:59.9999999");
+}
+
+// The extended date decoder takes only what Access writes; anything else
+// stays the characters stored.
+TEST(Rows, ExtendedDateTimeBytes) {
+    struct Case {
+        const char* bytes;
+        const char* iso;  // nullptr: not an extended date
+    };
+    const Case cases[] = {
+        {"0000000000000737592:0000000000000000000:7", "2020-06-17 00:00:00.0000000"},
+        {"0000000000000000000:0000000863990000001:7", "0001-01-01 23:59:59.0000001"},
+        {"0000000000003652058:0000000000000000000:7", "9999-12-31 00:00:00.0000000"},
+        {"0000000000003652059:0000000000000000000:7", nullptr},  // beyond the year 9999
+        {"0000000000000737592:0000000864000000000:7", nullptr},  // a day has 86400 seconds
+        {"00000000000007375x2:0000000000000000000:7", nullptr},
+        {"0000000000000737592:00000000000", nullptr},            // cut short
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const auto iso = DecodeDateTimeExtended(reinterpret_cast<const uint8_t*>(c.bytes), std::strlen(c.bytes));
+        if (c.iso) {
+            ASSERT_TRUE(iso.has_value());
+            EXPECT_EQ(*iso, c.iso);
+        } else {
+            EXPECT_FALSE(iso.has_value()) << *iso;
+        }
+    }
+    // ResultType names DAO types; Decimal (20) and Large Number (16) have
+    // other column type codes.
+    EXPECT_EQ(ColumnTypeOfResultType(20), 0x10);
+    EXPECT_EQ(ColumnTypeOfResultType(16), 0x13);
+    EXPECT_EQ(ColumnTypeOfResultType(12), 0x0C);
+    EXPECT_EQ(ColumnTypeOfResultType(9), 0);
 }
 
 // Jet 3 rows: fixed columns sit at their offsets even beside text columns and

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "jetwriter/JetWriter.h"
 
 namespace jwtest {
@@ -41,6 +43,22 @@ Cell expectedCell(jetwriter::Format format, const jetwriter::Column& c, const je
 // The rows mdbtools should show for a table: deleted rows absent, columns a row
 // was not stored with empty.
 Rows expectedRows(jetwriter::Format format, const jetwriter::Table& t);
+
+// How mdb-reader (tests/oracle/mdb-dump.mjs) gives a value of a column, and
+// the rows it should give for a table: deleted rows absent; a column a row
+// was not stored with is compared only where mdb-reader can tell (NULL).
+// Calculated columns are left out: mdb-reader reads their stored bytes as
+// the bare type and does not know the calculated value's header.
+nlohmann::json expectedReaderCell(const jetwriter::Column& c, const jetwriter::Value& v);
+// Compares mdb-reader's rows of a table (one object of mdb-dump.mjs's
+// "tables") with the description; `asSet` when row order may differ (moved rows).
+void expectReaderRows(const nlohmann::json& table, const jetwriter::Table& t, bool asSet);
+
+// The named columns of a table as both oracles give them, in mdb-export's
+// text form, sorted: mdb-export's rows and mdb-reader's (numbers in
+// decimal, Yes/No as 1 and 0, bytes in hex, NULL as nullopt).
+Rows mdbExportColumns(const std::string& file, const std::string& table, const std::vector<std::string>& columns);
+Rows mdbReaderColumns(const std::string& file, const std::string& table, const std::vector<std::string>& columns);
 
 std::string hex(const std::vector<uint8_t>& b);
 std::string formatDate(double days);

@@ -20,6 +20,9 @@ struct ValueCase {
     Variant readBack;
     int32_t size = 0;
     int scale = -1;            // "Scale" property of a decimal field
+    // Currency and Decimal: the exact text as docs/output-format.md says to
+    // recover it.
+    const char* exact = nullptr;
 };
 
 std::string Show(const Variant& v) {
@@ -62,22 +65,36 @@ bool Same(const Variant& a, const Variant& b) {
 TEST(Values, AssignmentsAreConvertedToTheFieldTypeAndReadBackExactly) {
     const int64_t maxCurrency = std::numeric_limits<int64_t>::max();
     const ValueCase cases[] = {
-        // Currency and Decimal: exact decimal text, never a binary fraction.
-        {"currency, typed", dbCurrency, Currency{123456789}, "text", "'12345.6789'", Currency{123456789}},
-        {"currency, the row decoder's six decimals", dbCurrency, std::string("12.500000"), "text", "'12.5000'", Currency{125000}},
-        {"currency, its largest value", dbCurrency, Currency{maxCurrency}, "text", "'922337203685477.5807'", Currency{maxCurrency}},
-        {"currency, its smallest value", dbCurrency, std::string("-922337203685477.5808"), "text", "'-922337203685477.5808'",
-         Currency{std::numeric_limits<int64_t>::min()}},
-        {"currency, a fifth decimal rounds half to even (down)", dbCurrency, std::string("0.00005"), "text", "'0.0000'", Currency{0}},
-        {"currency, a fifth decimal rounds half to even (up)", dbCurrency, std::string("0.00015"), "text", "'0.0002'", Currency{2}},
-        {"currency, a fifth decimal above five rounds up", dbCurrency, std::string("-1.23456"), "text", "'-1.2346'", Currency{-12346}},
-        {"currency from a double", dbCurrency, 0.1, "text", "'0.1000'", Currency{1000}},
-        {"currency from exponent text", dbCurrency, std::string("1.5E3"), "text", "'1500.0000'", Currency{15000000}},
-        {"decimal, 28 digits", dbDecimal, Decimal{"-1234567890123456789.012345678"}, "text", "'-1234567890123456789.012345678'",
-         Decimal{"-1234567890123456789.012345678"}},
-        {"decimal, trailing zeros dropped without a scale", dbDecimal, Decimal{"12.3400"}, "text", "'12.34'", Decimal{"12.34"}},
-        {"decimal, padded to the field's scale", dbDecimal, std::string("1.5"), "text", "'1.500'", Decimal{"1.5"}, 0, 3},
-        {"decimal, rounded to the field's scale", dbDecimal, Decimal{"2.00051"}, "text", "'2.001'", Decimal{"2.001"}, 0, 3},
+        // Currency and Decimal: numbers (a real, or an integer when whole),
+        // the exact text given back by printf with the scale or, past a
+        // double's digits, kept in _talmera_exact_values.
+        {"currency, typed", dbCurrency, Currency{123456789}, "real", "12345.6789", Currency{123456789}, 0, -1, "12345.6789"},
+        {"currency, the row decoder's six decimals", dbCurrency, std::string("12.500000"), "real", "12.5", Currency{125000},
+         0, -1, "12.5000"},
+        {"currency, its largest value", dbCurrency, Currency{maxCurrency}, "real", "9.22337203685477625015e+14",
+         Currency{maxCurrency}, 0, -1, "922337203685477.5807"},
+        {"currency, its smallest value", dbCurrency, std::string("-922337203685477.5808"), "real",
+         "-9.22337203685477625015e+14", Currency{std::numeric_limits<int64_t>::min()}, 0, -1, "-922337203685477.5808"},
+        {"currency, a fifth decimal rounds half to even (down)", dbCurrency, std::string("0.00005"), "integer", "0",
+         Currency{0}, 0, -1, "0.0000"},
+        {"currency, a fifth decimal rounds half to even (up)", dbCurrency, std::string("0.00015"), "real", "0.0002",
+         Currency{2}, 0, -1, "0.0002"},
+        {"currency, a fifth decimal above five rounds up", dbCurrency, std::string("-1.23456"), "real", "-1.2346",
+         Currency{-12346}, 0, -1, "-1.2346"},
+        {"currency from a double", dbCurrency, 0.1, "real", "0.1", Currency{1000}, 0, -1, "0.1000"},
+        {"currency from exponent text", dbCurrency, std::string("1.5E3"), "integer", "1500", Currency{15000000}, 0, -1,
+         "1500.0000"},
+        {"currency, fifteen digits fit a double", dbCurrency, std::string("99999999999.9999"), "real", "99999999999.9999",
+         Currency{999999999999999}, 0, -1, "99999999999.9999"},
+        {"decimal, 28 digits", dbDecimal, Decimal{"-1234567890123456789.012345678"}, "integer", "-1234567890123456768",
+         Decimal{"-1234567890123456789.012345678"}, 0, -1, "-1234567890123456789.012345678"},
+        {"decimal, trailing zeros dropped without a scale", dbDecimal, Decimal{"12.3400"}, "real", "12.34", Decimal{"12.34"},
+         0, -1, "12.34"},
+        {"decimal, padded to the field's scale", dbDecimal, std::string("1.5"), "real", "1.5", Decimal{"1.5"}, 0, 3, "1.500"},
+        {"decimal, rounded to the field's scale", dbDecimal, Decimal{"2.00051"}, "real", "2.001", Decimal{"2.001"}, 0, 3,
+         "2.001"},
+        {"decimal, a scale of 28", dbDecimal, Decimal{"0.1234567890123456789012345678"}, "real", "1.23456789012345677369e-01",
+         Decimal{"0.1234567890123456789012345678"}, 0, 28, "0.1234567890123456789012345678"},
         // Dates: ISO text that gives the same day number back.
         {"date, typed", dbDate, Date{45000.5}, "text", "'2023-03-15 12:00:00'", Date{45000.5}},
         {"date, the C locale's text", dbDate, std::string("03/15/2023 12:00:00"), "text", "'2023-03-15 12:00:00'", Date{45000.5}},
@@ -155,6 +172,17 @@ TEST(Values, AssignmentsAreConvertedToTheFieldTypeAndReadBackExactly) {
         if (c.stored) {
             EXPECT_EQ(row[0][1], c.stored) << c.what;
         }
+        if (c.exact) {
+            const std::string digits = c.type == dbCurrency ? "4" : std::to_string(c.scale);
+            const std::string table = "T" + std::to_string(i);
+            const auto exact = reader.rows(
+                "SELECT coalesce((SELECT value FROM _talmera_exact_values x WHERE x.table_name = '" + table +
+                "' AND x.field_name = 'v' AND x.row_id = t.rowid), " +
+                (c.type == dbCurrency || c.scale >= 0 ? "printf('%." + digits + "f', v)" : std::string("CAST(v AS TEXT)")) +
+                ") FROM " + table + " t");
+            ASSERT_EQ(exact.size(), 1u) << c.what;
+            EXPECT_EQ(exact[0][0], c.exact) << c.what;
+        }
     }
 }
 
@@ -186,7 +214,7 @@ TEST(Values, UnassignedFieldsTakeTheirDefaultsAndYesNoIsNeverNull) {
     EXPECT_EQ(rows[0][0], "0");
     EXPECT_EQ(rows[0][1], "5");
     EXPECT_EQ(rows[0][2], "none");
-    EXPECT_EQ(rows[0][3], "1.5000");
+    EXPECT_EQ(rows[0][3], "1.5");
     EXPECT_TRUE(std::regex_match(rows[0][4], std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << rows[0][4];
     EXPECT_TRUE(std::regex_match(rows[0][5], std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\})")))
         << rows[0][5];
@@ -205,7 +233,7 @@ TEST(Values, UnassignedFieldsTakeTheirDefaultsAndYesNoIsNeverNull) {
     EXPECT_EQ(rows[0][0], "0");
     EXPECT_EQ(rows[0][1], "5");
     EXPECT_EQ(rows[0][2], "none");
-    EXPECT_EQ(rows[0][3], "1.5000");
+    EXPECT_EQ(rows[0][3], "1.5");
     EXPECT_TRUE(std::regex_match(rows[0][4], std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\})")))
         << rows[0][4];
 }

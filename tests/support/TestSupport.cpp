@@ -34,7 +34,14 @@ void RecordingReceiver::showMessageBox(const std::string& upper, const std::stri
 
 void RecordingReceiver::showPlatformMessage(const std::string& text) { boxes.push_back("platform:" + text); }
 
-ScanResult runScan(const std::string& path, bool includeDeleted, bool includeUnlisted) {
+std::optional<std::string> RecordingReceiver::askPassword(const std::string&, int attempt) {
+    ++passwordQuestions;
+    if (attempt < 0 || static_cast<size_t>(attempt) >= passwords.size()) return std::nullopt;
+    return passwords[static_cast<size_t>(attempt)];
+}
+
+ScanResult runScan(const std::string& path, bool includeDeleted, bool includeUnlisted,
+                   const std::vector<std::string>& passwords) {
     ScanResult r;
     r.app = std::make_unique<CQuorvinAccessRecoveryApp>();
     r.app->selectedPath = path;
@@ -42,6 +49,7 @@ ScanResult runScan(const std::string& path, bool includeDeleted, bool includeUnl
     r.app->includeDeletedRecords = includeDeleted;
     r.app->includeUnlistedPages = includeUnlisted;
     r.receiver = std::make_unique<RecordingReceiver>(*r.app);
+    r.receiver->passwords = passwords;
     r.engine = std::make_shared<CMDBRecovery>(*r.app);
     r.engine->sourcePath = path;
     r.app->engine = r.engine;
@@ -87,11 +95,16 @@ bool haveProgram(const std::string& name) {
     return runCommand("command -v " + shellQuote(name) + " >/dev/null 2>&1", nullptr) == 0;
 }
 
-std::filesystem::path corpusDir() {
-    std::filesystem::path dir = TALMERA_CORPUS_DIR;
+namespace {
+std::filesystem::path existingFolder(const std::filesystem::path& dir) {
     std::error_code ec;
     return std::filesystem::is_directory(dir, ec) ? dir : std::filesystem::path{};
 }
+}  // namespace
+
+std::filesystem::path corpusDir() { return existingFolder(TALMERA_CORPUS_DIR); }
+
+std::filesystem::path encryptedDir() { return existingFolder(TALMERA_ENCRYPTED_DIR); }
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);

@@ -32,7 +32,11 @@ public:
     void post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void showMessageBox(const std::string& upper, const std::string& lower) override;
     void showPlatformMessage(const std::string& text) override;
+    // Answers with passwords[attempt] while there is one.
+    std::optional<std::string> askPassword(const std::string& path, int attempt) override;
 
+    std::vector<std::string> passwords;  // the answers to the password question, in turn
+    int passwordQuestions = 0;
     std::vector<Event> events;
     std::vector<std::string> logLines;
     std::vector<std::string> boxes;  // "upper|lower" of each tool box; "platform:" + text otherwise
@@ -48,7 +52,8 @@ struct ScanResult {
     std::unique_ptr<RecordingReceiver> receiver;
     std::shared_ptr<CMDBRecovery> engine;
 };
-ScanResult runScan(const std::string& path, bool includeDeleted = false, bool includeUnlisted = false);
+ScanResult runScan(const std::string& path, bool includeDeleted = false, bool includeUnlisted = false,
+                   const std::vector<std::string>& passwords = {});
 
 // A fresh folder under the system's temporary directory, removed on destruction.
 class TempDir {
@@ -69,6 +74,9 @@ bool haveProgram(const std::string& name);
 
 // The folder of real Access files, or empty when it is absent.
 std::filesystem::path corpusDir();
+// The folder of password-protected and encrypted Access files (password
+// "password"), or empty when it is absent.
+std::filesystem::path encryptedDir();
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 

@@ -4,6 +4,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +15,7 @@
 
 #include "tests/ui/UiTestSupport.h"
 #include "ui/LeftView.h"
+#include "ui/Prompts.h"
 #include "ui/SelectFileDlg.h"
 
 using namespace talmera;
@@ -65,6 +68,69 @@ private slots:
         QVERIFY(CompareCells(SortKind::Date, "", FoundFileTime(base)) > 0);
         QCOMPARE(DriveFolder("Logical Drive (/media/usb stick)"), QString("/media/usb stick"));
         QVERIFY(DriveEntries().contains("Logical Drive (" + QDir::homePath() + ")"));
+    }
+
+    void sortingKeepsTheChosenFile() {
+        Window w;
+        CSelectFileDlg dialog(w.app, *w.frame, *w.prompts);
+        CDezFileList& list = *dialog.list();
+        list.AddRow({"/data/b.mdb", "10", "", "", ""});
+        list.AddRow({"/data/c.mdb", "9", "", "", ""});
+        list.AddRow({"/data/a.mdb", "100", "", "", ""});
+        list.topLevelItem(0)->setSelected(true);
+        QCOMPARE(dialog.pathBox()->text(), QString("/data/b.mdb"));
+        for (int column : {0, 1, 0}) {
+            list.SortByColumn(column);
+            QCOMPARE(list.selectedItems().size(), 1);
+            QCOMPARE(list.selectedItems().first()->text(0), QString("/data/b.mdb"));
+            QCOMPARE(dialog.pathBox()->text(), QString("/data/b.mdb"));
+        }
+        QCOMPARE(column(list, 0), QStringList({"/data/a.mdb", "/data/b.mdb", "/data/c.mdb"}));
+    }
+
+    void pathsShowTheirStartAndTheirName() {
+        CDezFileList list;
+        list.resize(700, 300);
+        const QString path = "/home/someone/Documents/Accounts/2024/the quarterly figures of the shop/Shop.mdb";
+        list.AddRow({path, "1", "", "", ""});
+        // Shortened in the middle, the whole path as tooltip; the path takes
+        // what the other columns leave.
+        QCOMPARE(list.textElideMode(), Qt::ElideMiddle);
+        QCOMPARE(list.topLevelItem(0)->toolTip(0), path);
+        QCOMPARE(list.header()->sectionResizeMode(0), QHeaderView::Stretch);
+        list.show();
+        QTRY_VERIFY(list.isVisible());
+        int others = 0;
+        for (int c = 1; c < 5; ++c) others += list.columnWidth(c);
+        QVERIFY2(list.columnWidth(0) >= list.viewport()->width() - others - 1,
+                 qPrintable(QString::number(list.columnWidth(0))));
+    }
+
+    void anyLetterCaseOfTheExtensionIsListed() {
+        TempDir dir;
+        for (const char* name : {"Shop.Mdb", "DATA.ACCDB", "x.mdb", "y.AcCdB", "notes.txt", "mdb"}) touch(dir.path() / name);
+        Window w;
+        CSelectFileDlg dialog(w.app, *w.frame, *w.prompts);
+        const QString root = QString::fromStdString(dir.path().string());
+        dialog.StartSearch(root, true);
+        dialog.WaitForSearch();
+        QStringList found = column(*dialog.list(), 0);
+        found.sort();
+        QCOMPARE(found, QStringList({root + "/DATA.ACCDB", root + "/Shop.Mdb", root + "/x.mdb", root + "/y.AcCdB"}));
+        // Select File's dialog matches names the same way, whether it
+        // compares with letter case or without.
+        const QString filter = DatabaseFileFilter();
+        QVERIFY(filter.startsWith("Access Files (*.mdb,*.accdb) ("));
+        const QStringList patterns = filter.section('(', 2).chopped(1).split(' ');
+        for (const char* name : {"Shop.Mdb", "DATA.ACCDB", "x.mdb", "y.AcCdB", "notes.txt"}) {
+            bool matched = false;
+            for (const QString& pattern : patterns) {
+                matched = matched || QRegularExpression(QRegularExpression::wildcardToRegularExpression(pattern))
+                                         .match(QString(name))
+                                         .hasMatch();
+            }
+            QCOMPARE(matched, QString(name) != "notes.txt");
+        }
     }
 
     void fileSizesInKilobytes() {

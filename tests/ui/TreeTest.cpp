@@ -12,8 +12,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QApplication>
 #include <QCheckBox>
+#include <QMenu>
 #include <QTableView>
+#include <QTimer>
+
+#include "ui/Dialogs.h"
 
 using namespace talmera;
 using namespace talmera::ui;
@@ -343,7 +348,9 @@ private slots:
         for (uint16_t i = 0; i < 10; ++i) ten.push_back(column("Name", 4, i));
         for (uint16_t i = 0; i < 11; ++i) eleven.push_back(column(i == 0 ? "Name" : "Longer name", 4, i));
         view.ShowTable(table("Ten", ten));
-        const int width = view.tableDataList()->viewport()->width();
+        // The list's client width, known before the list is first shown.
+        const int width = view.tableDataList()->maximumViewportSize().width();
+        QVERIFY(width > 900);
         QCOMPARE(view.tableDataList()->columnWidth(3), width / 10);
         // Eleven columns or more: by the name's length.
         view.ShowTable(table("Eleven", eleven));
@@ -439,21 +446,91 @@ private slots:
         QVERIFY(!bar->findButton()->isEnabled());
     }
 
-    void spaceIsTypedEnterIsNot() {
-        // The process-wide filter leaves Space alone and swallows Enter.
+    void keysOfTheFindBoxMenusAndBoxes() {
         KeyFilter filter;
         qApp->installEventFilter(&filter);
         CSearch* bar = window->frame->findBar();
         bar->EnableInput();
         bar->textBox()->clear();
         window->frame->show();
+        QVERIFY(QTest::qWaitForWindowActive(window->frame.get()));
+        // A space is typed (names have spaces); Enter is Find.
         bar->textBox()->setFocus();
         QTest::keyClicks(bar->textBox(), "order items");
         QCOMPARE(bar->textBox()->text(), QString("order items"));
-        QSignalSpy pressed(bar->textBox(), &QLineEdit::returnPressed);
         QTest::keyClick(bar->textBox(), Qt::Key_Return);
-        QCOMPARE(pressed.count(), 0);
+        QCOMPARE(tree()->currentItem(), itemAt(tree(), "Queries/order items"));
+        QCOMPARE(bar->findButton()->text(), QString("Find Next"));
+
+        // Escape closes a menu.
+        QMenu menu;
+        menu.addAction("Windows code page 1251");
+        menu.popup(QPoint(100, 100));
+        QTRY_VERIFY(menu.isVisible());
+        QTest::keyClick(&menu, Qt::Key_Escape);
+        QTRY_VERIFY(!menu.isVisible());
+
+        // In a question of the tool Enter answers nothing; Escape closes it,
+        // which is No.
+        CMyExitStopDialog question("File already exists.", "Do you want to overwrite?");
+        bool stillOpenAfterEnter = false;
+        QTimer::singleShot(0, [&] {
+            QPushButton* yes = question.findChildren<QPushButton*>().first();
+            yes->setFocus();
+            QTest::keyClick(yes, Qt::Key_Return);
+            stillOpenAfterEnter = question.isVisible();
+            QTest::keyClick(&question, Qt::Key_Escape);
+        });
+        QTimer::singleShot(5000, &question, [&] { question.done(99); });  // never hang the tests
+        const int answer = question.exec();
+        QVERIFY(stillOpenAfterEnter);
+        QCOMPARE(answer, int(QDialog::Rejected));
         qApp->removeEventFilter(&filter);
+    }
+
+    void keysInTheTree() {
+        window->app.idle = true;
+        tree()->setFocus();
+        tree()->SelectItem(itemAt(tree(), "Queries/order items"));
+        // The arrows show what they reach, as a click does.
+        QTest::keyClick(tree(), Qt::Key_Down);
+        QCOMPARE(tree()->currentItem(), itemAt(tree(), "Queries/Totals"));
+        QCOMPARE(window->frame->view()->text(), QueryText(window->app.engine->queries[1]));
+        QCOMPARE(window->frame->statusPane(1)->text(), QString("Selected Item  : Totals"));
+        QTest::keyClick(tree(), Qt::Key_Up);
+        QCOMPARE(window->frame->view()->text(), QueryText(window->app.engine->queries[0]));
+        // Space checks and unchecks, with the same rules as a click.
+        QTest::keyClick(tree(), Qt::Key_Space);
+        QCOMPARE(CLeftView::State(itemAt(tree(), "Queries/order items")), int(kStateUnchecked));
+        QCOMPARE(CLeftView::State(itemAt(tree(), "Queries")), int(kStatePartial));
+        QTest::keyClick(tree(), Qt::Key_Space);
+        QCOMPARE(CLeftView::State(itemAt(tree(), "Queries")), int(kStateChecked));
+        // While a scan or a save holds the tree, keys do nothing.
+        window->app.idle = false;
+        window->app.treeLocked = true;
+        QTest::keyClick(tree(), Qt::Key_Down);
+        QTest::keyClick(tree(), Qt::Key_Space);
+        QCOMPARE(tree()->currentItem(), itemAt(tree(), "Queries/order items"));
+        QCOMPARE(CLeftView::State(itemAt(tree(), "Queries/order items")), int(kStateChecked));
+        window->app.treeLocked = false;
+        window->app.idle = true;
+    }
+
+    void noPreviewNoteSaysWhereTheObjectsGo() {
+        window->app.idle = true;
+        window->app.fileName = "shop.mdb";
+        for (const char* item : {"Forms/Order Form", "Modules/Utilities", "Reports/Sales", "Macros/AutoExec"}) {
+            tree()->OnTextClick(itemAt(tree(), item));
+            CQuorvinAccessRecoveryView* view = window->frame->view();
+            QCOMPARE(view->pictureMode(), 1);
+            QVERIFY2(view->noPreviewNote().join(' ').contains("in the folder Repaired_shop_objects/"),
+                     qPrintable(view->noPreviewNote().join(' ')));
+        }
+        // The folder is named after the file without its last extension.
+        QVERIFY(NoPreviewNote("data.mdb.bak").first().endsWith("Repaired_data.mdb_objects/"));
+        // Another object clears the note.
+        tree()->OnTextClick(itemAt(tree(), "Queries/order items"));
+        QVERIFY(window->frame->view()->noPreviewNote().isEmpty());
     }
 };
 

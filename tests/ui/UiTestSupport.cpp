@@ -14,6 +14,7 @@ void ScriptedPrompts::MessageBox(const QString& upper, const QString& lower) {
 
 bool ScriptedPrompts::Confirm(const QString& upper, const QString& lower) {
     confirmations << upper + "|" + lower;
+    if (onConfirm) onConfirm(upper);
     return confirmAnswer;
 }
 

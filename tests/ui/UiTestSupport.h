@@ -33,8 +33,15 @@ public:
     QStringList logFiles;         // each Save Log dialog takes the next; empty: Cancel
     QString databaseFile;
     QString folder;
+    // The password dialog: each question is recorded as the path (with
+    // " (retry)" after a refused one) and takes the next answer; when none is
+    // left, it is cancelled.
+    QStringList passwordQuestions;
+    QStringList passwordAnswers;
     // Runs inside a message box, while it is open.
     std::function<void(const QString& upper)> onMessageBox;
+    // Runs inside a confirmation box, while it is open, before the answer.
+    std::function<void(const QString& upper)> onConfirm;
 
     void MessageBox(const QString& upper, const QString& lower) override;
     bool Confirm(const QString& upper, const QString& lower) override;
@@ -45,6 +52,11 @@ public:
     QString ChooseLogFile(const QString& proposedName) override;
     QString ChooseDatabaseFile() override { return databaseFile; }
     QString ChooseFolder() override { return folder; }
+    std::optional<QString> AskPassword(const QString& path, bool retry) override {
+        passwordQuestions << path + (retry ? " (retry)" : "");
+        if (passwordAnswers.isEmpty()) return std::nullopt;
+        return passwordAnswers.takeFirst();
+    }
 };
 
 // A main window with scripted prompts over its own application state.
