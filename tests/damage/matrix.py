@@ -35,6 +35,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True   # nothing is written into the source tree
 import shortfalls  # noqa: E402
 
 # Files the test writer makes: every format with memos, OLE objects,
