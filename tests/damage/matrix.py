@@ -24,6 +24,7 @@ import contextlib
 import hashlib
 import io
 import json
+import re
 import os
 import shutil
 import signal
@@ -78,6 +79,12 @@ ALLOWED_EXIT = {
     "export": {0, 1, 2, 5},
 }
 
+# A sanitizer's report also ends the run with a status of its own, apart from
+# the program's (LeakSanitizer's is 23).
+ASAN_EXIT, UBSAN_EXIT, LSAN_EXIT = 86, 87, 23
+CHILD_ENV = dict(os.environ,
+                 ASAN_OPTIONS=":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "exitcode=%d" % ASAN_EXIT])),
+                 UBSAN_OPTIONS=":".join(filter(None, [os.environ.get("UBSAN_OPTIONS"), "exitcode=%d" % UBSAN_EXIT])))
 SANITIZER_MARKERS = (b"ERROR: AddressSanitizer", b"ERROR: LeakSanitizer", b"runtime error:",
                      b"UndefinedBehaviorSanitizer", b"WARNING: AddressSanitizer")
 
@@ -131,7 +138,7 @@ def run(command, timeout, work):
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
         start = time.monotonic()
         child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                 start_new_session=True)
+                                 start_new_session=True, env=CHILD_ENV)
         timed_out = threading.Event()
 
         def kill():
@@ -166,6 +173,7 @@ class Checker:
         self.failures = []
         self.runs = 0
         self.seconds = 0.0
+        self.peak = 0
         self.has_export = b"export" in run([self.repair, "--help"], 60, work).stdout.split(b"Subcommands:")[-1]
 
     def fail(self, kind, detail, table="*", catalog_hit=False):
@@ -180,13 +188,15 @@ class Checker:
         result = run([self.repair, name] + arguments, self.timeout, self.work)
         self.runs += 1
         self.seconds += result.seconds
+        self.peak = max(self.peak, result.max_rss)
         what = " ".join([name] + [os.path.basename(a) if a == database else a for a in arguments])
         tail = result.stderr[-1500:].decode("utf-8", "replace")
         if result.timed_out:
             self.fail("hang", "%s: still running after %d s" % (what, self.timeout))
         elif result.returncode < 0:
             self.fail("crash", "%s: killed by signal %d\n%s" % (what, -result.returncode, tail))
-        if any(marker in result.stderr for marker in SANITIZER_MARKERS):
+        if (any(marker in result.stderr for marker in SANITIZER_MARKERS)
+                or result.returncode in (ASAN_EXIT, UBSAN_EXIT, LSAN_EXIT)):
             self.fail("sanitizer", "%s: sanitizer report\n%s" % (what, tail))
         elif not result.timed_out and result.returncode >= 0:
             allowed = expect if expect is not None else ALLOWED_EXIT[name]
@@ -252,8 +262,8 @@ class Checker:
         if len(found) != 1:
             self.fail("output", "repair ended with status %d but left %s" % (result.returncode, found))
             return saved
-        logged = sum(int(line.rsplit(b":", 1)[1]) for line in result.stdout.split(b"\n")
-                     if line.startswith(b"Total record(s) Repaired"))
+        logged = sum(int(m.group(1)) for m in re.finditer(rb"^Total record\(s\) Repaired\s*:\s*(\d+)",
+                                                          result.stdout, re.MULTILINE))
         try:
             db = sqlite3.connect("file:%s?mode=ro" % os.path.join(folder, found[0]), uri=True)
             check = db.execute("PRAGMA quick_check").fetchone()[0]
@@ -454,7 +464,8 @@ def command_group(args):
                 (known if entry else unknown).append(failure)
             record = {"file": source_id(args.source), "mode": mode, "seed": seed,
                       "description": report["description"], "runs": checker.runs,
-                      "seconds": round(checker.seconds, 2), "known": known, "failures": unknown}
+                      "seconds": round(checker.seconds, 2), "peakMiB": round(checker.peak / MIB, 1),
+                      "sizeMiB": round(os.path.getsize(damaged) / MIB, 2), "known": known, "failures": unknown}
             record.update(totals)
             records.append(record)
             for failure in unknown:
@@ -511,6 +522,10 @@ def command_summary(args):
         print(line % (mode, len({r["file"] for r in chosen}), len(chosen), sums["expected"], sums["recovered"],
                       sums["destroyed"], sums["extra"], sums["lostWhole"], sums["short"]))
     print("%d damaged copies, %d runs, %.0f s of runs" % (len(records), grand["runs"], grand["seconds"]))
+    heaviest = max(records, key=lambda r: r.get("peakMiB", 0) / (4 * r.get("sizeMiB", 0) + 256))
+    print("highest peak memory against its limit: %.0f MiB for a %.1f MiB file (limit %.0f MiB), %s %s seed %d"
+          % (heaviest.get("peakMiB", 0), heaviest.get("sizeMiB", 0), 4 * heaviest.get("sizeMiB", 0) + 256,
+             heaviest["file"], heaviest["mode"], heaviest["seed"]))
 
     print("\nKnown shortfalls that happened (file, mode, seed, check, table):")
     for r in records:

@@ -89,8 +89,10 @@ class Repair:
                 signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limit_file_size, limit_file_size))
 
+        # Standard error goes to a file: nothing waits on a full pipe.
+        self.error_file = open(os.path.join(args.work, "stderr-%d" % time.monotonic_ns()), "w+b")
         self.child = subprocess.Popen([args.repair, "repair"] + arguments, stdin=subprocess.DEVNULL,
-                                      stdout=slave, stderr=subprocess.PIPE, preexec_fn=prepare,
+                                      stdout=slave, stderr=self.error_file, preexec_fn=prepare,
                                       start_new_session=True)
         os.close(slave)
         self.start = time.monotonic()
@@ -142,7 +144,9 @@ class Repair:
             os.killpg(self.child.pid, signal.SIGKILL)
             self.child.wait()
             raise Failure("repair still running after %d s" % timeout)
-        self.stderr = self.child.stderr.read()
+        self.error_file.seek(0)
+        self.stderr = self.error_file.read()
+        self.error_file.close()
         os.close(self.master)
         return self.child.returncode
 
