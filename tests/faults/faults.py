@@ -200,8 +200,10 @@ def previous_kept(path, digest, counts):
     if sha1_of(path) == digest:
         return
     now = table_counts(path)
-    check(now == counts, "the previous output was replaced by an incomplete one: %s rows where it had %s"
-          % (now, counts))
+    differing = {name: (now.get(name), counts.get(name)) for name in set(now) | set(counts)
+                 if now.get(name) != counts.get(name)}
+    check(not differing, "the previous output was replaced by an incomplete one (table: rows now, rows before): %s"
+          % ", ".join("%s: %s, %s" % (name, *differing[name]) for name in sorted(differing)))
 
 
 # --------------------------------------------------------------------------
