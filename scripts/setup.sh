@@ -12,6 +12,8 @@ packages=(
   nettle-dev libexpat1-dev
   mdbtools sqlite3
   python3-olefile
+  # The damage tool and matrix; the output-fault tests mount a small tmpfs in a namespace of their own.
+  python3 util-linux mount
   clang libclang-rt-14-dev
   # The window (talmera-repair-gui), its tests, and its screenshots under a virtual display.
   qt6-base-dev xvfb xauth

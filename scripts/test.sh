@@ -27,7 +27,9 @@ run_build() {
     return
   fi
   echo "== $name: tests"
-  if ! (cd "$dir" && ctest --output-on-failure -j2); then
+  # Tests labelled "pending" assert behaviour still to be built; they run on
+  # demand (ctest -L pending).
+  if ! (cd "$dir" && ctest --output-on-failure -j2 -LE pending); then
     failed+=("$name tests")
   fi
 }
