@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/Preview.h"
 #include "engine/MDBRecovery.h"
 #include "related/Related.h"
 
@@ -31,10 +32,7 @@ std::string SafeFileName(const std::string& name) {
     return safe;
 }
 
-namespace {
-
-// Creates dir/name, or dir/"name (n).ext" when that exists; never replaces.
-int createNew(const std::string& dir, const std::string& name, std::string& path) {
+int createNewFile(const std::string& dir, const std::string& name, std::string& path) {
     const size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
@@ -47,8 +45,6 @@ int createNew(const std::string& dir, const std::string& name, std::string& path
     return -1;
 }
 
-}  // namespace
-
 bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
                      std::ostream& out, std::ostream& err) {
     bool ok = true;
@@ -57,11 +53,16 @@ bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::st
         for (const colRecordAttachmentInfo& a : column.attachments) {
             std::vector<uint8_t> content;
             const bool complete = RelatedReader(engine).ReadAttachmentContent(a, content);
-            out << column.name << '\t' << a.key << '\t' << a.fileName << '\t' << content.size()
+            // Names from the file may hold tabs and line breaks: escaped as
+            // preview's tsv escapes them, so that a line stays one line.
+            std::string name, file;
+            appendTsvField(name, column.name);
+            appendTsvField(file, a.fileName);
+            out << name << '\t' << a.key << '\t' << file << '\t' << content.size()
                 << (complete ? "" : " incomplete");
             if (!extractDir.empty()) {
                 std::string path;
-                const int fd = createNew(extractDir, SafeFileName(a.fileName), path);
+                const int fd = createNewFile(extractDir, SafeFileName(a.fileName), path);
                 bool written = fd >= 0;
                 const int openError = errno;
                 for (size_t at = 0; written && at < content.size();) {
@@ -78,7 +79,9 @@ bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::st
                         << '\n';
                     ok = false;
                 }
-                out << '\t' << (written ? path : "");
+                std::string shown;
+                if (written) appendTsvField(shown, path);
+                out << '\t' << shown;
             }
             out << '\n';
         }

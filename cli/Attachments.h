@@ -16,6 +16,11 @@ namespace talmera::cli {
 // separators, no "..", no control characters, not empty, at most 200 bytes.
 std::string SafeFileName(const std::string& name);
 
+// Creates dir/name for writing, or dir/"name (n).ext" when that exists;
+// never replaces a file nor follows a link. Returns the descriptor (path: the
+// file's path), or -1 with errno set.
+int createNewFile(const std::string& dir, const std::string& name, std::string& path);
+
 // Lists the table's attachments (a header line, then one tab-separated line
 // each: column, row key, file name, bytes, and "incomplete" when the data
 // broke), and with extractDir writes each file there, never replacing an
