@@ -277,6 +277,7 @@ int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessage
 int scanCommand(const ScanOptions& options, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     ProgressBar bar(terminal.err, terminal.progressBar);
+    bar.setLabel("Scanning pages");
     TerminalReceiver receiver(app, terminal.out, bar);
     int status = runScan(options, app, receiver, terminal);
     bar.end();
@@ -384,6 +385,8 @@ int previewCommand(const ScanOptions& options, const std::string& tableName, Row
     int status;
     {
         ProgressBar bar(terminal.err, terminal.progressBar);
+        bar.setLabel("Scanning pages");
+    bar.setLabel("Scanning pages");
         ProgressReceiver receiver(bar);
         status = runScan(options, app, receiver, terminal);
         bar.end();
@@ -400,6 +403,7 @@ int previewCommand(const ScanOptions& options, const std::string& tableName, Row
 
     // On a terminal that shows the rows as well, the rows are the progress.
     ProgressBar bar(terminal.err, terminal.progressBar && !terminal.outputIsTerminal);
+    bar.setLabel(table.name + ": rows");
     RowWriter writer(app, terminal.out, format, bar);
     std::vector<std::string> names;
     names.reserve(table.columns.size());
@@ -745,7 +749,7 @@ void reportUnknownNames(std::ostream& err, const CMDBRecovery& engine, const Sca
     err << kProgram << ": names are matched exactly; 'talmera-repair catalog FILE' lists them\n";
 }
 
-int repairCommand(const ScanOptions& options, const RepairOptions& repair, const Terminal& terminal) {
+int repairCommand(const ScanOptions& options, const RepairOptions& repair, const Terminal& terminal, bool quiet) {
     const std::string reason = unreadableReason(options.path);
     if (!reason.empty()) {
         terminal.err << kProgram << ": cannot read '" << options.path << "': " << reason << '\n';
@@ -780,7 +784,9 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
 
     CQuorvinAccessRecoveryApp app;
     ProgressBar bar(terminal.err, terminal.progressBar);
+    bar.setLabel("Scanning pages");
     RepairReceiver receiver(app, terminal.out, bar, policy, terminal.in, terminal.err);
+    receiver.setQuiet(quiet);
     // Whatever happens after the scan started, the report holds the lines logged.
     const auto finish = [&](int status) {
         bar.end();
@@ -877,6 +883,11 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         kProgram};
     cli.set_version_flag("--version", std::string(kProgram) + " " + TALMERA_VERSION);
     cli.require_subcommand(1);
+    // Options of every command, before or after its name.
+    bool quiet = false, noProgress = false;
+    cli.fallthrough();
+    cli.add_flag("--quiet", quiet, "Log lines and summaries only for errors (repair, export)");
+    cli.add_flag("--no-progress", noProgress, "No progress bar on standard error");
     cli.footer(exitStatusText(&ExitStatus::overall));
 
     ScanOptions repairScan;
@@ -1084,7 +1095,6 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         ->type_name("N")
         ->check(CLI::Range(1, 100000))
         ->capture_default_str();
-    exporter->add_flag("--quiet", exportOptions.quiet, "Say nothing but errors and what did not arrive whole");
     exporter->footer(
         std::string(
             "Output: with one TABLE and no --output-dir or --output, the table on standard output; otherwise "
@@ -1123,6 +1133,9 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         return status == 0 ? kExitOk : kExitUsage;
     }
 
+    Terminal shown = terminal;
+    if (noProgress) shown.progressBar = false;
+    const Terminal& chosen = shown;
     const ScanOptions& options = repair->parsed()    ? repairScan
                                  : scan->parsed()    ? scanOptions
                                  : preview->parsed() ? previewOptions
@@ -1132,13 +1145,13 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                                  : exporter->parsed() ? exportScan
                                                      : catalogOptions;
     try {
-        if (repair->parsed()) return repairCommand(options, repairOptions, terminal);
-        if (scan->parsed()) return scanCommand(options, terminal);
+        if (repair->parsed()) return repairCommand(options, repairOptions, chosen, quiet);
+        if (scan->parsed()) return scanCommand(options, chosen);
         if (preview->parsed()) return previewCommand(options, tableName,
-                                  rowFormat == "json" ? RowFormat::Json : RowFormat::Tsv, terminal);
-        if (queries->parsed()) return queriesCommand(options, queriesJson, terminal);
-        if (attachments->parsed()) return attachmentsCommand(options, attachmentsTable, extractDir, terminal);
-        if (objects->parsed()) return objectsCommandOnFile(options, objectsExtractDir, terminal);
+                                  rowFormat == "json" ? RowFormat::Json : RowFormat::Tsv, chosen);
+        if (queries->parsed()) return queriesCommand(options, queriesJson, chosen);
+        if (attachments->parsed()) return attachmentsCommand(options, attachmentsTable, extractDir, chosen);
+        if (objects->parsed()) return objectsCommandOnFile(options, objectsExtractDir, chosen);
         if (exporter->parsed()) {
             ExportOptions& o = exportOptions;
             if (!insertDialect.empty()) {
@@ -1172,7 +1185,8 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                          : binaryMode == "strip" ? BinaryMode::Strip
                                                  : BinaryMode::Base64;
             o.ole = oleMode == "unwrap" ? OleMode::Unwrap : OleMode::Raw;
-            return exportCommand(options, o, terminal);
+            o.quiet = quiet;
+            return exportCommand(options, o, chosen);
         }
         return catalogCommand(options, json, terminal);
     } catch (const std::exception& error) {
