@@ -143,6 +143,8 @@ constexpr ExitStatus kExitStatuses[] = {
      "standard output could not be written (the rows stop there)", ""},
     {kExitInterrupted, "stopped with Ctrl-C", "stopped with Ctrl-C", "stopped with Ctrl-C",
      "stopped with Ctrl-C (the output keeps what was written)"},
+    {kExitClosedPipe, "(as other tools: SIGPIPE) the reader of standard output went away, as with | head",
+     "(SIGPIPE) the reader of standard output went away", "(SIGPIPE) the reader of standard output went away", ""},
 };
 
 // "Exit status: 0 ..., 1 ..., ...": the statuses whose meaning `which` gives.
@@ -171,6 +173,9 @@ int checkOutput(const Terminal& terminal, int status, int error = -1) {
     terminal.out.flush();
     if (terminal.out) return status;
     if (error < 0) error = errno;
+    // A reader that went away (`| head`) ends the program quietly, as it
+    // ends other Unix tools.
+    if (error == EPIPE) return status == kExitOk ? kExitClosedPipe : status;
     terminal.err << kProgram << ": cannot write to standard output";
     if (error != 0) terminal.err << ": " << std::strerror(error);
     terminal.err << '\n';
@@ -407,8 +412,13 @@ int previewCommand(const ScanOptions& options, const std::string& tableName, Row
     RowWriter writer(app, terminal.out, format, bar);
     std::vector<std::string> names;
     names.reserve(table.columns.size());
-    for (const columnInfo& column : table.columns) names.push_back(column.name);
+    std::vector<bool> exactNumbers;
+    for (const columnInfo& column : table.columns) {
+        names.push_back(column.name);
+        exactNumbers.push_back(column.type == kJetCurrency || column.type == kJetDecimal);
+    }
     writer.writeHeader(names);
+    writer.setExactNumberColumns(std::move(exactNumbers));
 
     app.previewMode = true;
     CRecoverThread thread(app, &writer);
@@ -796,8 +806,8 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
         }
         // The output file is the product: a log that could not be shown is
         // reported, but does not undo the save.
-        if (checkOutput(terminal, kExitOk, receiver.outputFailed() ? receiver.outputError() : -1) != kExitOk &&
-            status == kExitOk) {
+        const int shown = checkOutput(terminal, kExitOk, receiver.outputFailed() ? receiver.outputError() : -1);
+        if (shown != kExitOk && shown != kExitClosedPipe && status == kExitOk) {
             terminal.err << kProgram << ": the log above is incomplete; the output was saved all the same\n";
         }
         return status;
@@ -1008,7 +1018,8 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     preview->add_option("TABLE", tableName, "The table's name, exactly as catalog lists it")
         ->required();
     preview->add_option("--format", rowFormat, "tsv: tab-separated lines; json: one JSON array "
-                                               "(UTF-8) per line")
+                                               "(UTF-8) per line, Currency and Decimal as numbers "
+                                               "where a double gives their digits back")
         ->type_name("tsv|json")
         ->check(CLI::IsMember({"tsv", "json"}).description(""))
         ->capture_default_str();
@@ -1110,7 +1121,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
             "  talmera-repair export Sales.mdb --format jsonl --output-dir out/\n"
             "  talmera-repair export Sales.mdb -I postgres | psql sales\n"
             "  talmera-repair export Sales.mdb Employees --format jsonl --ole unwrap --ole-dir photos/\n") +
-        kPreviewExitStatusText);
+        kPreviewExitStatusText + " Also 4: a file to be written exists (nothing is written; add --overwrite).");
 
     // Left to the parser, a mistyped command would only be reported as a
     // missing one.
