@@ -215,6 +215,27 @@ void runJob(CQuorvinAccessRecoveryApp& app, CRecoverThread& thread) {
     app.worker = nullptr;
 }
 
+// The first bytes of a file, for a message saying what it is not: as text
+// where they are printable ("%PDF-1.4"), else in hexadecimal.
+std::string startOfFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char bytes[16] = {};
+    file.read(bytes, sizeof bytes);
+    const size_t n = static_cast<size_t>(std::max<std::streamsize>(0, file.gcount()));
+    bool printable = n > 0;
+    for (size_t i = 0; i < n; ++i) printable = printable && bytes[i] >= 0x20 && bytes[i] < 0x7F;
+    if (printable) return "\"" + std::string(bytes, n) + "\"";
+    std::string hex;
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (i > 0) hex += ' ';
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 15];
+    }
+    return "the bytes " + hex;
+}
+
 // Runs the scan job on this thread. The application state and the engine stay
 // with the caller, which reads the findings afterwards.
 int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessageReceiver& receiver,
@@ -224,6 +245,13 @@ int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessage
     if (!reason.empty()) {
         err << kProgram << ": cannot read '" << options.path << "': " << reason << '\n';
         return kExitUnreadable;
+    }
+
+    // Said plainly before any reading: an empty file is no database.
+    struct stat file {};
+    if (::stat(options.path.c_str(), &file) == 0 && file.st_size == 0) {
+        err << kProgram << ": '" << options.path << "' is empty (0 bytes): it is not an Access database\n";
+        return kExitNotAccess;
     }
 
     app.selectedPath = options.path;
@@ -272,7 +300,8 @@ int runScan(const ScanOptions& options, CQuorvinAccessRecoveryApp& app, IMessage
         if (protection.facts.accessHeader) {
             err << kProgram << ": " << quoted << " has the header of an Access database, but no readable catalog\n";
         } else {
-            err << kProgram << ": " << quoted << " is not an Access database\n";
+            err << kProgram << ": " << quoted << " is not an Access database: it starts with "
+                << startOfFile(options.path) << '\n';
         }
         return kExitNotAccess;
     }
@@ -1131,9 +1160,16 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         }
         return false;
     };
+    // "help" and "help COMMAND": the same as --help and COMMAND --help.
+    if (argc > 1 && std::string_view(argv[1]) == "help") {
+        std::vector<const char*> asked{argv[0]};
+        if (argc > 2) asked.push_back(argv[2]);
+        asked.push_back("--help");
+        return runCommandLine(static_cast<int>(asked.size()), asked.data(), terminal);
+    }
     if (argc > 1 && argv[1][0] != '-' && !isCommand(argv[1])) {
         terminal.err << kProgram << ": unknown command '" << argv[1]
-                     << "' (commands: repair, scan, catalog, queries, preview, export, attachments, objects; see --help)\n";
+                     << "' (commands: repair, scan, catalog, queries, preview, export, attachments, objects, help; see --help)\n";
         return kExitUsage;
     }
 

@@ -446,6 +446,26 @@ def main():
     else:
         print("SKIP corpus: no corpus folder", file=sys.stderr)
 
+    # Northwind's employee photos, unwrapped, open as bitmaps.
+    nwind = [p for p in sources if os.path.basename(p) == "nwind.mdb"]
+    if nwind:
+        photos = os.path.join(root, "photos")
+        os.makedirs(photos)
+        r = run([args.repair, "export", nwind[0], "Employees", "--format", "jsonl", "--ole", "unwrap", "--ole-dir",
+                 photos, "--no-progress"])
+        files = sorted(os.listdir(photos))
+        if r.returncode != 0 or len(files) != 9:
+            fail("nwind.mdb: --ole-dir wrote %d photos (status %d)" % (len(files), r.returncode))
+        for name in files:
+            with open(os.path.join(photos, name), "rb") as f:
+                data = f.read()
+            size = int.from_bytes(data[2:6], "little")
+            if not name.endswith(".bmp") or data[:2] != b"BM" or size not in (len(data), len(data) - 10):
+                fail("nwind.mdb: %s is no whole bitmap (%d bytes, header says %d)" % (name, len(data), size))
+        rows = [json.loads(line) for line in r.stdout.decode().splitlines()]
+        if [row["Photo"] for row in rows] != [os.path.join(photos, name) for name in files]:
+            fail("nwind.mdb: the jsonl rows do not name the photo files")
+
     counts = {}
     for n, source in enumerate(sources):
         result = check_file(args, source, os.path.join(root, "file%d" % n))
