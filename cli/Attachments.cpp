@@ -45,6 +45,30 @@ int createNewFile(const std::string& dir, const std::string& name, std::string& 
     return -1;
 }
 
+std::string writeNewFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
+                         std::ostream& err) {
+    const std::string safe = SafeFileName(name);
+    std::string path;
+    const int fd = createNewFile(dir, safe, path);
+    bool written = fd >= 0;
+    const int openError = errno;
+    for (size_t at = 0; written && at < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + at, data.size() - at);
+        if (n <= 0) {
+            written = false;
+            break;
+        }
+        at += static_cast<size_t>(n);
+    }
+    if (fd >= 0 && ::close(fd) != 0) written = false;
+    if (!written) {
+        err << "talmera-repair: cannot write '" << (path.empty() ? dir + "/" + safe : path)
+            << "': " << std::strerror(fd < 0 ? openError : errno) << '\n';
+        return {};
+    }
+    return path;
+}
+
 bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
                      std::ostream& out, std::ostream& err) {
     bool ok = true;
@@ -61,24 +85,9 @@ bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::st
             out << name << '\t' << a.key << '\t' << file << '\t' << content.size()
                 << (complete ? "" : " incomplete");
             if (!extractDir.empty()) {
-                std::string path;
-                const int fd = createNewFile(extractDir, SafeFileName(a.fileName), path);
-                bool written = fd >= 0;
-                const int openError = errno;
-                for (size_t at = 0; written && at < content.size();) {
-                    const ssize_t n = ::write(fd, content.data() + at, content.size() - at);
-                    if (n <= 0) {
-                        written = false;
-                        break;
-                    }
-                    at += static_cast<size_t>(n);
-                }
-                if (fd >= 0 && ::close(fd) != 0) written = false;
-                if (!written) {
-                    err << "talmera-repair: cannot write '" << path << "': " << std::strerror(fd < 0 ? openError : errno)
-                        << '\n';
-                    ok = false;
-                }
+                const std::string path = writeNewFile(extractDir, a.fileName, content, err);
+                const bool written = !path.empty();
+                if (!written) ok = false;
                 std::string shown;
                 if (written) appendTsvField(shown, path);
                 out << '\t' << shown;

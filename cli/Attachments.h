@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace talmera {
 class CMDBRecovery;
@@ -20,6 +21,12 @@ std::string SafeFileName(const std::string& name);
 // never replaces a file nor follows a link. Returns the descriptor (path: the
 // file's path), or -1 with errno set.
 int createNewFile(const std::string& dir, const std::string& name, std::string& path);
+
+// Writes data into dir under the safe form of name, as a new file
+// (createNewFile); returns its path, or empty when it could not be written
+// (err says why).
+std::string writeNewFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
+                         std::ostream& err);
 
 // Lists the table's attachments (a header line, then one tab-separated line
 // each: column, row key, file name, bytes, and "incomplete" when the data

@@ -40,32 +40,6 @@ size_t editDistance(const std::string& a, const std::string& b) {
     return previous[b.size()];
 }
 
-// Writes an OLE object into the --ole-dir folder under a new name; returns
-// the path, or empty when it could not be written.
-std::string writeOleFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
-                         std::ostream& err) {
-    const std::string safe = SafeFileName(name);
-    std::string path;
-    const int fd = createNewFile(dir, safe, path);
-    bool written = fd >= 0;
-    const int openError = errno;
-    for (size_t at = 0; written && at < data.size();) {
-        const ssize_t n = ::write(fd, data.data() + at, data.size() - at);
-        if (n <= 0) {
-            written = false;
-            break;
-        }
-        at += static_cast<size_t>(n);
-    }
-    if (fd >= 0 && ::close(fd) != 0) written = false;
-    if (!written) {
-        err << "talmera-repair: cannot write '" << (path.empty() ? dir + "/" + safe : path)
-            << "': " << std::strerror(fd < 0 ? openError : errno) << '\n';
-        return {};
-    }
-    return path;
-}
-
 }  // namespace
 
 std::string foldedName(const std::string& text) {
@@ -294,7 +268,7 @@ TableExportResult exportTableRows(CMDBRecovery& engine, CQuorvinAccessRecoveryAp
                 }
                 std::string name = shape.name + "_" + shape.columns[c].name + "_" + std::to_string(result.rows);
                 name += ole.fileName.empty() ? ole.extension : "_" + ole.fileName;
-                const std::string path = writeOleFile(options.oleDir, name, cell.bytes, err);
+                const std::string path = writeNewFile(options.oleDir, name, cell.bytes, err);
                 cell = ExportCell{};
                 if (!path.empty()) {
                     ++result.oleFiles;

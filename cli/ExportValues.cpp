@@ -9,6 +9,7 @@
 
 #include "engine/MDBRecovery.h"
 #include "engine/ValueText.h"
+#include "engine/save/ComplexValues.h"
 #include "engine/save/OutputTypes.h"
 #include "output/dao/Dao.h"
 #include "output/dao/Values.h"
@@ -228,59 +229,14 @@ std::string extensionOf(const std::string& name) {
     return name.substr(dot + 1);
 }
 
-// The values a multi-valued column keeps for one row (as the repair's
-// WriteComplexValue reads them).
+// The values a multi-valued column keeps for one row, read as the repair
+// saves them.
 void complexValues(CMDBRecovery& engine, const columnInfo& source, const ExportColumn& column, uint32_t key,
                    ExportCell& cell, uint64_t& unconverted) {
-    const RelatedReader reader(engine);
-    for (const ComplexData& d : source.complexValues) {
-        if (d.key != key) continue;
-        const std::vector<uint8_t> bytes = reader.ComplexValueBytes(d, 17);
-        const uint8_t* b = bytes.data();
-        dao::Variant value;
-        switch (column.valueType) {
-            case ExportType::Byte: value = int64_t{b[0]}; break;
-            case ExportType::Integer: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
-            case ExportType::Long: {
-                uint32_t x = 0;
-                std::memcpy(&x, b, 4);
-                value = int64_t{static_cast<int32_t>(x)};
-                break;
-            }
-            case ExportType::Single: {
-                float x;
-                std::memcpy(&x, b, 4);
-                value = static_cast<double>(x);
-                break;
-            }
-            case ExportType::Double: {
-                double x;
-                std::memcpy(&x, b, 8);
-                value = x;
-                break;
-            }
-            case ExportType::Guid: value = FormatGuid(b); break;
-            case ExportType::Decimal: {
-                unsigned __int128 magnitude = 0;
-                for (int k = 0; k < 4; ++k) {
-                    const uint8_t* q = b + 1 + 4 * k;
-                    magnitude = (magnitude << 32) |
-                                (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
-                }
-                const unsigned scale = std::min(reader.ComplexValueScale(source), 28u);
-                value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, scale)};
-                break;
-            }
-            default: {
-                const size_t n = std::min<size_t>(d.valueLength, 0x10000);
-                const std::vector<uint8_t> text = reader.ComplexValueBytes(d, n);
-                value = engine.DecodeTextBytes(text.data(), n);
-                break;
-            }
-        }
-        ExportColumn valueColumn = column;
-        valueColumn.scale = -1;  // as many decimals as the value has
-        valueColumn.precision = 0;
+    ExportColumn valueColumn = column;
+    valueColumn.scale = -1;  // as many decimals as the value has
+    valueColumn.precision = 0;
+    for (const dao::Variant& value : MultiValuedValues(engine, source, key, column.complexType)) {
         cell.values.push_back(convertValue(valueColumn, column.valueType, value, unconverted, ""));
     }
 }
@@ -296,24 +252,13 @@ std::vector<ExportColumn> exportColumns(CMDBRecovery& engine, tableInfo& table) 
         column.autoNumber = col.isAutoNumber;
         if (col.type == kJetComplex) {
             column.complex = true;
-            const int type = [&] {
-                switch (RelatedReader(engine).ComplexValueType(table.definitionPage, col.name, table)) {
-                    case kJetByte: return dao::dbComplexByte;
-                    case kJetInteger: return dao::dbComplexInteger;
-                    case kJetLong: return dao::dbComplexLong;
-                    case kJetSingle: return dao::dbComplexSingle;
-                    case kJetDouble: return dao::dbComplexDouble;
-                    case kJetGuid: return dao::dbComplexGUID;
-                    case kJetDecimal: return dao::dbComplexDecimal;
-                    case kJetText: return dao::dbComplexText;
-                    default: return dao::dbAttachment;
-                }
-            }();
+            const int type = ComplexFieldType(engine, table.definitionPage, col.name, table);
             if (type == dao::dbAttachment) {
                 column.type = ExportType::Attachments;
             } else {
                 column.type = ExportType::MultiValued;
                 column.valueType = typeOfDao(type);
+                column.complexType = type;
             }
         } else {
             const int type = OutputFieldType(col);

@@ -44,6 +44,7 @@ struct ExportColumn {
     std::string name;
     ExportType type = ExportType::Text;
     ExportType valueType = ExportType::Text;  // MultiValued: the type of its values
+    int complexType = 0;       // MultiValued: its field type as the repair saves it (dbComplexByte ...)
     int size = 0;              // characters of a Text column, bytes of a Binary one (0: no limit)
     int precision = 18;        // Decimal
     int scale = 0;             // Decimal (Currency: 4)
