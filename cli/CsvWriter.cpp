@@ -45,6 +45,7 @@ private:
 
     bool needsQuotes(const std::string& text) const {
         if (text.empty()) return true;  // an empty text is not a NULL
+        if (!o_.nullText.empty() && text == o_.nullText) return true;  // nor is a text that reads as NULL's
         if (text.find(o_.delimiter) != std::string::npos) return true;
         if (!o_.quote.empty() && text.find(o_.quote) != std::string::npos) return true;
         if (!o_.escapeInvisible && text.find_first_of("\r\n") != std::string::npos) return true;

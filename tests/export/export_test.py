@@ -446,6 +446,17 @@ def main():
     else:
         print("SKIP corpus: no corpus folder", file=sys.stderr)
 
+    # Where the files go is checked before the scan: a file that is no Access
+    # database is not even read when the folder cannot take the files.
+    notaccess = os.path.join(root, "notes.txt")
+    with open(notaccess, "w") as f:
+        f.write("not a database\n")
+    for folder, said in ((os.path.join(root, "missing"), "does not exist"), (notaccess, "is not a folder")):
+        r = run([args.repair, "export", notaccess, "--output-dir", folder, "--no-progress"])
+        err = r.stderr.decode(errors="replace")
+        if r.returncode == 0 or said not in err or "not an Access database" in err:
+            fail("export --output-dir %s: status %d, %r" % (os.path.basename(folder), r.returncode, err))
+
     # Northwind's employee photos, unwrapped, open as bitmaps.
     nwind = [p for p in sources if os.path.basename(p) == "nwind.mdb"]
     if nwind:
