@@ -23,6 +23,7 @@
 #include "cli/Attachments.h"
 #include "cli/Catalog.h"
 #include "cli/Export.h"
+#include "cli/HelpText.h"
 #include "cli/Objects.h"
 #include "cli/Password.h"
 #include "cli/Preview.h"
@@ -318,13 +319,20 @@ int scanCommand(const ScanOptions& options, const Terminal& terminal) {
     return checkOutput(terminal, status, receiver.outputFailed() ? receiver.outputError() : -1);
 }
 
-int catalogCommand(const ScanOptions& options, bool json, const Terminal& terminal) {
+int catalogCommand(const ScanOptions& options, bool json, bool tablesOnly, const Terminal& terminal) {
     CQuorvinAccessRecoveryApp app;
     SilentReceiver receiver;
     int status = runScan(options, app, receiver, terminal);
     if (status != kExitOk) return status;
     errno = 0;
-    if (json) {
+    if (tablesOnly) {
+        // The tables repair saves and export writes, one name a line (as
+        // mdb-tables -1), for scripts and the shell's completion.
+        std::vector<std::string> unknown;
+        for (const tableInfo* table : selectExportTables(*app.engine, {}, options.deleted, unknown)) {
+            terminal.out << table->name << '\n';
+        }
+    } else if (json) {
         // Names from a damaged file may hold bytes that are not UTF-8; the
         // output stays valid JSON all the same.
         terminal.out << catalogJson(*app.engine, app, options.deleted)
@@ -921,13 +929,24 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         "never written.",
         kProgram};
     cli.set_version_flag("--version", std::string(kProgram) + " " + TALMERA_VERSION);
+    // Wrapped to the terminal; the commands inherit the formatter.
+    cli.formatter(wrappingFormatter(helpWidth(terminal.outputIsTerminal)));
     cli.require_subcommand(1);
     // Options of every command, before or after its name.
     bool quiet = false, noProgress = false;
     cli.fallthrough();
     cli.add_flag("--quiet", quiet, "Log lines and summaries only for errors (repair, export)");
     cli.add_flag("--no-progress", noProgress, "No progress bar on standard error");
-    cli.footer(exitStatusText(&ExitStatus::overall));
+    cli.footer(std::string("Examples:\n"
+                           "  talmera-repair repair Sales.mdb\n"
+                           "  talmera-repair catalog Sales.mdb\n"
+                           "  talmera-repair preview Sales.mdb Orders | less -S\n"
+                           "  talmera-repair export Sales.mdb Orders > Orders.csv\n"
+                           "  talmera-repair help export\n"
+                           "For the mdbtools commands: mdb-tables -1 is catalog --tables, mdb-export is export "
+                           "(with its -d -q -X -H -0 -D -T -b -R and -I), mdb-json is export --format jsonl, "
+                           "mdb-schema and mdb-export -I are export --format sql --dialect.\n") +
+               exitStatusText(&ExitStatus::overall));
 
     ScanOptions repairScan;
     RepairOptions repairOptions;
@@ -981,12 +1000,15 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                  kExitStatusText);
 
     ScanOptions catalogOptions;
-    bool json = false;
+    bool json = false, catalogTables = false;
     CLI::App* catalog = cli.add_subcommand(
         "catalog", "Scan the database silently and list the tables, queries, links and other "
                    "objects found");
     addScanOptions(*catalog, catalogOptions);
-    catalog->add_flag("--json", json, "Print one JSON object (UTF-8) instead of a listing");
+    CLI::Option* catalogJsonFlag = catalog->add_flag("--json", json, "Print one JSON object (UTF-8) instead of a listing");
+    catalog->add_flag("-1,--tables", catalogTables,
+                      "Print only the names of the tables repair saves and export writes, one a line (as mdb-tables -1)")
+        ->excludes(catalogJsonFlag);
     catalog->footer(std::string(
                         "Output: the listing (or JSON) on standard output, nothing else. Tables "
                         "of deleted records are listed only with --deleted.\n") +
@@ -1160,6 +1182,16 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
         }
         return false;
     };
+    // The build writes the manual page and the completion script from this
+    // same description of the commands.
+    if (argc == 2 && std::string_view(argv[1]) == "--man-page") {
+        writeManPage(cli, TALMERA_VERSION, terminal.out);
+        return checkOutput(terminal, kExitOk);
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--bash-completion") {
+        writeBashCompletion(cli, terminal.out);
+        return checkOutput(terminal, kExitOk);
+    }
     // "help" and "help COMMAND": the same as --help and COMMAND --help.
     if (argc > 1 && std::string_view(argv[1]) == "help") {
         std::vector<const char*> asked{argv[0]};
@@ -1235,7 +1267,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
             o.quiet = quiet;
             return exportCommand(options, o, chosen);
         }
-        return catalogCommand(options, json, terminal);
+        return catalogCommand(options, json, catalogTables, terminal);
     } catch (const std::exception& error) {
         terminal.err << kProgram << ": error while " << (repair->parsed() ? "repairing" : "reading") << " '"
                      << options.path << "': " << error.what() << '\n';
