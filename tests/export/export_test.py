@@ -263,6 +263,16 @@ def find_postgres():
     return os.path.dirname(os.path.realpath(pg_ctl)) if pg_ctl else None
 
 
+SOCKET_FOLDERS = []
+
+
+def short_socket_folder():
+    """A folder of its own under /tmp for a server's socket (removed at the end)."""
+    folder = tempfile.mkdtemp(prefix="talmera-sock-", dir="/tmp")
+    SOCKET_FOLDERS.append(folder)
+    return folder
+
+
 class Postgres:
     def __init__(self, root, top):
         self.top = top
@@ -270,12 +280,12 @@ class Postgres:
         self.root = root
         self.user = unprivileged()
         self.data = os.path.join(root, "pgdata")
-        self.socket = os.path.join(root, "pgsocket")
+        # A socket's path is limited to 107 bytes: it goes in a short folder.
+        self.socket = short_socket_folder()
 
     def start(self):
         if not self.bin or not shutil.which("psql"):
             return "PostgreSQL is not installed (postgresql)"
-        os.makedirs(self.socket)
         if os.geteuid() == 0:
             if not self.user:
                 return "no unprivileged user to run PostgreSQL as"
@@ -294,7 +304,13 @@ class Postgres:
         r = run(as_user(self.user, [os.path.join(self.bin, "pg_ctl"), "-D", self.data, "-o", options, "-w", "-l",
                                     os.path.join(self.root, "pg.log"), "start"]))
         if r.returncode != 0:
-            return "pg_ctl start failed: " + r.stderr.decode(errors="replace")[-300:]
+            log = ""
+            try:
+                with open(os.path.join(self.root, "pg.log"), errors="replace") as f:
+                    log = f.read()[-400:]
+            except OSError:
+                pass
+            return "pg_ctl start failed: " + r.stderr.decode(errors="replace")[-300:] + log
         self.started = True
         return None
 
@@ -320,7 +336,7 @@ class MariaDb:
     def __init__(self, root, top):
         self.root = root
         self.data = os.path.join(root, "mysqldata")
-        self.socket = os.path.join(root, "mysql.sock")
+        self.socket = os.path.join(short_socket_folder(), "mysql.sock")
         self.process = None
 
     def start(self):
@@ -375,7 +391,7 @@ def check_servers(args, sources, counts, root):
         server_root = os.path.join(root, dialect)
         os.makedirs(server_root)
         server = server_class(server_root, args.work)
-        compared = 0
+        compared = tables = rows = 0
         problem = server.start()
         try:
             if problem:
@@ -401,8 +417,12 @@ def check_servers(args, sources, counts, root):
                     got = server.count(database, table[:63] if dialect == "postgres" else table[:64])
                     if got != expected:
                         fail("%s: %s: %s rows in %s, %d repaired" % (name, table, got, dialect, expected))
+                    else:
+                        tables += 1
+                        rows += got
                 compared += 1
-            print("%s: %d dumps loaded" % (dialect, compared), file=sys.stderr)
+            print("%s: %d dumps loaded, %d tables, %d rows as repaired" % (dialect, compared, tables, rows),
+                  file=sys.stderr)
         finally:
             server.stop()
 
@@ -482,9 +502,17 @@ def main():
         result = check_file(args, source, os.path.join(root, "file%d" % n))
         if result is not None:
             counts[source] = result
-    print("%d files compared (jsonl, csv, SQLite dump)" % len(counts), file=sys.stderr)
+    print("%d files compared (jsonl, csv, SQLite dump): %d tables, %d rows" %
+          (len(counts), sum(len(c) for c in counts.values()), sum(sum(c.values()) for c in counts.values())),
+          file=sys.stderr)
+    if damaged in counts:
+        print("the demo with a zeroed data page: %d rows exported as repaired (%s)" %
+              (sum(counts[damaged].values()), ", ".join("%s %d" % t for t in sorted(counts[damaged].items()))),
+              file=sys.stderr)
     if args.servers:
         check_servers(args, sources, counts, os.path.join(root, "servers"))
+    for folder in SOCKET_FOLDERS:
+        shutil.rmtree(folder, ignore_errors=True)
     if FAILURES:
         print("%d failure(s)" % len(FAILURES), file=sys.stderr)
         return 1
