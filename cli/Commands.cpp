@@ -569,6 +569,8 @@ std::unique_ptr<TableWriter> makeWriter(const ExportOptions& options, std::ostre
     return nullptr;
 }
 
+// Each unknown name with the close ones ("did you mean Orders?"), or else
+// the tables the file has.
 void reportUnknownTables(std::ostream& err, const CMDBRecovery& engine, const ScanOptions& options,
                          const std::vector<std::string>& unknown) {
     std::vector<std::string> names;
@@ -576,23 +578,14 @@ void reportUnknownTables(std::ostream& err, const CMDBRecovery& engine, const Sc
         if (options.deleted || !isDeletedRecordsTable(table)) names.push_back(table.name);
     }
     for (const std::string& name : unknown) {
-        err << kProgram << ": no table '" << name << "' in '" << options.path << "'";
         const std::vector<std::string> close = closeNames(name, names);
-        if (!close.empty()) {
-            err << "; did you mean ";
-            for (size_t k = 0; k < close.size(); ++k) err << (k == 0 ? "" : k + 1 == close.size() ? " or " : ", ") << close[k];
-            err << "?\n";
+        if (close.empty()) {
+            reportNoSuchTable(err, engine, options, name);
             continue;
         }
-        bool deletedRecords = false;
-        for (const tableInfo& table : engine.tables) deletedRecords = deletedRecords || (table.name == name && isDeletedRecordsTable(table));
-        if (deletedRecords) err << " (it is a table of deleted records: add --deleted)";
-        if (names.empty()) {
-            err << "; it has no readable tables\n";
-            continue;
-        }
-        err << "; its tables:\n";
-        for (const std::string& table : names) err << "  " << table << '\n';
+        err << kProgram << ": no table '" << name << "' in '" << options.path << "'; did you mean ";
+        for (size_t k = 0; k < close.size(); ++k) err << (k == 0 ? "" : k + 1 == close.size() ? " or " : ", ") << close[k];
+        err << "?\n";
     }
 }
 

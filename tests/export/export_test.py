@@ -477,6 +477,15 @@ def main():
         if r.returncode == 0 or said not in err or "not an Access database" in err:
             fail("export --output-dir %s: status %d, %r" % (os.path.basename(folder), r.returncode, err))
 
+    # Table names match as Access matches them; an unknown one names the close ones.
+    r = run([args.repair, "export", sources[1], "customers", "--format", "jsonl", "--no-progress"])
+    if r.returncode != 0 or not r.stdout:
+        fail("export of 'customers' (any case): status %d" % r.returncode)
+    for asked, said in (("Orderz", "did you mean Orders?"), ("Invoices", "its tables:\n  Customers\n  Orders\n")):
+        r = run([args.repair, "export", sources[1], asked, "--no-progress"])
+        if r.returncode != 3 or said not in r.stderr.decode(errors="replace"):
+            fail("export of %s: status %d, %r" % (asked, r.returncode, r.stderr.decode(errors="replace")))
+
     # Northwind's employee photos, unwrapped, open as bitmaps.
     nwind = [p for p in sources if os.path.basename(p) == "nwind.mdb"]
     if nwind:
