@@ -18,6 +18,9 @@ inline constexpr int kExitPartial = 5;       // repair: saved, but something was
 inline constexpr int kExitUsage = 64;        // bad command line
 inline constexpr int kExitOutputFailed = 74; // standard output could not be written
 inline constexpr int kExitInterrupted = 130; // stopped with Ctrl-C
+// Standard output's reader went away (a closed pipe): main ends the program by
+// SIGPIPE, quietly, as other Unix tools end.
+inline constexpr int kExitClosedPipe = 141;
 
 struct Terminal {
     std::ostream& out;

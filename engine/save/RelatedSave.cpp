@@ -7,6 +7,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/save/ComplexValues.h"
 #include "engine/save/OutputDatabase.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
@@ -162,10 +163,10 @@ void COutputDatabase::SaveLinkedTables() {
 }
 
 
-int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
+int ComplexFieldType(CMDBRecovery& engine, uint32_t tableId, const std::string& columnName, tableInfo& table) {
     // The value table's third column decides the type of a multi-valued
     // field; anything else is an attachment field.
-    switch (RelatedReader(engine_).ComplexValueType(tableId, columnName, table)) {
+    switch (RelatedReader(engine).ComplexValueType(tableId, columnName, table)) {
         case kJetByte: return dao::dbComplexByte;
         case kJetInteger: return dao::dbComplexInteger;
         case kJetLong: return dao::dbComplexLong;
@@ -176,6 +177,62 @@ int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& colum
         case kJetText: return dao::dbComplexText;
         default: return dao::dbAttachment;
     }
+}
+
+int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
+    return talmera::ComplexFieldType(engine_, tableId, columnName, table);
+}
+
+std::vector<dao::Variant> MultiValuedValues(CMDBRecovery& engine, const columnInfo& column, uint32_t key, int type) {
+    const RelatedReader reader(engine);
+    std::vector<dao::Variant> values;
+    for (const ComplexData& d : column.complexValues) {
+        if (d.key != key) continue;
+        const std::vector<uint8_t> bytes = reader.ComplexValueBytes(d, 17);
+        const uint8_t* b = bytes.data();
+        dao::Variant value;
+        switch (type) {
+            case dao::dbComplexByte: value = int64_t{b[0]}; break;
+            case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
+            case dao::dbComplexLong: {
+                uint32_t x = 0;
+                std::memcpy(&x, b, 4);
+                value = int64_t{static_cast<int32_t>(x)};
+                break;
+            }
+            case dao::dbComplexSingle: {
+                float x;
+                std::memcpy(&x, b, 4);
+                value = static_cast<double>(x);
+                break;
+            }
+            case dao::dbComplexDouble: {
+                double x;
+                std::memcpy(&x, b, 8);
+                value = x;
+                break;
+            }
+            case dao::dbComplexGUID: value = FormatGuid(b); break;
+            case dao::dbComplexDecimal: {
+                unsigned __int128 magnitude = 0;
+                for (int k = 0; k < 4; ++k) {
+                    const uint8_t* q = b + 1 + 4 * k;
+                    magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
+                }
+                const unsigned scale = reader.ComplexValueScale(column);
+                value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
+                break;
+            }
+            default: {
+                const size_t n = std::min<size_t>(d.valueLength, 0x10000);
+                const std::vector<uint8_t> text = reader.ComplexValueBytes(d, n);
+                value = engine.DecodeTextBytes(text.data(), n);
+                break;
+            }
+        }
+        values.push_back(std::move(value));
+    }
+    return values;
 }
 
 void COutputDatabase::WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field) {
@@ -197,50 +254,7 @@ void COutputDatabase::WriteComplexValue(const columnInfo& column, uint32_t key, 
             child->Update(1, false);
         }
     } else if (type >= dao::dbComplexByte && type <= dao::dbComplexText) {
-        for (const ComplexData& d : column.complexValues) {
-            if (d.key != key) continue;
-            const std::vector<uint8_t> bytes = reader.ComplexValueBytes(d, 17);
-            const uint8_t* b = bytes.data();
-            dao::Variant value;
-            switch (type) {
-                case dao::dbComplexByte: value = int64_t{b[0]}; break;
-                case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
-                case dao::dbComplexLong: {
-                    uint32_t x = 0;
-                    std::memcpy(&x, b, 4);
-                    value = int64_t{static_cast<int32_t>(x)};
-                    break;
-                }
-                case dao::dbComplexSingle: {
-                    float x;
-                    std::memcpy(&x, b, 4);
-                    value = static_cast<double>(x);
-                    break;
-                }
-                case dao::dbComplexDouble: {
-                    double x;
-                    std::memcpy(&x, b, 8);
-                    value = x;
-                    break;
-                }
-                case dao::dbComplexGUID: value = FormatGuid(b); break;
-                case dao::dbComplexDecimal: {
-                    unsigned __int128 magnitude = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        const uint8_t* q = b + 1 + 4 * k;
-                        magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
-                    }
-                    const unsigned scale = reader.ComplexValueScale(column);
-                    value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
-                    break;
-                }
-                default: {
-                    const size_t n = std::min<size_t>(d.valueLength, 0x10000);
-                    const std::vector<uint8_t> text = reader.ComplexValueBytes(d, n);
-                    value = engine_.DecodeTextBytes(text.data(), n);
-                    break;
-                }
-            }
+        for (dao::Variant& value : MultiValuedValues(engine_, column, key, type)) {
             child->AddNew();
             child->FieldItem("Value")->SetValue(value);
             child->Update(1, false);

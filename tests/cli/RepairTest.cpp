@@ -668,14 +668,17 @@ TEST(ProgramTest, ReportsAFailedStandardOutput) {
             ::close(fd);
             return status;
         };
+        // A closed pipe ends the program as it ends other tools: by SIGPIPE,
+        // with nothing said (runProgram gives -1 for a signal).
+        const bool pipe = target.name[0] != '/';
         for (const std::vector<std::string>& args : commands) {
             SCOPED_TRACE(std::string(target.name) + ": " + args[0] + " " + args[1]);
-            EXPECT_EQ(run(args), kExitOutputFailed);
-            EXPECT_EQ(readFile(errPath), "talmera-repair: cannot write to standard output: " + target.reason + "\n");
+            EXPECT_EQ(run(args), pipe ? -1 : kExitOutputFailed);
+            EXPECT_EQ(readFile(errPath), pipe ? "" : "talmera-repair: cannot write to standard output: " + target.reason + "\n");
         }
         SCOPED_TRACE(std::string(target.name) + ": repair");
         EXPECT_EQ(run({"repair", path, "--overwrite"}), kExitOk);
-        EXPECT_EQ(readFile(errPath), "talmera-repair: cannot write to standard output: " + target.reason +
+        EXPECT_EQ(readFile(errPath), pipe ? "" : "talmera-repair: cannot write to standard output: " + target.reason +
                                          "\ntalmera-repair: the log above is incomplete; the output was saved all "
                                          "the same\n");
         EXPECT_EQ(Output(dir.file("Repaired_big.sqlite")).count("Events"), 4000);
