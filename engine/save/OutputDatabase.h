@@ -194,6 +194,7 @@ private:
         const dao::Recordset* recordset = nullptr;
         const tableInfo* table = nullptr;
         std::vector<dao::FieldPtr> fields;
+        std::vector<dao::Variant> values;  // each column's value, reused from row to row
     } transferFields;
 
     // The engine's parts the save reads and writes, under the engine's names.

@@ -1,6 +1,10 @@
 // Tables with an auto-number column are filled through a scratch table of the
 // same fields without the auto-number attribute; the records are then moved
 // field by field into the real table, which keeps the stored numbers.
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/save/OutputDatabase.h"
@@ -14,6 +18,9 @@ void COutputDatabase::PrepareScratchTable(const std::string& scratchName, const 
     // rows straight into the real table.
     OutputSet& set = Output();
     set.tableDef = set.database->CreateTableDef(scratchName);
+    // Its rows are moved and it is deleted: an engine may keep them out of
+    // the output file meanwhile.
+    set.tableDef->SetScratch(true);
     for (const columnInfo& col : table.columns) {
         // A complex column gets the type its real table field has.
         const int type = col.type == kJetComplex ? ComplexFieldType(table.definitionPage, col.name, const_cast<tableInfo&>(table))
@@ -61,40 +68,56 @@ COutputDatabase::ScratchMove COutputDatabase::MoveScratchRecords(const std::stri
         if (count > 0) {
             source->MoveFirst();
             progress(kProgressStart, count);
+            // The fields of both recordsets, paired by ordinal and compared by
+            // name (exactly) once: the collections stay as they are while the
+            // records move. A source field that cannot be fetched is skipped
+            // (its error noted for every record, as if fetched each time).
+            struct Pair {
+                dao::FieldPtr to, from;
+                std::optional<dao::ComError> fetchError;
+                bool complex = false;
+            };
+            std::vector<Pair> pairs;
+            pairs.reserve(static_cast<size_t>(std::max(n, 0)));
+            for (int f = 0; f < n; ++f) {
+                Pair pair;
+                pair.to = target->FieldItem(f);
+                try {
+                    pair.from = source->FieldItem(f);
+                } catch (const dao::ComError& error) {
+                    pair.fetchError = error;
+                    pairs.push_back(std::move(pair));
+                    continue;
+                }
+                if (pair.to->Name() != pair.from->Name()) continue;
+                // Attachments and multi-valued values are rows of their own.
+                pair.complex = pair.to->Type() >= dao::dbAttachment && pair.to->Type() <= dao::dbComplexText;
+                pairs.push_back(std::move(pair));
+            }
             while (!source->EOF_()) {
                 target->AddNew();
-                for (int f = 0; f < n; ++f) {
-                    dao::FieldPtr to = target->FieldItem(f);
-                    dao::FieldPtr from;
+                for (const Pair& pair : pairs) {
+                    if (pair.fetchError) {
+                        NoteOutputError(*pair.fetchError);
+                        continue;
+                    }
+                    if (pair.complex) {
+                        try {
+                            CopyAttachments(*pair.from, *pair.to);
+                        } catch (const dao::ComError& error) {
+                            NoteOutputError(error);
+                        }
+                        continue;
+                    }
+                    // The target's Value := the source's Value, in one step.
+                    // A source value that cannot be read costs that field
+                    // with ACE output and ends the move with other output; a
+                    // value the target refuses is ignored.
                     try {
-                        from = source->FieldItem(f);
-                    } catch (const dao::ComError& error) {
+                        pair.to->SetValueFrom(*pair.from);
+                    } catch (const dao::FieldReadError& error) {
+                        if (!aceFormat) throw;
                         NoteOutputError(error);
-                        continue;
-                    }
-                    if (to->Name() != from->Name()) continue;
-                    if (to->Type() >= dao::dbAttachment && to->Type() <= dao::dbComplexText) {
-                        // Attachments and multi-valued values are rows of their own.
-                        try {
-                            CopyAttachments(*from, *to);
-                        } catch (const dao::ComError& error) {
-                            NoteOutputError(error);
-                        }
-                        continue;
-                    }
-                    dao::Variant value;
-                    if (aceFormat) {
-                        try {
-                            value = from->Value();
-                        } catch (const dao::ComError& error) {
-                            NoteOutputError(error);
-                            continue;
-                        }
-                    } else {
-                        value = from->Value();
-                    }
-                    try {
-                        to->SetValue(value);
                     } catch (const dao::ComError& error) {
                         NoteOutputError(error);  // its result is ignored
                     }

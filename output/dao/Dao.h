@@ -127,6 +127,13 @@ public:
 };
 
 class Recordset;
+class Field;
+
+// SetValueFrom could not read its source's value: the read failed, not the
+// assignment (nothing was assigned).
+struct FieldReadError : ComError {
+    explicit FieldReadError(const ComError& error) : ComError(error) {}
+};
 
 class Field : public PropertyOwner {
 public:
@@ -150,6 +157,23 @@ public:
     virtual Variant Value() const = 0;
     virtual void SetValue(const Variant& value) = 0;
     virtual void AppendChunk(const Bytes& chunk) = 0;
+    // DAO's `target = source` between two recordsets' fields: this field of
+    // the pending record takes the value of `source` on its current record,
+    // as SetValue(source.Value()) would. An engine may hand the stored value
+    // over as it is where that gives the same result. A failure to read the
+    // source raises FieldReadError; a value this field refuses raises what
+    // SetValue raises.
+    virtual void SetValueFrom(const Field& source) {
+        Variant value;
+        try {
+            value = source.Value();
+        } catch (const FieldReadError&) {
+            throw;
+        } catch (const ComError& error) {
+            throw FieldReadError(error);
+        }
+        SetValue(value);
+    }
 
     // ---- Complex fields: attachments (101) and multi-valued fields (102 to 109) ----
     // In a recordset, the values of such a field are a recordset of their own:
@@ -192,6 +216,13 @@ public:
     // Linked tables
     virtual void SetConnect(const std::string& connect) = 0;
     virtual void SetSourceTableName(const std::string& name) = 0;
+    // A scratch table: filled, read back and deleted again while the database
+    // is written. An engine may keep its rows apart from the database file,
+    // so that they take no room in it once the table is deleted; a scratch
+    // table that still exists when the database is closed is kept in the file
+    // as any other table. Set before TableDefs.Append; other engines may
+    // ignore it.
+    virtual void SetScratch(bool scratch) { (void)scratch; }
 };
 using TableDefPtr = std::shared_ptr<TableDef>;
 

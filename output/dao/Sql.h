@@ -115,6 +115,38 @@ public:
         }
         return v;
     }
+    // The same into `v`, whose buffers are reused.
+    void columnInto(int index, Stored& v) const {
+        v.integer = 0;
+        v.real = 0;
+        v.text.clear();
+        v.blob.clear();
+        v.exact.clear();
+        switch (sqlite3_column_type(s_, index)) {
+            case SQLITE_INTEGER:
+                v.kind = Stored::Integer;
+                v.integer = sqlite3_column_int64(s_, index);
+                break;
+            case SQLITE_FLOAT:
+                v.kind = Stored::Real;
+                v.real = sqlite3_column_double(s_, index);
+                break;
+            case SQLITE_TEXT:
+                v.kind = Stored::Text;
+                v.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(s_, index)),
+                              static_cast<size_t>(sqlite3_column_bytes(s_, index)));
+                break;
+            case SQLITE_BLOB: {
+                v.kind = Stored::Blob;
+                const auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(s_, index));
+                v.blob.assign(b, b + sqlite3_column_bytes(s_, index));
+                break;
+            }
+            default:
+                v.kind = Stored::Null;
+                break;
+        }
+    }
     int64_t integer(int index) const { return sqlite3_column_int64(s_, index); }
 
 private:

@@ -199,6 +199,10 @@ const char* const kMetadataTables[] = {"_talmera_tables",     "_talmera_fields",
                                        "_talmera_relationships", "_talmera_relationship_fields", "_talmera_links",
                                        "_talmera_report", "_talmera_report_tables", "_talmera_report_objects"};
 
+// The output's page size and the cache of its pages.
+constexpr int kPageSize = 8192;
+constexpr int kCacheKiB = 16384;
+
 // "TALM" in the header's application id, so that tools can tell the file.
 constexpr int kApplicationId = 0x54414C4D;
 constexpr int kMetadataVersion = 1;
@@ -390,8 +394,9 @@ std::string DbState::columnDefinition(const TableImpl& table, FieldImpl& f) cons
 }
 
 std::string DbState::createTableSql(const TableImpl& table, const std::string& sqliteName,
-                                    const std::vector<std::string>& extra) const {
-    std::string sql = "CREATE TABLE " + QuoteIdentifier(sqliteName) + " (\n  ";
+                                    const std::vector<std::string>& extra, const std::string& schema) const {
+    std::string sql = "CREATE TABLE " + (schema.empty() ? std::string() : QuoteIdentifier(schema) + ".") +
+                      QuoteIdentifier(sqliteName) + " (\n  ";
     std::vector<std::string> parts = table.columnDefinitions_;
     if (const IndexImpl* pk = table.primaryIndex()) {
         std::string key = "CONSTRAINT " + QuoteIdentifier(pk->name_) + " PRIMARY KEY (";
@@ -414,7 +419,9 @@ std::string DbState::createIndexSql(const TableImpl& table, const IndexImpl& ind
         columns += (columns.empty() ? "" : ", ") + name + ((f->attributes_ & dbDescending) ? " DESC" : "");
         where += (where.empty() ? "" : " AND ") + name + " IS NOT NULL";
     }
+    // An index lives in its table's database.
     std::string sql = std::string("CREATE ") + (index.unique_ ? "UNIQUE " : "") + "INDEX " +
+                      (table.inScratch_ ? QuoteIdentifier(kScratchSchema) + "." : std::string()) +
                       QuoteIdentifier(index.sqliteName_) + " ON " + QuoteIdentifier(table.sqliteName_) + " (" +
                       columns + ")";
     // Ignore-nulls: records with a Null in the key are not in the index.
@@ -427,7 +434,12 @@ void DbState::createIndex(TableImpl& table, IndexImpl& index) {
     index.inSchema_ = true;
 }
 
-void DbState::materialise(TableImpl& table) {
+std::string DbState::tableRef(const TableImpl& table) const {
+    if (table.inScratch_) return QuoteIdentifier(kScratchSchema) + "." + QuoteIdentifier(table.sqliteName_);
+    return QuoteIdentifier(table.sqliteName_);
+}
+
+void DbState::materialise(TableImpl& table, bool deferIndexes) {
     if (table.materialised_ || table.linked() || !table.appended_) return;
     table.columnDefinitions_.clear();
     for (const auto& f : table.fields_) table.columnDefinitions_.push_back(columnDefinition(table, *f));
@@ -439,12 +451,93 @@ void DbState::materialise(TableImpl& table) {
             table.ruleInSchema_ = true;
         }
     }
-    executeSchema(db, createTableSql(table, table.sqliteName_, {}), table.name_);
+    // A scratch table's rows go to the scratch database, when there is one.
+    table.inScratch_ = table.scratch_ && scratchAttached;
+    executeSchema(db, createTableSql(table, table.sqliteName_, {}, table.inScratch_ ? kScratchSchema : ""), table.name_);
     for (const auto& index : table.indexes_) {
         index->inSchema_ = index->primary_;
-        if (!index->primary_) createIndex(table, *index);
+        index->deferred_ = false;
+        if (index->primary_) continue;
+        // A unique index refuses duplicates record by record, so it is there
+        // from the start; a plain one is built once the rows are in.
+        if (deferIndexes && !index->unique_) index->deferred_ = true;
+        else createIndex(table, *index);
     }
     table.materialised_ = true;
+}
+
+void DbState::createDeferredIndexes(TableImpl& table) {
+    for (const auto& index : table.indexes_) {
+        if (!index->deferred_) continue;
+        index->deferred_ = false;
+        createIndex(table, *index);
+    }
+}
+
+bool DbState::attachScratch() {
+    if (scratchAttached) return true;
+    try {
+        // An empty name: a private database in a temporary file, deleted when
+        // the connection closes. Its pages are written without a journal on
+        // disk; a small cache, as its rows are written and read in order.
+        execute(db, std::string("ATTACH DATABASE '' AS ") + QuoteIdentifier(kScratchSchema));
+        const std::string schema = QuoteIdentifier(kScratchSchema);
+        execute(db, "PRAGMA " + schema + ".page_size = 8192; PRAGMA " + schema + ".journal_mode = MEMORY; PRAGMA " +
+                        schema + ".synchronous = OFF; PRAGMA " + schema + ".cache_size = -4096;");
+    } catch (const ComError&) {
+        return false;
+    }
+    scratchAttached = true;
+    return true;
+}
+
+void DbState::dropScratch(TableImpl& table) {
+    // The only table of the scratch database: the whole database goes, which
+    // frees its pages at once; else the table is dropped.
+    bool alone = true;
+    for (const auto& t : tables) alone = alone && (t.get() == &table || !t->inScratch_ || !t->materialised_);
+    if (alone && sqlite3_get_autocommit(db)) {
+        try {
+            execute(db, "DETACH DATABASE " + QuoteIdentifier(kScratchSchema));
+            scratchAttached = false;
+            table.inScratch_ = false;
+            attachScratch();
+            return;
+        } catch (const ComError&) {
+        }
+    }
+    execute(db, "DROP TABLE " + tableRef(table));
+    table.inScratch_ = false;
+}
+
+void DbState::settle(TableImpl& table) {
+    if (!table.inScratch_ || !table.materialised_ || table.openRecordsets_ > 0) return;
+    std::string columns;
+    for (const auto& f : table.fields_) columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(f->name_);
+    const std::string rowid = copyableRowid(table);
+    const std::string copyColumns = rowid.empty() ? columns : rowid + ", " + columns;
+    const std::string target = QuoteIdentifier("main") + "." + QuoteIdentifier(table.sqliteName_);
+    execute(db, "SAVEPOINT settle");
+    try {
+        executeSchema(db, createTableSql(table, table.sqliteName_, {}, "main"), table.name_);
+        executeSchema(db,
+                      "INSERT INTO " + target + " (" + copyColumns + ") SELECT " + copyColumns + " FROM " +
+                          tableRef(table) + (rowid.empty() ? "" : " ORDER BY " + rowid),
+                      table.name_);
+        execute(db, "DROP TABLE " + tableRef(table));
+        table.inScratch_ = false;
+        for (const auto& index : table.indexes_) {
+            if (index->primary_ || !(index->inSchema_ || index->deferred_)) continue;
+            index->deferred_ = false;
+            createIndex(table, *index);
+        }
+        execute(db, "RELEASE settle");
+    } catch (const ComError&) {
+        table.inScratch_ = true;
+        execute(db, "ROLLBACK TO settle");
+        execute(db, "RELEASE settle");
+        throw;
+    }
 }
 
 void DbState::materialiseAll() {
@@ -453,7 +546,7 @@ void DbState::materialiseAll() {
 
 bool DbState::tableHasRows(const TableImpl& table) const {
     if (!table.materialised_) return false;
-    Statement any(db, "SELECT EXISTS (SELECT 1 FROM " + QuoteIdentifier(table.sqliteName_) + ")");
+    Statement any(db, "SELECT EXISTS (SELECT 1 FROM " + tableRef(table) + ")");
     return any.step() == SQLITE_ROW && any.integer(0) != 0;
 }
 
@@ -463,7 +556,7 @@ void DbState::recreateEmpty(TableImpl& table) {
     const bool rule = table.ruleInSchema_;
     execute(db, "SAVEPOINT recreate");
     try {
-        execute(db, "DROP TABLE " + QuoteIdentifier(table.sqliteName_));
+        execute(db, "DROP TABLE " + tableRef(table));
         table.materialised_ = false;
         materialise(table);
         execute(db, "RELEASE recreate");
@@ -478,36 +571,48 @@ void DbState::recreateEmpty(TableImpl& table) {
     }
 }
 
+std::string DbState::copyableRowid(const TableImpl& table) const {
+    // A primary key on one Long field is the rowid itself; else the rowid
+    // is copied under a name no column hides, when there is one.
+    const IndexImpl* pk = table.primaryIndex();
+    const bool rowidAlias = pk && pk->fields_.size() == 1 && table.findField(pk->fields_[0]->name_)->type_ == dbLong;
+    if (rowidAlias) return {};
+    for (const char* name : {"rowid", "oid", "_rowid_"}) {
+        if (!table.findField(name)) return name;
+    }
+    return {};
+}
+
 void DbState::rebuild(TableImpl& table, const std::vector<std::string>& foreignKeys) {
     // The documented way to change a SQLite table: create the new one, copy,
     // drop, rename. Rowids are kept, so that later rows keyed by them match.
     const std::string scratch = "_talmera_rebuild";
+    // Indexes still waiting for the rows are made with the others, once.
+    std::vector<IndexImpl*> waiting;
+    for (const auto& index : table.indexes_) {
+        if (!index->deferred_) continue;
+        waiting.push_back(index.get());
+        index->deferred_ = false;
+        index->inSchema_ = true;
+    }
     std::string columns;
     for (const auto& f : table.fields_) columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(f->name_);
-    std::string rowid;
-    const IndexImpl* pk = table.primaryIndex();
-    const bool rowidAlias = pk && pk->fields_.size() == 1 && table.findField(pk->fields_[0]->name_)->type_ == dbLong;
-    if (!rowidAlias) {
-        for (const char* name : {"rowid", "oid", "_rowid_"}) {
-            if (!table.findField(name)) {
-                rowid = name;
-                break;
-            }
-        }
-    }
+    const std::string rowid = copyableRowid(table);
     const std::string copyColumns = rowid.empty() ? columns : rowid + ", " + columns;
+    const std::string schema = table.inScratch_ ? kScratchSchema : "";
+    const std::string scratchRef = (schema.empty() ? std::string() : QuoteIdentifier(schema) + ".") + QuoteIdentifier(scratch);
     execute(db, "SAVEPOINT rebuild");
     try {
-        executeSchema(db, createTableSql(table, scratch, foreignKeys), table.name_);
+        executeSchema(db, createTableSql(table, scratch, foreignKeys, schema), table.name_);
         executeSchema(db,
-                      "INSERT INTO " + QuoteIdentifier(scratch) + " (" + copyColumns + ") SELECT " + copyColumns +
-                          " FROM " + QuoteIdentifier(table.sqliteName_) + (rowid.empty() ? "" : " ORDER BY " + rowid),
+                      "INSERT INTO " + scratchRef + " (" + copyColumns + ") SELECT " + copyColumns + " FROM " +
+                          tableRef(table) + (rowid.empty() ? "" : " ORDER BY " + rowid),
                       table.name_);
-        execute(db, "DROP TABLE " + QuoteIdentifier(table.sqliteName_));
+        execute(db, "DROP TABLE " + tableRef(table));
         // The legacy rename leaves views alone: they name the table, which
         // exists again under its own name once the rename is done.
         execute(db, "PRAGMA legacy_alter_table = ON");
-        execute(db, "ALTER TABLE " + QuoteIdentifier(scratch) + " RENAME TO " + QuoteIdentifier(table.sqliteName_));
+        execute(db, "ALTER TABLE " + scratchRef + " RENAME TO " + QuoteIdentifier(table.sqliteName_));
         execute(db, "PRAGMA legacy_alter_table = OFF");
         for (const auto& index : table.indexes_)
             if (!index->primary_ && index->inSchema_) executeSchema(db, createIndexSql(table, *index), table.name_);
@@ -516,6 +621,10 @@ void DbState::rebuild(TableImpl& table, const std::vector<std::string>& foreignK
         execute(db, "PRAGMA legacy_alter_table = OFF");
         execute(db, "ROLLBACK TO rebuild");
         execute(db, "RELEASE rebuild");
+        for (IndexImpl* index : waiting) {
+            index->deferred_ = true;
+            index->inSchema_ = false;
+        }
         throw;
     }
 }
@@ -547,7 +656,16 @@ bool DbState::tryCreateView(QueryImpl& query) {
         query.noViewReason_ = "is a pass-through query: its SQL runs on its ODBC source";
         return false;
     }
-    ViewTranslation view = TranslateQueryToView(query.sql_, [this](const std::string& n) { return viewSource(n); });
+    ViewTranslation view = TranslateQueryToView(query.sql_, [this](const std::string& n) {
+        // A view reads the file's tables: a scratch table it names is kept there.
+        if (auto t = findTable(n)) {
+            try {
+                settle(*t);
+            } catch (const ComError&) {
+            }
+        }
+        return viewSource(n);
+    });
     if (view.select.empty()) {
         query.noViewReason_ = view.reason;
         return false;
@@ -748,7 +866,12 @@ void DbState::close() {
     }
     writeDepth = 0;
     attempt([&] { execute(db, "BEGIN"); });
-    for (const auto& t : tables) attempt([&] { materialise(*t); });
+    // A scratch table still there stays in the file.
+    for (const auto& t : tables) attempt([&] { settle(*t); });
+    for (const auto& t : tables) {
+        attempt([&] { materialise(*t); });
+        attempt([&] { createDeferredIndexes(*t); });
+    }
 
     // Relations become foreign keys of the tables on their many side.
     for (const auto& t : tables) {
@@ -920,7 +1043,10 @@ public:
             if (SameName(r->table_, t->name_) || SameName(r->foreignTable_, t->name_))
                 Refuse(kErrInvalidOperation, kTableDefsSource,
                        "Cannot delete table '" + t->name_ + "': it takes part in relationship '" + r->name_ + "'.");
-        if (t->materialised_) execute(s_->db, "DROP TABLE " + QuoteIdentifier(t->sqliteName_));
+        if (t->materialised_) {
+            if (t->inScratch_) s_->dropScratch(*t);
+            else execute(s_->db, "DROP TABLE " + QuoteIdentifier(t->sqliteName_));
+        }
         if (!t->linked()) DeleteChildRows(*s_, t->name_);
         if (!t->linked()) {
             s_->releaseSqliteName(t->sqliteName_);
@@ -1037,6 +1163,9 @@ public:
             foreignKey = !unique->ignoreNulls_;
             s_->materialise(*primary);
             s_->materialise(*many);
+            // A relation joins tables of the file.
+            s_->settle(*primary);
+            s_->settle(*many);
             std::string match, present;
             for (const auto& f : r->fields_) {
                 const std::string c = "c." + QuoteIdentifier(many->findField(f->foreignName_)->name_);
@@ -1086,7 +1215,10 @@ public:
         state->path = path;
         state->locale = locale;
         state->option = option;
-        if (sqlite3_open_v2(path.c_str(), &state->db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        // One connection, used by one thread at a time (the save hands it
+        // from thread to thread, never sharing it): no locking in SQLite.
+        if (sqlite3_open_v2(path.c_str(), &state->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK) {
             std::string message = state->db ? sqlite3_errmsg(state->db) : "out of memory";
             sqlite3_close(state->db);
             state->db = nullptr;
@@ -1097,10 +1229,15 @@ public:
         try {
             sqlite3_extended_result_codes(state->db, 1);
             // A new file, written by one connection: no journal on disk and no
-            // waiting for the disk; Close makes the file durable.
+            // waiting for the disk; Close makes the file durable. Large pages
+            // for bulk loading; a bounded cache, and sorting (index builds) in
+            // temporary files, so that memory stays flat however large the
+            // tables are.
             execute(state->db,
-                    "PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE; "
-                    "PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY; PRAGMA foreign_keys = OFF; "
+                    "PRAGMA page_size = " + std::to_string(kPageSize) +
+                        "; PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE; "
+                    "PRAGMA cache_size = -" + std::to_string(kCacheKiB) +
+                        "; PRAGMA temp_store = FILE; PRAGMA foreign_keys = OFF; "
                     "PRAGMA application_id = " + std::to_string(kApplicationId) + "; PRAGMA user_version = " +
                         std::to_string(kMetadataVersion) + ";");
             execute(state->db, "BEGIN");
@@ -1123,6 +1260,9 @@ public:
                 row.run("Cannot write _talmera_database");
             }
             execute(state->db, "COMMIT");
+            // Scratch tables are written apart from the file; without the
+            // scratch database they are written into it.
+            state->attachScratch();
         } catch (const ComError& e) {
             sqlite3_close(state->db);
             state->db = nullptr;
