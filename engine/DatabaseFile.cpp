@@ -236,9 +236,10 @@ int CMDBRecovery::ScanFile() {
     AttemptResult first;
     if (!RunAttempt(first)) return 0;
     AttemptResult kept = first;
-    // Tables found from their definitions in the layout the pages name need
-    // no second look in the other layout.
-    if (first.verifiedTables == 0 && !(first.recoveredTables > 0 && layoutFromPages)) {
+    // Tables found from their definitions verify the layout as well: their
+    // column entries and rows read in it. (Read in the other layout, a
+    // page's bytes could still pass for a few garbage queries or links.)
+    if (first.verifiedTables == 0 && first.recoveredTables == 0) {
         CatalogSnapshot firstAttempt(*this);
         SetLayout(!jet4Layout);
         AttemptResult second;

@@ -91,6 +91,26 @@ bool SameColumns(const tableInfo& table, const std::array<std::string_view, 17>&
     return true;
 }
 
+// Where a user's table may have the same few column names as a system table,
+// the system table's column types (and format) tell them apart: a user's
+// table "ID, Data" of text is not MSysAccessObjects, whose Data is
+// binary, and one "Value" column is a complex type only in ACE files.
+bool SystemTypesFit(const tableInfo& table, std::string_view name, bool ace) {
+    auto typeOf = [&](std::string_view column) -> int {
+        for (const columnInfo& c : table.columns) {
+            if (equalsIgnoreCase(c.name, column)) return c.type;
+        }
+        return -1;
+    };
+    if (name == "MSysAccessObjects") {
+        // Access keeps Data as type 0x11 (a binary of up to 3,996 bytes).
+        const int data = typeOf("Data");
+        return (data == kJetOle || data == kJetBinary || data == kJetAttachment) && typeOf("ID") == kJetLong;
+    }
+    if (name == "MSysComplexType") return ace;
+    return true;
+}
+
 // A value table: "Value" (or the six attachment columns) and the two Long
 // keys Access adds, "<table>_<column>" and "_<column>".
 bool IsValueTable(const tableInfo& table) {
@@ -269,7 +289,7 @@ void CMDBRecovery::RecoverTablesWithoutCatalog() {
         // catalog rows (system flags, MSys names) would have kept them.
         const SystemSignature* system = nullptr;
         for (const SystemSignature& s : kSystemSignatures) {
-            if (SameColumns(t, s.columns)) {
+            if (SameColumns(t, s.columns) && SystemTypesFit(t, s.name, aceFormat)) {
                 system = &s;
                 break;
             }

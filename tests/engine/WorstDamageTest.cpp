@@ -116,6 +116,29 @@ TEST(LostCatalog, ZeroedCatalogRowsLeaveTablesFoundFromTheirDefinitions) {
     }
 }
 
+// A user's table whose column names are those of a system table (ID and
+// Data, as MSysAccessObjects) is told apart by its column types.
+TEST(LostCatalog, AUserTableNamedLikeASystemTableIsStillTheUsers) {
+    for (Format format : {Format::Jet4, Format::Ace}) {
+        SCOPED_TRACE(formatName(format));
+        jw::Database db;
+        db.format = format;
+        jw::Table t;
+        t.name = "Table1";
+        t.columns = {col("ID", jw::kLong), col("Data", jw::kText, 255)};
+        t.rows = {{{int64_t{1}, std::string("one")}}, {{int64_t{2}, std::string("two")}}};
+        db.tables = {t};
+        TempDir dir;
+        jw::Layout layout;
+        writeDatabase(dir, "probe.mdb", db, &layout);
+        jw::Damage damage;
+        damage.zeroPages = layout.catalogPages;
+        ScanResult scan = runScan(writeDatabase(dir, "lost.mdb", db, nullptr, &damage));
+        EXPECT_EQ(tableNames(*scan.engine), std::vector<std::string>{"RecoveredTable0"});
+        EXPECT_EQ(scan.engine->statistics.hiddenTablesWithoutCatalog, 0u);
+    }
+}
+
 // One catalog row wiped: the other tables keep their names, and the one whose
 // row is gone is found from its definition.
 TEST(LostCatalog, OneLostCatalogRowLeavesOneTableFoundFromItsDefinition) {
