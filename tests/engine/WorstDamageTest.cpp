@@ -191,6 +191,19 @@ TEST(LostCatalog, OnlyAFileWithoutAccessPagesIsNotAnAccessFile) {
     EXPECT_TRUE(other.engine->tables.empty());
 }
 
+// A version byte of a later Access (5 for Access 2016) on a file whose header
+// names "Standard ACE DB": an ACE file, not Jet 4.
+TEST(LostCatalog, AnUnknownVersionByteUnderAnAceHeaderIsAce) {
+    jw::Database db = twoTables(Format::Ace);
+    jw::Damage damage;
+    damage.versionByte = 5;
+    TempDir dir;
+    ScanResult scan = runScan(writeDatabase(dir, "v5.accdb", db, nullptr, &damage));
+    EXPECT_TRUE(scan.engine->jet4Layout);
+    EXPECT_TRUE(scan.engine->aceFormat);
+    EXPECT_NE(findTable(*scan.engine, "Parts"), nullptr);
+}
+
 // A flipped bit in one column name's length: the names after it are read
 // again from the next plausible name, the damaged one gets "Field" + its
 // position, and the log shows its bytes.
