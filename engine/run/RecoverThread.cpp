@@ -252,10 +252,6 @@ void CRecoverThread::LogDamage() {
     const ScanStatistics& s = app_.engine->statistics;
     if (s.catalogRowsSkipped) Log(counted("Unreadable catalog entries skipped :", s.catalogRowsSkipped));
     if (s.tablesRejected) Log(counted("Tables with an unreadable definition :", s.tablesRejected));
-    if (s.tablesWithoutCatalog) Log(counted("Tables found without a catalog entry  :", s.tablesWithoutCatalog));
-    if (s.hiddenTablesWithoutCatalog) {
-        Log(counted("System tables found without a catalog entry, not listed  :", s.hiddenTablesWithoutCatalog));
-    }
     if (s.definitionsCut) Log(counted("Table definitions cut short by damage :", s.definitionsCut));
     if (s.partialPageBytes) Log(counted("Bytes of an incomplete last page not read :", s.partialPageBytes));
     // Related objects: property blocks, relationship rows, complex-column values.
@@ -263,6 +259,12 @@ void CRecoverThread::LogDamage() {
     if (r.propertyBlocksUnreadable) Log(counted("Unreadable property blocks skipped :", r.propertyBlocksUnreadable));
     if (r.relationRowsSkipped) Log(counted("Unreadable relationship entries skipped :", r.relationRowsSkipped));
     if (r.complexRowsSkipped) Log(counted("Unreadable complex-column values skipped :", r.complexRowsSkipped));
+    // After the lines above, which keep their order: the tables found from
+    // their definitions where the catalog lost their rows.
+    if (s.tablesWithoutCatalog) Log(counted("Tables found without a catalog entry  :", s.tablesWithoutCatalog));
+    if (s.hiddenTablesWithoutCatalog) {
+        Log(counted("System tables found without a catalog entry, not listed  :", s.hiddenTablesWithoutCatalog));
+    }
 }
 
 void CRecoverThread::LogObjectSummary() {
