@@ -68,13 +68,33 @@ int CMDBRecovery::ScanCatalogPage(uint64_t pagePosition) {
     int result = 0;
     complexColumnsTableId = 0;
     uint32_t complexIdOnPage = 0;
+    const uint32_t w = jet4Layout ? 2 : 1;
     for (const Slot& slot : slots) {
         if (Stopped()) return 0;
-        // Pointers and deleted rows hold no catalog entry (a moved entry is
-        // read where it now lies, from its 0x8000 slot).
-        if (slot.kind == SlotKind::OverflowPointer || slot.kind == SlotKind::Deleted) continue;
+        // A deleted entry names a table that was dropped: its definition
+        // page may still be there, and is no table without a catalog entry.
+        if (slot.kind == SlotKind::Deleted) {
+            if (slot.hasBytes() && slot.size() > w + 8 && page[slot.start + w + 8] == 0x01) {
+                const uint8_t* id = page.data() + slot.start + w;
+                catalogDefinitionIds.push_back(id[0] | (id[1] << 8) | (id[2] << 16) |
+                                               (static_cast<uint32_t>(id[3]) << 24));
+            }
+            continue;
+        }
+        // A pointer holds no catalog entry (a moved entry is read where it
+        // now lies, from its 0x8000 slot), but it stands for one row.
+        if (slot.kind == SlotKind::OverflowPointer) {
+            ++catalogRowsSeen;
+            continue;
+        }
         if (slot.inRowArea && slot.start == slot.end) continue;  // an empty row
         if (!slot.hasBytes()) {
+            ++statistics.catalogRowsSkipped;
+            continue;
+        }
+        if (slot.kind == SlotKind::Row) ++catalogRowsSeen;
+        // A row whose bytes are all zeros was wiped: it is no form.
+        if (std::all_of(page.begin() + slot.start, page.begin() + slot.end, [](uint8_t b) { return b == 0; })) {
             ++statistics.catalogRowsSkipped;
             continue;
         }
@@ -157,6 +177,7 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
 
     // Tables and links.
     const bool link = kind == Kind::Link;
+    if (!link) catalogDefinitionIds.push_back(catalogId);
     uint32_t o5 = 0, o4 = 0, o3 = 0;
     if (link) {
         o5 = row.varOffset(5);
@@ -199,7 +220,10 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     if (name.empty()) name = "RecoveredTable" + std::to_string(unnamedTableCounter++);
 
     if (equalsIgnoreCase(name, "MSysAccessStorage")) storageTableId = catalogId;
-    if (equalsIgnoreCase(name, "MSysComplexColumns")) complexColumnsTableId = catalogId;
+    if (equalsIgnoreCase(name, "MSysComplexColumns")) {
+        complexColumnsTableId = catalogId;
+        attempt_.aceStructures = true;
+    }
 
     // Variable column 2: a long-value header (length, flags, row, page).
     const uint16_t headerLength = row.u16(o2);
@@ -260,6 +284,13 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
         return;
     }
 
+    // A name Access cannot have written (control characters, NUL, invalid
+    // text, too long): the table is saved under a generated one.
+    std::vector<uint8_t> storedName;
+    if (!rawName.empty() && !IsPlausibleStoredName(reinterpret_cast<const uint8_t*>(rawName.data()), rawName.size())) {
+        storedName.assign(rawName.begin(), rawName.end());
+        name = "RecoveredTable" + std::to_string(unnamedTableCounter);
+    }
     if (!CheckUserTable(name, catalogId)) {
         if (!IsSystemTableName(name)) {
             ++statistics.tablesRejected;
@@ -267,14 +298,20 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
         }
         return;
     }
+    if (!storedName.empty()) ++unnamedTableCounter;
     ++app.tableCount;
     ++attempt_.verifiedTables;
     tableInfo t;
     t.name = name;
+    if (!storedName.empty()) {
+        t.nameRepair = NameRepair::Generated;
+        t.storedName = std::move(storedName);
+    }
     t.definitionPage = catalogId;
     t.recordCount = tdefRowCount;
     t.definitionRecordCount = tdefRowCount;
     t.definitionRecordCountRead = true;
+    t.definitionRowCount = tdefRowCount;
     t.columnCount = 0;
     t.catalogPagePosition = pagePosition;
     t.propertyLength = headerLength;

@@ -2,6 +2,8 @@
 // Texts are UTF-8.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -81,8 +83,27 @@ struct RelationInfo {
 };
 // ---------------------------------------------------------------------------
 
+// Why a stored name was not kept as it is (columnInfo, tableInfo).
+enum class NameRepair : uint8_t {
+    None,
+    // The stored name was damaged (control characters, NUL, invalid text,
+    // longer than Access allows, or running past its definition): a name was
+    // generated ("Field" + the column's position, "RecoveredTable" + a number).
+    Generated,
+    // Another column of the table has the same name: a number was added.
+    MadeUnique,
+};
+
+// The longest name Access allows for a table, column or index.
+inline constexpr size_t kMaxNameCharacters = 64;
+
 struct columnInfo {
     std::string name;
+    // How the name was repaired, and the bytes the definition stored for it
+    // (for the log; empty when the name was not read at all).
+    NameRepair nameRepair = NameRepair::None;
+    std::vector<uint8_t> storedName;
+    std::string repeatedName;  // MadeUnique: the name another column has
     uint8_t type = 0;
     uint16_t columnNumber = 0;
     uint16_t variableIndex = 0;
@@ -127,9 +148,36 @@ struct delRecordTableInfo {
 // What a table of deleted records is named after its source table.
 inline constexpr const char kDeletedRecordsSuffix[] = "(deleted records)";
 
+// How one data page that carries a table's owner number was judged
+// (CollectTablePages): read as the table's, or set aside, and why.
+enum class PageChoice : uint8_t {
+    Listed,             // read: the usage map lists it
+    NotCopies,          // read: not listed, but its rows are no older copies of rows read
+    NoUsableMap,        // read: the usage map cannot be trusted, and its rows fit the table
+    Requested,          // read: not listed, and the user asked for such pages
+    RowCountReached,    // set aside: the rows read already make the definition's row count
+    OlderCopies,        // set aside: its rows' keys (or whole rows) are those of rows read
+    ForeignRows,        // set aside: its rows do not fit the table's definition
+    Freed,              // set aside: the database's map of free pages lists it
+};
+inline constexpr size_t kPageChoiceCount = 8;
+
+// The pages of one choice: how many, and the live rows on them.
+struct PageTally {
+    uint32_t pages = 0;
+    uint32_t rows = 0;
+};
+
 struct tableInfo {
     std::string name;
     uint32_t definitionPage = 0;
+    // The name as the catalog stored it when it was replaced (NameRepair).
+    NameRepair nameRepair = NameRepair::None;
+    std::vector<uint8_t> storedName;
+    // Found from its definition page alone: no readable catalog row names it.
+    bool foundWithoutCatalog = false;
+    // The row count the definition claims (recordCount is what the pages hold).
+    uint32_t definitionRowCount = 0;
     std::vector<columnInfo> columns;
     std::vector<indexInfo> indexes;
     std::vector<uint64_t> pages;          // file positions of the table's data pages
@@ -152,13 +200,26 @@ struct tableInfo {
     std::vector<uint64_t> unlistedPages;
     uint32_t unlistedRecordCount = 0;
     bool usageMapRead = false;            // the usage map was readable and consistent
-    // Column names the definition held damaged and that were replaced by
-    // generated ones: the name given and the stored bytes, as hex.
-    struct RenamedColumn {
-        std::string name;
-        std::string storedHex;
+    // How the pages carrying the table's owner number were judged, by choice
+    // (PageChoice as the index); all but Listed and NoUsableMap are logged.
+    std::array<PageTally, kPageChoiceCount> pageChoices{};
+    PageTally& pagesChosen(PageChoice c) { return pageChoices[static_cast<size_t>(c)]; }
+    const PageTally& pagesChosen(PageChoice c) const { return pageChoices[static_cast<size_t>(c)]; }
+    // Index names the definition stored damaged, and what they became.
+    struct RepairedIndexName {
+        std::string generated;
+        std::vector<uint8_t> stored;
     };
-    std::vector<RenamedColumn> renamedColumns;
+    std::vector<RepairedIndexName> repairedIndexNames;
+    // The column names' lengths went out of step (a damaged length) and
+    // reading found its way back at the next plausible name.
+    bool columnNamesResynchronised = false;
+    // Columns whose names were replaced (NameRepair other than None).
+    uint32_t renamedColumns() const {
+        uint32_t n = 0;
+        for (const columnInfo& c : columns) n += c.nameRepair != NameRepair::None ? 1 : 0;
+        return n;
+    }
     // Catalog row of the table, kept to read the definition again.
     uint64_t catalogPagePosition = 0;
     // Property header of the catalog row (variable column 2)

@@ -42,6 +42,7 @@ bool CMDBRecovery::OpenDatabaseFile() {
         fileOpened = false;
         return false;
     }
+    ReadLayoutFromPages();
     return true;
 }
 
@@ -73,6 +74,10 @@ void CMDBRecovery::ResetAttempt() {
     tableOrdinal = 0;
     unnamedTableCounter = 0;
     complexColumnsTableId = 0;
+    catalogDefinitionIds.clear();
+    catalogRowsSeen = 0;
+    freePages_.clear();
+    freePagesRead_ = false;
     // Related objects of the previous attempt or scan.
     complexColumns.clear();
     relations.clear();
@@ -126,6 +131,9 @@ bool CMDBRecovery::RunAttempt(AttemptResult& result) {
         if (Stopped()) return false;
         SendProgress(kProgressStep);
     }
+    // Tables whose catalog rows are lost, from their definitions.
+    RecoverTablesWithoutCatalog();
+    if (Stopped()) return false;
     if (catalogReaders.catalogRead) catalogReaders.catalogRead(*this);
     SendProgress(kProgressEnd);
     result = attempt_;
@@ -228,7 +236,10 @@ int CMDBRecovery::ScanFile() {
     AttemptResult first;
     if (!RunAttempt(first)) return 0;
     AttemptResult kept = first;
-    if (first.verifiedTables == 0) {
+    // Tables found from their definitions verify the layout as well: their
+    // column entries and rows read in it. (Read in the other layout, a
+    // page's bytes could still pass for a few garbage queries or links.)
+    if (first.verifiedTables == 0 && first.recoveredTables == 0) {
         CatalogSnapshot firstAttempt(*this);
         SetLayout(!jet4Layout);
         AttemptResult second;
@@ -236,7 +247,8 @@ int CMDBRecovery::ScanFile() {
         auto better = [](const AttemptResult& a, const AttemptResult& b) {
             if (a.verifiedTables != b.verifiedTables) return a.verifiedTables > b.verifiedTables;
             if (a.verifiedQueries != b.verifiedQueries) return a.verifiedQueries > b.verifiedQueries;
-            return a.verifiedLinks > b.verifiedLinks;
+            if (a.verifiedLinks != b.verifiedLinks) return a.verifiedLinks > b.verifiedLinks;
+            return a.recoveredTables > b.recoveredTables;
         };
         // On a tie the layout the version byte names stays.
         if (better(second, first)) {
@@ -249,7 +261,13 @@ int CMDBRecovery::ScanFile() {
             app.catalogFound = app.catalogFound || secondFoundCatalog;
         }
     }
+    // A version byte that does not say ACE, on a file whose catalog has
+    // what only ACE files have.
+    if (jet4Layout && !aceFormat && versionByte != 2 && versionByte != 3 && kept.aceStructures) aceFormat = true;
     const int result = kept.any() ? 1 : 0;
+    // Access pages without a readable catalog are an Access file whose
+    // catalog is lost, not a file of another kind.
+    if (accessPagesFound) app.catalogFound = true;
     if (result == 0 && !app.catalogFound) {
         app.invalidFile = true;
         app.logLine = "This file is not a valid MS Access file.";
@@ -268,47 +286,14 @@ bool CMDBRecovery::CollectTablePages(tableInfo& table) {
         if (databaseFile.u32(pos + 4) == table.definitionPage) owned.push_back(pos);
     }
 
-    // Access leaves freed pages with their old owner number. When the table's
-    // usage map is readable and agrees with the pages, it decides which pages
-    // are the table's; the others hold rows of older states and are set aside.
+    // Access leaves freed pages with their old owner number. The usage map,
+    // when it is readable and its pages are the table's, says which pages are
+    // current; the others, and every page when the map is unreadable, are
+    // judged by their rows (ChooseTablePages, engine/UsageMap.cpp).
     std::vector<uint32_t> listed;
     table.usageMapRead = !owned.empty() && ReadUsageMap(table, listed) && !listed.empty();
     if (!owned.empty() && !table.usageMapRead) ++statistics.usageMapsUnreadable;
-
-    // A live row, or the pointer that stands for a row moved to another page.
-    auto liveRows = [&](uint64_t pos) {
-        uint32_t count = 0;
-        for (const Slot& slot : LoadPageRows(pos)) {
-            if (slot.kind == SlotKind::Row || slot.kind == SlotKind::OverflowPointer) ++count;
-        }
-        return count;
-    };
-
-    uint32_t count = 0;
-    size_t next = 0;  // listed is sorted; owned is in file order
-    table.pages.clear();
-    table.unlistedPages.clear();
-    table.unlistedRecordCount = 0;
-    for (uint64_t pos : owned) {
-        bool take = true;
-        if (table.usageMapRead) {
-            const uint64_t page = pos / pageSize;
-            while (next < listed.size() && listed[next] < page) ++next;
-            take = next < listed.size() && listed[next] == page;
-        }
-        const uint32_t rows = liveRows(pos);
-        if (take || app.includeUnlistedPages) {
-            table.pages.push_back(pos);
-            count += rows;
-        }
-        if (!take) {
-            table.unlistedPages.push_back(pos);
-            table.unlistedRecordCount += rows;
-            ++statistics.unlistedPages;
-            statistics.unlistedRows += rows;
-        }
-    }
-    table.recordCount = count;
+    ChooseTablePages(table, owned, listed, table.usageMapRead);
     return !table.pages.empty();
 }
 
@@ -342,6 +327,13 @@ bool IsPrintableName(const std::string& text) {
         if (cp >= 0xE000 && cp <= 0xF8FF) return false;  // private use: not a name Access writes
     }
     return true;
+}
+
+bool IsPlausibleName(const std::string& text) {
+    if (!IsPrintableName(text)) return false;
+    size_t characters = 0;
+    for (unsigned char ch : text) characters += (ch & 0xC0) != 0x80 ? 1 : 0;
+    return characters <= kMaxNameCharacters;
 }
 
 }  // namespace talmera

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace talmera {
 
@@ -27,5 +28,18 @@ std::string Counted(const std::string& text, Count count) {
     return text + "  " + std::to_string(count);
 }
 }  // namespace log
+
+// Stored bytes as the log and the report show them: hexadecimal, a space
+// between bytes.
+inline std::string HexBytes(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (uint8_t b : bytes) {
+        if (!text.empty()) text.push_back(' ');
+        text.push_back(digits[b >> 4]);
+        text.push_back(digits[b & 0x0F]);
+    }
+    return text.empty() ? "none" : text;
+}
 
 }  // namespace talmera

@@ -69,6 +69,8 @@ struct ScanStatistics {
     uint64_t unlistedPages = 0;          // pages set aside: not in their table's usage map
     uint64_t unlistedRows = 0;
     uint64_t usageMapsUnreadable = 0;    // tables whose usage map could not be trusted
+    uint64_t tablesWithoutCatalog = 0;   // user tables found from their definitions alone
+    uint64_t hiddenTablesWithoutCatalog = 0;  // system and value tables found so
     // Rows and values (counted while rows are decoded)
     uint64_t rowsUnreadable = 0;         // slots that held no decodable row
     uint64_t valuesIncomplete = 0;       // long values whose storage broke part-way
@@ -115,6 +117,12 @@ public:
     std::vector<uint32_t> skippedColumns;
     uint32_t unnamedTableCounter = 0;
     uint32_t complexColumnsTableId = 0;
+    // Definition pages that catalog rows name (live table rows of every
+    // kind, system ones too, and the deleted rows of dropped tables), and the
+    // catalog rows seen: what tells a lost catalog row from a table that
+    // never had one (RecoverTablesWithoutCatalog).
+    std::vector<uint32_t> catalogDefinitionIds;
+    uint32_t catalogRowsSeen = 0;
     // Called as the catalog is read (above); set before ScanFile.
     CatalogReaders catalogReaders;
 
@@ -137,8 +145,25 @@ public:
     // be read (protection.lock says why).
     bool UnlockSource();
     // Open, page scan and catalog scan. Nonzero when the catalog yielded at
-    // least one table, link or saved query.
+    // least one table, link or saved query, or a table was found from its
+    // definition without a catalog entry.
     int ScanFile();
+    // Reads the page size and layout from the signatures at page starts and
+    // takes them when they clearly disagree with the version byte (a
+    // damaged, zeroed or random header); notes whether the file holds any
+    // Access page at all (LostCatalog.cpp).
+    void ReadLayoutFromPages();
+    // The layout was taken from the pages against the version byte.
+    bool layoutFromPages = false;
+    // Pages of the file carry Access page signatures (data pages naming
+    // their definition, definition pages): it is an Access file, whatever
+    // its header and catalog say.
+    bool accessPagesFound = false;
+    // Where the catalog lost rows: every definition page that no catalog row
+    // names, that is not a continuation page and that owns data pages, is
+    // read as a table "RecoveredTable" + a number (system and complex-value
+    // tables, told by their columns, are kept apart).
+    void RecoverTablesWithoutCatalog();
     bool CollectTablePages(tableInfo& table);
     // The slot table of the data page at pagePosition (engine/PageRows.h);
     // empty when the file is not open.
@@ -166,6 +191,13 @@ public:
     void ReadColumnNames(tableInfo& table, void* stream, uint32_t entryCount, uint32_t realIndexes,
                          uint32_t logicalIndexes);
     void ReadIndexes(tableInfo& table, void* stream, uint32_t realIndexes, uint32_t logicalIndexes);
+    // Equal column names of one table (compared as Access does, ASCII letters
+    // without case) made unique: the second and later get "_2", "_3", ...
+    void MakeColumnNamesUnique(tableInfo& table);
+    // Whether stored name bytes are a name Access could have written:
+    // printable text of at most kMaxNameCharacters characters (and whole
+    // UCS-2 units in the Jet 4 layout).
+    bool IsPlausibleStoredName(const uint8_t* data, size_t size) const;
 
     // ---- Rows (RowDecoding.cpp) ------------------------------------------------
     // Decodes the row of slot `slot` of a table's data page (slots: the page's
@@ -277,7 +309,9 @@ private:
         int verifiedTables = 0;
         int verifiedQueries = 0;
         int verifiedLinks = 0;
-        bool any() const { return verifiedTables + verifiedQueries + verifiedLinks > 0; }
+        int recoveredTables = 0;     // found from their definitions without a catalog entry
+        bool aceStructures = false;  // MSysComplexColumns: only ACE files have it
+        bool any() const { return verifiedTables + verifiedQueries + verifiedLinks + recoveredTables > 0; }
     };
     friend struct CatalogSnapshot;
 
@@ -290,11 +324,59 @@ private:
     void ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, uint32_t start, uint32_t end,
                          bool& previousEntry, int& result);
     AttemptResult attempt_;
+
+    // The layout from the pages (LostCatalog.cpp): how many sampled pages
+    // carry a data-page or definition signature when the file is read in
+    // pages of `size` bytes.
+    uint64_t CountPageSignatures(uint32_t size) const;
+    // Whether the catalog lost rows: no catalog pages, rows that could not
+    // be read, or fewer rows than MSysObjects' definition counts or pages
+    // missing that its usage map lists.
+    bool CatalogLooksDamaged();
+
+    // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
+    // unreadable or most of what it lists is not the table's.
+    bool ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& listed) const;
+    // The pages a map row lists (row mapRow of data page mapPage), sorted;
+    // outside counts those past the file's end. False when the row is no map.
+    bool ReadPageMap(uint32_t mapPage, uint8_t mapRow, std::vector<uint32_t>& listed, uint32_t& outside) const;
+    // One data page carrying a table's owner number, and how it was judged.
+    struct OwnedPage {
+        uint64_t position = 0;
+        uint32_t rows = 0;      // live rows and pointers to moved rows
+        bool listed = false;    // the trusted usage map lists it
+        PageChoice choice = PageChoice::Listed;
+    };
+    // Fills the table's page list from the pages of its owner (file order)
+    // and the pages its usage map lists (sorted; mapTrusted when readable).
+    void ChooseTablePages(tableInfo& table, const std::vector<uint64_t>& owned, const std::vector<uint32_t>& listed,
+                          bool mapTrusted);
+    // The evidence for the pages the map does not list: the rows' fit to the
+    // definition, the keys of the rows taken, the definition's row count.
+    void JudgeUnlistedPages(const tableInfo& table, std::vector<OwnedPage>& pages, uint64_t rowsTaken, bool mapTrusted);
+    // The pages the database's own map of free pages lists (page 1, row 0,
+    // as Access keeps it), sorted; empty when that map is not there. Read
+    // once per layout attempt.
+    const std::vector<uint32_t>& FreePages() const;
+    mutable std::vector<uint32_t> freePages_;
+    mutable bool freePagesRead_ = false;
+    // What a row's bytes say of the table they belong to: fits when its
+    // frame reads, its variable data begins after its fixed values and no
+    // text is longer than its column allows; the gap between its fixed
+    // values and its variable data; its column count.
+    struct RowShape {
+        bool fits = false;
+        uint32_t columns = 0;
+        uint64_t gap = 0;
+    };
+    RowShape ReadRowShape(const tableInfo& table, const uint8_t* row, uint32_t size) const;
 };
 
 // True when a decoded name is printable text (no control characters, no
 // replacement characters, no private-use or unassigned surrogates).
 bool IsPrintableName(const std::string& utf8);
+// A printable name of at most kMaxNameCharacters characters.
+bool IsPlausibleName(const std::string& utf8);
 
 // Names the user-table check always rejects: the catalog's own system tables,
 // any name beginning with "MSys", and "fVersionHistory".

@@ -20,7 +20,7 @@ namespace {
 class DefinitionStream {
 public:
     DefinitionStream(const PageFile& file, uint32_t pageSize, uint64_t fileLength, uint64_t position)
-        : file_(file), pageSize_(pageSize), fileLength_(fileLength),
+        : file_(&file), pageSize_(pageSize), fileLength_(fileLength),
           pagePos_(position - position % pageSize), off_(static_cast<uint32_t>(position % pageSize)) {
         visited_.insert(pagePos_ / pageSize_);
     }
@@ -47,7 +47,7 @@ private:
             }
             const size_t chunk = std::min<size_t>(n, pageSize_ - off_);
             if (out) {
-                file_.read(pagePos_ + off_, chunk, out);
+                file_->read(pagePos_ + off_, chunk, out);
                 out += chunk;
             }
             off_ += static_cast<uint32_t>(chunk);
@@ -56,18 +56,18 @@ private:
         return true;
     }
     bool advance() {
-        const uint32_t next = file_.u32(pagePos_ + 4);
+        const uint32_t next = file_->u32(pagePos_ + 4);
         if (next == 0 || static_cast<uint64_t>(next) * pageSize_ >= fileLength_) return false;
         if (!visited_.insert(next).second) return false;
         // A page that is no longer a definition page (zeroed, reused) ends the
         // chain: its bytes would otherwise become invented columns.
-        if (file_.u8(static_cast<uint64_t>(next) * pageSize_) != 0x02) return false;
+        if (file_->u8(static_cast<uint64_t>(next) * pageSize_) != 0x02) return false;
         pagePos_ = static_cast<uint64_t>(next) * pageSize_;
         off_ = 8;
         return true;
     }
 
-    const PageFile& file_;
+    const PageFile* file_;
     uint32_t pageSize_;
     uint64_t fileLength_;
     uint64_t pagePos_;
@@ -179,39 +179,177 @@ void CMDBRecovery::ReadTableDefinitionInto(tableInfo& table, uint32_t /*catalogI
     CollectTablePages(table);
 }
 
+namespace {
+
+// One stored name: its length field and as many of its bytes as were there.
+struct StoredName {
+    bool lengthRead = false;
+    bool whole = false;          // every byte the length claims was read
+    uint32_t length = 0;
+    std::vector<uint8_t> bytes;  // what was read of it
+};
+
+// Names longer than Access allows are damage; their bytes are read only as
+// far as the log shows them.
+constexpr uint32_t kStoredNameShown = 256;
+
+StoredName ReadStoredName(DefinitionStream& s, bool jet4) {
+    StoredName n;
+    uint8_t b[2] = {};
+    if (!s.read(b, jet4 ? 2 : 1)) return n;
+    n.lengthRead = true;
+    n.length = jet4 ? le16(b) : b[0];
+    n.bytes.resize(std::min(n.length, kStoredNameShown));
+    if (!s.read(n.bytes.data(), n.bytes.size())) {
+        n.bytes.clear();
+        return n;
+    }
+    n.whole = n.length <= kStoredNameShown ? true : s.skip(n.length - kStoredNameShown);
+    return n;
+}
+
+// ASCII letters folded, as Access and SQLite compare names.
+std::string FoldName(const std::string& name) {
+    std::string folded = name;
+    for (char& ch : folded) {
+        if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    }
+    return folded;
+}
+
+}  // namespace
+
+bool CMDBRecovery::IsPlausibleStoredName(const uint8_t* data, size_t size) const {
+    if (size == 0 || (jet4Layout && size % 2 != 0)) return false;
+    if (size > kMaxNameCharacters * textUnit) return false;
+    return IsPlausibleName(DecodeStoredText(data, size));
+}
+
 void CMDBRecovery::ReadColumnNames(tableInfo& table, void* streamPtr, uint32_t c, uint32_t r, uint32_t x) {
     auto& s = *static_cast<DefinitionStream*>(streamPtr);
-    size_t next = 0;
-    size_t skipped = 0;
-    std::vector<uint8_t> buf;
-    for (uint32_t g = 0; g < c; ++g) {
-        uint32_t length;
-        if (jet4Layout) {
-            uint8_t b[2];
-            if (!s.read(b, 2)) return;
-            length = le16(b);
-            if (length & 0x8000) return;  // names end here; the index section is not trusted
-        } else {
-            uint8_t b;
-            if (!s.read(&b, 1)) return;
-            length = b;
+    // Entry ordinal -> position in table.columns (none for a skipped entry).
+    std::vector<int64_t> columnOf(c, -1);
+    {
+        size_t next = 0, skipped = 0;
+        for (uint32_t g = 0; g < c && next < table.columns.size(); ++g) {
+            if (skipped < skippedColumns.size() && skippedColumns[skipped] == g) {
+                ++skipped;
+                continue;
+            }
+            columnOf[g] = static_cast<int64_t>(next++);
         }
-        buf.resize(length);
-        if (!s.read(buf.data(), length)) return;
-        if (skipped < skippedColumns.size() && skippedColumns[skipped] == g) {
-            ++skipped;
+    }
+    std::vector<bool> named(table.columns.size(), false);
+    const uint32_t width = jet4Layout ? 2 : 1;
+    const uint32_t longest = static_cast<uint32_t>(kMaxNameCharacters * textUnit);
+    auto plausible = [&](const StoredName& n) {
+        return n.whole && IsPlausibleStoredName(n.bytes.data(), n.bytes.size());
+    };
+    // Whether the next `count` names read from `from` are all plausible (and
+    // not empty: a run of zeros is no name).
+    auto namesFollow = [&](DefinitionStream from, uint32_t count) {
+        for (uint32_t k = 0; k < count; ++k) {
+            if (!plausible(ReadStoredName(from, jet4Layout))) return false;
+        }
+        return true;
+    };
+    constexpr uint32_t kLookahead = 4;
+
+    bool indexesTrusted = true;
+    for (uint32_t g = 0; g < c; ++g) {
+        DefinitionStream before = s;
+        const StoredName n = ReadStoredName(s, jet4Layout);
+        const int64_t column = columnOf[g];
+        const bool empty = n.whole && n.length == 0;
+        if (empty || plausible(n)) {
+            if (column >= 0) {
+                std::string name = DecodeStoredText(n.bytes.data(), n.bytes.size());
+                if (name.empty()) {
+                    char generated[32];
+                    std::snprintf(generated, sizeof generated, "Column#%u", g);
+                    name = std::string(generated).substr(0, 10);
+                }
+                table.columns[column].name = std::move(name);
+                named[column] = true;
+            }
             continue;
         }
-        if (next >= table.columns.size()) continue;
-        std::string name = DecodeStoredText(buf.data(), buf.size());
-        if (name.empty()) {
-            char generated[32];
-            std::snprintf(generated, sizeof generated, "Column#%u", g);
-            name = std::string(generated).substr(0, 10);
+
+        // A damaged name: control characters, NUL, invalid text, too long,
+        // or running past the definition. Its column gets a generated name.
+        if (column >= 0) {
+            columnInfo& col = table.columns[column];
+            col.storedName = n.bytes;
+            col.nameRepair = NameRepair::Generated;
+            col.name = "Field" + std::to_string(column + 1);
+            named[column] = true;
         }
-        table.columns[next++].name = std::move(name);
+        const uint32_t remaining = c - g - 1;
+        const uint32_t lookahead = std::min(remaining, kLookahead);
+        // A length Access could have written: only the name's bytes are bad
+        // when the names after it read well from there.
+        const bool lengthPlausible = n.whole && n.length <= longest && (!jet4Layout || n.length % 2 == 0);
+        if (lengthPlausible && (remaining == 0 || namesFollow(s, lookahead))) continue;
+        if (remaining == 0) {
+            // The last name's length is out of step: where the index section
+            // begins is not known.
+            indexesTrusted = false;
+            break;
+        }
+        // The length is out of step with the names (a flipped bit runs this
+        // name on into the next ones): find the length after which the next
+        // names read well, and go on from there.
+        DefinitionStream bytesStart = before;
+        uint8_t skip[2];
+        if (!bytesStart.read(skip, width)) {
+            indexesTrusted = false;
+            break;
+        }
+        bool found = false;
+        for (uint32_t length = 0; length <= longest && !found; length += textUnit) {
+            DefinitionStream at = bytesStart;
+            if (!at.skip(length)) break;
+            if (namesFollow(at, lookahead)) {
+                s = at;
+                found = true;
+            }
+        }
+        if (!found) {
+            indexesTrusted = false;
+            break;
+        }
+        table.columnNamesResynchronised = true;
     }
-    if (r != 0) ReadIndexes(table, streamPtr, r, x);
+
+    // Columns whose names were not read (the definition ended first).
+    for (size_t i = 0; i < table.columns.size(); ++i) {
+        if (named[i]) continue;
+        table.columns[i].nameRepair = NameRepair::Generated;
+        table.columns[i].name = "Field" + std::to_string(i + 1);
+    }
+    MakeColumnNamesUnique(table);
+    if (r != 0 && indexesTrusted && !s.failed()) ReadIndexes(table, streamPtr, r, x);
+}
+
+void CMDBRecovery::MakeColumnNamesUnique(tableInfo& table) {
+    // Every name as stored or generated is kept from being taken by a
+    // numbered one; the second and later of equal names get "_2", "_3", ...
+    std::unordered_set<std::string> all, used;
+    for (const columnInfo& col : table.columns) all.insert(FoldName(col.name));
+    for (columnInfo& col : table.columns) {
+        const std::string folded = FoldName(col.name);
+        if (used.insert(folded).second) continue;
+        std::string candidate;
+        for (int n = 2;; ++n) {
+            candidate = col.name + "_" + std::to_string(n);
+            const std::string key = FoldName(candidate);
+            if (!all.count(key) && !used.count(key)) break;
+        }
+        col.repeatedName = col.name;
+        col.name = candidate;
+        if (col.nameRepair == NameRepair::None) col.nameRepair = NameRepair::MadeUnique;
+        used.insert(FoldName(candidate));
+    }
 }
 
 void CMDBRecovery::ReadIndexes(tableInfo& table, void* streamPtr, uint32_t r, uint32_t x) {
@@ -281,7 +419,16 @@ void CMDBRecovery::ReadIndexes(tableInfo& table, void* streamPtr, uint32_t r, ui
         buf.resize(length);
         if (!s.read(buf.data(), length)) break;
         if (foreignKey[n]) continue;
-        names.push_back(DecodeStoredText(buf.data(), buf.size()));
+        std::string name = DecodeStoredText(buf.data(), buf.size());
+        if (!IsPlausibleStoredName(buf.data(), buf.size())) {
+            // A damaged index name (control characters, NUL, too long).
+            tableInfo::RepairedIndexName repaired;
+            repaired.generated = "Index" + std::to_string(names.size() + 1);
+            repaired.stored.assign(buf.begin(), buf.begin() + std::min<size_t>(buf.size(), kStoredNameShown));
+            name = repaired.generated;
+            table.repairedIndexNames.push_back(std::move(repaired));
+        }
+        names.push_back(std::move(name));
     }
     for (size_t j = 0; j < used.size() && j < names.size(); ++j) {
         for (size_t i = firstIndex; i < table.indexes.size(); ++i) {

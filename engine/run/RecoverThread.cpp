@@ -156,12 +156,7 @@ void CRecoverThread::Scan() {
                 Log(t.name + "  :  " + std::to_string(t.definitionRecordCount) + " Record(s) in its definition, " +
                     std::to_string(t.definitionRecordCount - t.recordCount) + " not found");
             }
-            if (!t.unlistedPages.empty()) {
-                Log(t.name + "  :  " + std::to_string(t.unlistedPages.size()) +
-                    " page(s) not listed in the table's usage map " +
-                    (app_.includeUnlistedPages ? "included" : "set aside") + " (" +
-                    std::to_string(t.unlistedRecordCount) + " Record(s))");
-            }
+            LogTableRepairs(t);
         }
         if (app_.stopRequested) return Finish(false);
     }
@@ -183,6 +178,72 @@ void CRecoverThread::Scan() {
     Finish(true);
 }
 
+namespace {
+
+std::string Tally(const PageTally& t) {
+    return std::to_string(t.pages) + " page(s)";
+}
+std::string Records(const PageTally& t) { return " (" + std::to_string(t.rows) + " Record(s))"; }
+const char kFreedWhy[] = ": the database's map of free pages lists them";
+
+}  // namespace
+
+void CRecoverThread::LogTableRepairs(const tableInfo& t) {
+    // Only what the scan repaired or decided against the usage map is
+    // logged, so an undamaged file gets no extra lines.
+    const std::string head = t.name + "  :  ";
+    if (t.foundWithoutCatalog) {
+        Log(head + "found from its definition on page " + std::to_string(t.definitionPage) +
+            " without a catalog entry");
+    }
+    if (t.nameRepair == NameRepair::Generated) {
+        Log(head + "damaged table name (bytes " + HexBytes(t.storedName) + ") replaced by " + t.name);
+    }
+    for (const columnInfo& c : t.columns) {
+        if (c.nameRepair == NameRepair::Generated) {
+            Log(head + "damaged column name (bytes " + HexBytes(c.storedName) + ") replaced by " + c.name);
+        } else if (c.nameRepair == NameRepair::MadeUnique) {
+            Log(head + "repeated column name " + c.repeatedName + " made unique as " + c.name);
+        }
+    }
+    if (t.columnNamesResynchronised) Log(head + "column names read again from the next readable name");
+    for (const tableInfo::RepairedIndexName& i : t.repairedIndexNames) {
+        Log(head + "damaged index name (bytes " + HexBytes(i.stored) + ") replaced by " + i.generated);
+    }
+
+    const PageTally& requested = t.pagesChosen(PageChoice::Requested);
+    const PageTally& notCopies = t.pagesChosen(PageChoice::NotCopies);
+    const PageTally& counted = t.pagesChosen(PageChoice::RowCountReached);
+    const PageTally& copies = t.pagesChosen(PageChoice::OlderCopies);
+    const PageTally& foreign = t.pagesChosen(PageChoice::ForeignRows);
+    const PageTally& freed = t.pagesChosen(PageChoice::Freed);
+    const std::string unlisted = " not listed in the table's usage map ";
+    if (t.usageMapRead) {
+        if (requested.pages) Log(head + Tally(requested) + unlisted + "included" + Records(requested));
+        // The usual case: the listed pages hold the definition's row count.
+        if (counted.pages) Log(head + Tally(counted) + unlisted + "set aside" + Records(counted));
+        if (notCopies.pages) {
+            Log(head + Tally(notCopies) + unlisted + "included" + Records(notCopies) +
+                ": their rows are no copies of listed rows, and the listed pages lack rows the definition counts");
+        }
+        if (copies.pages) Log(head + Tally(copies) + unlisted + "set aside" + Records(copies) + ": older copies of listed rows");
+        if (foreign.pages) Log(head + Tally(foreign) + unlisted + "set aside" + Records(foreign) + ": rows that do not fit the table");
+        if (freed.pages) Log(head + Tally(freed) + unlisted + "set aside" + Records(freed) + kFreedWhy);
+        return;
+    }
+    if (!counted.pages && !copies.pages && !foreign.pages && !freed.pages) return;
+    const PageTally& read = t.pagesChosen(PageChoice::NoUsableMap);
+    const std::string without = " of the table without a usable usage map ";
+    Log(head + Tally(read) + without + "read" + Records(read));
+    if (copies.pages) Log(head + Tally(copies) + without + "set aside" + Records(copies) + ": older copies of rows read");
+    if (foreign.pages) Log(head + Tally(foreign) + without + "set aside" + Records(foreign) + ": rows that do not fit the table");
+    if (freed.pages) Log(head + Tally(freed) + without + "set aside" + Records(freed) + kFreedWhy);
+    if (counted.pages) {
+        Log(head + Tally(counted) + without + "set aside" + Records(counted) +
+            ": the rows read make the definition's row count");
+    }
+}
+
 void CRecoverThread::LogDamage() {
     // Only what was actually passed over is reported, so an undamaged file
     // gets no extra lines.
@@ -199,6 +260,12 @@ void CRecoverThread::LogDamage() {
     if (r.propertyBlocksUnreadable) Log(counted("Unreadable property blocks skipped :", r.propertyBlocksUnreadable));
     if (r.relationRowsSkipped) Log(counted("Unreadable relationship entries skipped :", r.relationRowsSkipped));
     if (r.complexRowsSkipped) Log(counted("Unreadable complex-column values skipped :", r.complexRowsSkipped));
+    // After the lines above, which keep their order: the tables found from
+    // their definitions where the catalog lost their rows.
+    if (s.tablesWithoutCatalog) Log(counted("Tables found without a catalog entry  :", s.tablesWithoutCatalog));
+    if (s.hiddenTablesWithoutCatalog) {
+        Log(counted("System tables found without a catalog entry, not listed  :", s.hiddenTablesWithoutCatalog));
+    }
 }
 
 void CRecoverThread::LogObjectSummary() {

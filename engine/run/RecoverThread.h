@@ -54,6 +54,9 @@ private:
     void ListTables();
     void LogObjectSummary();
     void LogDamage();
+    // The lines of one table's repairs: its name, its columns' names, and the
+    // pages decided against its usage map.
+    void LogTableRepairs(const tableInfo& table);
 
     CQuorvinAccessRecoveryApp& app_;
     std::thread thread_;

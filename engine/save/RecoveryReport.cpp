@@ -156,9 +156,11 @@ RecoveryReport ScanReport(const CMDBRecovery& engine) {
         // where the definition's count says some are missing (or cannot say).
         const bool countAgrees = entry.lostRows && *entry.lostRows == 0;
         for (const std::string& p : pages) (countAgrees ? entry.notes : entry.problems).push_back(p);
-        for (const tableInfo::RenamedColumn& c : t.renamedColumns) {
-            entry.renamedColumns.push_back({c.name, c.storedHex});
-            entry.problems.push_back("a column's damaged name (stored as " + c.storedHex + ") was replaced by " + c.name);
+        for (const columnInfo& c : t.columns) {
+            if (c.nameRepair != NameRepair::Generated) continue;
+            const std::string stored = HexBytes(c.storedName);
+            entry.renamedColumns.push_back({c.name, stored});
+            entry.problems.push_back("a column's damaged name (stored as " + stored + ") was replaced by " + c.name);
         }
         if (!t.unlistedPages.empty()) {
             entry.notes.push_back(plural(t.unlistedPages.size(), "page", "pages") + " not listed in its usage map " +

@@ -22,24 +22,6 @@ Shortfall = namedtuple("Shortfall", "file mode check table when why")
 CATALOG_HIT = "catalog-hit"
 
 SHORTFALLS = [
-    # A lost catalog is a lost database today: where the damage destroyed
-    # data pages of MSysObjects (zeroed pages, the cut end of a file whose
-    # catalog pages come last), the tables whose definitions and rows are
-    # whole are not found from their definition pages; the run ends "This
-    # file is not a valid MS Access file." or lists only the tables whose
-    # catalog rows survived. Waits for the recovery of tables without a
-    # catalog entry ("RecoveredTable" + a number; matched here by their
-    # definition page).
-    Shortfall("*", "*", "rows", "*", CATALOG_HIT,
-              "tables without a readable catalog row are not recovered from their definitions"),
-    Shortfall("*", "*", "saved", "*", CATALOG_HIT,
-              "tables without a readable catalog row are not saved"),
-    # Zeroed usage maps: every page the table owns is read, so Northwind's
-    # Umsätze gets the 2,049 rows of its 257 stale pages, older states of the
-    # table. Waits for the choice of live pages by evidence rather than by
-    # the map alone.
-    Shortfall("nwind.mdb", "zero-usage-maps", "extra", "Umsätze", None,
-              "stale pages are read when the usage map is gone"),
 ]
 
 
