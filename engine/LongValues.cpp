@@ -127,12 +127,17 @@ std::string CMDBRecovery::ReadLongTextChain(uint64_t pagePosition, uint8_t row, 
     return DecodeTextBytes(bytes.data(), bytes.size());
 }
 
-void CMDBRecovery::ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row,
+bool CMDBRecovery::ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row,
                                         std::vector<uint8_t>& buffer) {
+    buffer.clear();
     uint32_t start = 0, end = 0;
-    if (!LocateLongValueRow(pagePosition, row, start, end)) return;
-    const uint32_t take = std::min<uint32_t>({length, end - start, static_cast<uint32_t>(buffer.size())});
+    if (!LocateLongValueRow(pagePosition, row, start, end)) return length == 0;
+    // The value is what its one row holds: a claimed length beyond the row
+    // (a damaged header) adds no bytes, and no allocation is made for it.
+    const uint32_t take = std::min<uint32_t>(length, end - start);
+    buffer.resize(take);
     databaseFile.read(pagePosition + start, take, buffer.data());
+    return take == length;
 }
 
 void CMDBRecovery::ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length,
