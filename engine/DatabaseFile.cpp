@@ -250,7 +250,9 @@ int CMDBRecovery::ScanFile() {
         }
     }
     const int result = kept.any() ? 1 : 0;
-    if (result == 0 && !app.catalogFound) {
+    // A scan stopped part-way has not seen the catalog it may hold: it gives
+    // no verdict on the file.
+    if (result == 0 && !app.catalogFound && !Stopped()) {
         app.invalidFile = true;
         app.logLine = "This file is not a valid MS Access file.";
         app.messageLine1 = "This file is not a valid MS Access file.";
