@@ -213,6 +213,33 @@ TEST(Refusals, AFieldNameTheFileCannotHoldLeavesTheTableWhole) {
     EXPECT_EQ(reader.value("SELECT count(*) FROM _talmera_fields WHERE table_name = 'Items'"), "2");
 }
 
+// A validation rule or a default value whose text holds U+0000 (damaged
+// properties) cannot go into the schema's SQL: the table is made without that
+// constraint, keeps its records, and the rule and default stay as text in the
+// field's description. (In the schema they ended the SQL that makes the
+// table, and the whole table was lost at Close.)
+TEST(Refusals, ARuleOrDefaultHoldingU0000LeavesTheTableWhole) {
+    OutputFile file;
+    const std::string path = file.path;
+    auto table = file.db->CreateTableDef("Items");
+    table->AppendField(table->CreateField("ID", dbLong));
+    auto label = table->CreateField("Label", dbText);
+    table->AppendField(label);
+    label->SetValidationRule(std::string("<> 'a\0b'", 8));
+    label->SetDefaultValue(std::string("'x\0y'", 5));
+    file.db->AppendTableDef(table);
+    auto rs = file.db->OpenRecordset("Items");
+    AddRecord(rs, {{"ID", int64_t{1}}, {"Label", std::string("one")}});
+    AddRecord(rs, {{"ID", int64_t{2}}});
+    rs->Close();
+    file.db->Close();
+    Reader reader(path);
+    EXPECT_EQ(reader.rows("SELECT ID, hex(Label) FROM Items ORDER BY ID"),
+              (std::vector<std::vector<std::string>>{{"1", "6F6E65"}, {"2", "780079"}}));
+    EXPECT_EQ(reader.value("SELECT hex(validation_rule) FROM _talmera_fields WHERE name = 'Label'"),
+              "3C3E202761006227");
+}
+
 TEST(Refusals, CreateDatabaseRefusesAnExistingFileAndABadPath) {
     TempFolder folder;
     const std::string existing = (folder.path() / "there.sqlite").string();
