@@ -85,8 +85,10 @@ std::string CMDBRecovery::ReadLongTextSingle(uint64_t pagePosition, uint32_t len
 static std::vector<uint8_t> readChain(CMDBRecovery& e, uint64_t pagePosition, uint8_t row, uint32_t length,
                                       bool& incomplete) {
     std::vector<uint8_t> bytes;
-    incomplete = false;
+    // Page 0 is the file's header: a value said to start there is lost.
+    incomplete = length > 0;
     if (pagePosition == 0) return bytes;
+    incomplete = false;
     // Nothing longer than the file can be stored in it.
     const uint64_t cap = std::min<uint64_t>(length, e.fileLength);
     bytes.reserve(static_cast<size_t>(std::min<uint64_t>(cap, 1u << 24)));
@@ -117,6 +119,9 @@ static std::vector<uint8_t> readChain(CMDBRecovery& e, uint64_t pagePosition, ui
         r = next & 0xFF;
         pagePosition = static_cast<uint64_t>(nextPage) * e.pageSize;
     }
+    // Fewer bytes than the value claims, however the chain ended (a first
+    // page of 0, a length beyond the file, a stop): the value is not whole.
+    if (bytes.size() < length) incomplete = true;
     return bytes;
 }
 
