@@ -152,8 +152,8 @@ private:
     void SendProgress(uintptr_t step, intptr_t value = 0) { engine_.SendProgress(step, value); }
     bool Stopped() const { return engine_.Stopped(); }
     SlotTable LoadPageRows(uint64_t pagePosition) const { return engine_.LoadPageRows(pagePosition); }
-    void ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row, std::vector<uint8_t>& buffer) {
-        engine_.ReadLongBinarySingle(pagePosition, length, row, buffer);
+    bool ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row, std::vector<uint8_t>& buffer) {
+        return engine_.ReadLongBinarySingle(pagePosition, length, row, buffer);
     }
     void ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length, std::vector<uint8_t>& buffer,
                              bool& incomplete) {

@@ -120,8 +120,7 @@ std::vector<uint8_t> ObjectStorageReader::ReadStorageValue(const tagObjectDetail
         data.resize(std::min<uint32_t>(length, entry.dataSize - 12));
         databaseFile.read(entry.dataPosition + 12, data.size(), data.data());
     } else if (where == 0x40) {
-        data.assign(std::min<uint32_t>(length, kPage), 0);
-        ReadLongBinarySingle(page, static_cast<uint32_t>(data.size()), row, data);
+        if (!ReadLongBinarySingle(page, std::min<uint32_t>(length, kPage), row, data)) ++s.valuesUnreadable;
     } else {
         bool incomplete = false;
         ReadLongBinaryChain(page, row, length & 0x0FFFFFFF, data, incomplete);

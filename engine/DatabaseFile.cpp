@@ -268,7 +268,9 @@ int CMDBRecovery::ScanFile() {
     // Access pages without a readable catalog are an Access file whose
     // catalog is lost, not a file of another kind.
     if (accessPagesFound) app.catalogFound = true;
-    if (result == 0 && !app.catalogFound) {
+    // A scan stopped part-way has not seen the catalog it may hold: it gives
+    // no verdict on the file.
+    if (result == 0 && !app.catalogFound && !Stopped()) {
         app.invalidFile = true;
         app.logLine = "This file is not a valid MS Access file.";
         app.messageLine1 = "This file is not a valid MS Access file.";

@@ -85,8 +85,10 @@ std::string CMDBRecovery::ReadLongTextSingle(uint64_t pagePosition, uint32_t len
 static std::vector<uint8_t> readChain(CMDBRecovery& e, uint64_t pagePosition, uint8_t row, uint32_t length,
                                       bool& incomplete) {
     std::vector<uint8_t> bytes;
-    incomplete = false;
+    // Page 0 is the file's header: a value said to start there is lost.
+    incomplete = length > 0;
     if (pagePosition == 0) return bytes;
+    incomplete = false;
     // Nothing longer than the file can be stored in it.
     const uint64_t cap = std::min<uint64_t>(length, e.fileLength);
     bytes.reserve(static_cast<size_t>(std::min<uint64_t>(cap, 1u << 24)));
@@ -117,6 +119,9 @@ static std::vector<uint8_t> readChain(CMDBRecovery& e, uint64_t pagePosition, ui
         r = next & 0xFF;
         pagePosition = static_cast<uint64_t>(nextPage) * e.pageSize;
     }
+    // Fewer bytes than the value claims, however the chain ended (a first
+    // page of 0, a length beyond the file, a stop): the value is not whole.
+    if (bytes.size() < length) incomplete = true;
     return bytes;
 }
 
@@ -127,12 +132,17 @@ std::string CMDBRecovery::ReadLongTextChain(uint64_t pagePosition, uint8_t row, 
     return DecodeTextBytes(bytes.data(), bytes.size());
 }
 
-void CMDBRecovery::ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row,
+bool CMDBRecovery::ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row,
                                         std::vector<uint8_t>& buffer) {
+    buffer.clear();
     uint32_t start = 0, end = 0;
-    if (!LocateLongValueRow(pagePosition, row, start, end)) return;
-    const uint32_t take = std::min<uint32_t>({length, end - start, static_cast<uint32_t>(buffer.size())});
+    if (!LocateLongValueRow(pagePosition, row, start, end)) return length == 0;
+    // The value is what its one row holds: a claimed length beyond the row
+    // (a damaged header) adds no bytes, and no allocation is made for it.
+    const uint32_t take = std::min<uint32_t>(length, end - start);
+    buffer.resize(take);
     databaseFile.read(pagePosition + start, take, buffer.data());
+    return take == length;
 }
 
 void CMDBRecovery::ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length,

@@ -226,7 +226,10 @@ public:
                               bool calculated = false);
     std::string ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated = false);
     std::string ReadLongTextChain(uint64_t pagePosition, uint8_t row, uint32_t length, bool& incomplete);
-    void ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row, std::vector<uint8_t>& buffer);
+    // The bytes of a value kept in one long-value row: up to length bytes of
+    // the row, never more than the row holds. False when the row holds fewer
+    // than length bytes (or cannot be found): the value is incomplete.
+    bool ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row, std::vector<uint8_t>& buffer);
     void ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint32_t length, std::vector<uint8_t>& buffer,
                              bool& incomplete);
     // Text bytes of a text or memo value per layout (compressed, UCS-2, code page).

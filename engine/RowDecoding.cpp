@@ -303,8 +303,10 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 if (where == 0x80) {
                     v.bytes.assign(data + 12, data + 12 + std::min<size_t>(length, size - 12));
                 } else if (where == 0x40) {
-                    v.bytes.assign(std::min<uint64_t>(length, fileLength), 0);
-                    ReadLongBinarySingle(page, length, data[4], v.bytes);
+                    if (!ReadLongBinarySingle(page, length, data[4], v.bytes)) {
+                        v.incomplete = true;
+                        ++statistics.valuesIncomplete;
+                    }
                 } else {
                     ReadLongBinaryChain(page, data[4], length, v.bytes, v.incomplete);
                     if (v.incomplete) ++statistics.valuesIncomplete;

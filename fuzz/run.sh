@@ -5,23 +5,44 @@
 # any finding (a crash, a sanitizer report, a leak, a timeout, running out of
 # memory); the inputs that caused them stay in build/fuzz/artifacts/.
 #
+#   fuzz/run.sh [SECONDS [TARGET...]]
+#
+# SECONDS is per target: every target of fuzz/CMakeLists.txt runs that long
+# one after the other, or only the TARGETs named (fuzz_row or row). What each
+# run found stays in build/fuzz/corpus/<structure>/ for the next run.
+#
 # Seeds are made at each run in fuzz/seeds/ (not kept in the repository):
 # fuzz/seeds/file/ holds whole databases (the writer's, of every format,
 # encrypted ones too, and the real files of the corpus up to the length the
 # targets take); tools/talmera-seeds cuts fuzz/seeds/<structure>/ out of the
-# same files. The whole-file target fuzz_scan takes fuzz/seeds/file/; any
-# other target fuzz_<structure> takes fuzz/seeds/<structure>/ when there is
-# one, else the whole files.
+# same files, and fuzz/seeds/sql/ holds the SQL the msysqueries target
+# rebuilds from its seeds. The whole-file target fuzz_scan takes
+# fuzz/seeds/file/; any other target fuzz_<structure> takes
+# fuzz/seeds/<structure>/ when there is one, else the whole files.
 set -euo pipefail
 seconds="${1:-60}"
+shift || true
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="$repo/build/fuzz"
 max_len=1048576
 CC=clang CXX=clang++ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTALMERA_FUZZ=ON -DTALMERA_TESTS=OFF -DTALMERA_BENCH=OFF >/dev/null
-targets=$(sed -n 's/^add_executable(\(fuzz_[A-Za-z0-9_]*\).*/\1/p' "$repo/fuzz/CMakeLists.txt")
+all=$(sed -n 's/^talmera_fuzz_target(\([A-Za-z0-9_]*\) .*/fuzz_\1/p' "$repo/fuzz/CMakeLists.txt")
+targets=""
+if [ $# -eq 0 ]; then
+  targets="$all"
+else
+  for name in "$@"; do
+    name="fuzz_${name#fuzz_}"
+    if ! grep -qx "$name" <<<"$all"; then
+      echo "no fuzz target $name (there are: $(echo $all))" >&2
+      exit 64
+    fi
+    targets="$targets $name"
+  done
+fi
 # shellcheck disable=SC2086
-cmake --build "$build" --target $targets talmera-jetwriter -j2 >/dev/null
+cmake --build "$build" --target $targets fuzz_msysqueries talmera-jetwriter -j2 >/dev/null
 
 seeds="$repo/fuzz/seeds"
 files="$seeds/file"
@@ -39,7 +60,9 @@ for method in standard standard-aes agile; do
   "$writer" demo --format ace --encrypt "$method" --password password --spin-count 100 \
     "$files/$method-ace.accdb" >/dev/null
 done
-corpus="$repo/../shared/corpus"
+# The real files: ../shared/ beside the repository, or TALMERA_SHARED_DIR.
+shared="${TALMERA_SHARED_DIR:-$repo/../shared}"
+corpus="$shared/corpus"
 if [ -d "$corpus" ]; then
   # Every real file the targets take whole (a longer one would be cut to
   # max_len); the names are made unique by their folders.
@@ -60,7 +83,18 @@ fi
 # The system's Python has olefile (python3-olefile), which opens the compound files.
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-"$python" "$repo/tools/talmera-seeds" "$seeds" "${plain[@]}"
+encrypted=()
+while IFS= read -r -d '' file; do encrypted+=("$file"); done \
+  < <(find "$files" -type f \( -name 'rc4-*' -o -name 'standard*' -o -name 'agile-*' \) -print0)
+if [ -d "$shared/encrypted" ]; then
+  while IFS= read -r -d '' file; do encrypted+=("$file"); done \
+    < <(find "$shared/encrypted" \( -name '*.mdb' -o -name '*.accdb' \) -print0)
+fi
+"$python" "$repo/tools/talmera-seeds" "$seeds" "${plain[@]}" --encrypted "${encrypted[@]}"
+# The sql target's seeds: the statements the saved queries of the seeds rebuild to.
+mkdir -p "$seeds/sql"
+TALMERA_FUZZ_SQL_SEEDS="$seeds/sql" "$build/fuzz/fuzz_msysqueries" -runs=0 "$seeds/msysqueries" >/dev/null 2>&1 || true
+echo "sql           $(find "$seeds/sql" -type f | wc -l) seeds"
 
 artifacts="$build/artifacts"
 rm -rf "$artifacts"

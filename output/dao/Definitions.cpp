@@ -17,6 +17,11 @@ std::string Fold(std::string_view name) {
     return out;
 }
 
+void RefuseUnwritableName(std::string_view name, const std::string& source, const std::string& what) {
+    if (name.find('\0') != std::string_view::npos)
+        Refuse(kErrInvalidOperation, source, "The name of " + what + " holds the character U+0000, which SQLite cannot store.");
+}
+
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -355,6 +360,7 @@ void TableImpl::AppendField(const FieldPtr& field) {
     if (f->appended_)
         Refuse(kErrInvalidOperation, kFieldsSource, "Field '" + f->name_ + "' is already part of a table.");
     if (f->name_.empty()) Refuse(kErrInvalidOperation, kFieldsSource, "A field needs a name.");
+    RefuseUnwritableName(f->name_, kFieldsSource, "a field of table '" + name_ + "'");
     if (!knownFieldType(f->type_))
         Refuse(kErrInvalidOperation, kFieldsSource,
                "Invalid field data type " + std::to_string(f->type_) + " for field '" + f->name_ + "'.");
@@ -432,6 +438,7 @@ void TableImpl::AppendIndex(const IndexPtr& index) {
     if (i->appended_) Refuse(kErrInvalidOperation, kIndexesSource, "Index '" + i->name_ + "' is already appended.");
     if (linked()) Refuse(kErrInvalidOperation, kIndexesSource, "A linked table takes no index: '" + name_ + "'.");
     if (i->name_.empty()) Refuse(kErrInvalidOperation, kIndexesSource, "An index needs a name.");
+    RefuseUnwritableName(i->name_, kIndexesSource, "an index of table '" + name_ + "'");
     for (const auto& existing : indexes_)
         if (SameName(existing->name_, i->name_))
             Refuse(kErrObjectExists, kIndexesSource, "Index '" + i->name_ + "' already exists in table '" + name_ + "'.");
@@ -546,6 +553,7 @@ void QueryImpl::SetName(const std::string& name) {
     if (!database) return;
     database->ensureOpen("DAO.QueryDef");
     if (name.empty()) Refuse(kErrInvalidOperation, "DAO.QueryDef", "A query needs a name.");
+    RefuseUnwritableName(name, "DAO.QueryDef", "a query");
     if (!SameName(name, name_) && database->objectNameTaken(name))
         Refuse(kErrObjectExists, "DAO.QueryDef", "Object '" + name + "' already exists.");
     database->dropView(*this);

@@ -591,7 +591,12 @@ std::optional<std::string> TranslateRule(std::string_view rule, const ExprColumn
     try {
         Parser parser(std::move(*tokens), self, columns);
         NodePtr tree = parser.parseAll();
-        return Emitter().emit(*tree);
+        std::string check = Emitter().emit(*tree);
+        // SQL text ends at a zero character: a rule whose text holds one
+        // (damaged properties can give one) stays out of the schema, kept
+        // only as its text, as a rule that does not translate.
+        if (check.find('\0') != std::string::npos) return std::nullopt;
+        return check;
     } catch (const Failed&) {
         return std::nullopt;
     }
@@ -648,6 +653,12 @@ DefaultPlan PlanDefault(std::string_view text, const FieldShape& shape) {
     }
     plan.kind = DefaultPlan::Constant;
     plan.sql = SqlLiteral(plan.constant);
+    // A constant holding a zero character cannot be written into the schema:
+    // the writer still gives it to every new record.
+    if (plan.sql.find('\0') != std::string::npos) {
+        plan.sql.clear();
+        return plan;
+    }
     if (plan.constant.kind == Stored::Real || (plan.constant.kind == Stored::Integer && plan.constant.integer < 0))
         plan.sql = "(" + plan.sql + ")";
     return plan;

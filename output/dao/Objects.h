@@ -33,6 +33,10 @@ inline constexpr const char* kScratchSchema = "talmera_scratch";
 [[noreturn]] void Refuse(int32_t code, const std::string& source, const std::string& description);
 std::string Fold(std::string_view name);  // the case-insensitive key of a name (ASCII letters, as SQLite)
 bool SameName(std::string_view a, std::string_view b);
+// SQL text ends at a zero character, so a name that holds one cannot be
+// written into the file's schema: it is refused when the object is appended,
+// rather than failing later with the whole table, index or view.
+void RefuseUnwritableName(std::string_view name, const std::string& source, const std::string& what);
 
 // --- properties ------------------------------------------------------------------
 

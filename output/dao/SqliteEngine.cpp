@@ -1009,6 +1009,7 @@ public:
         if (!t) Refuse(kErrInvalidOperation, kTableDefsSource, "Only a table made by CreateTableDef can be appended.");
         if (t->appended_) Refuse(kErrObjectExists, kTableDefsSource, "Table '" + t->name_ + "' is already appended.");
         if (t->name_.empty()) Refuse(kErrInvalidOperation, kTableDefsSource, "A table needs a name.");
+        RefuseUnwritableName(t->name_, kTableDefsSource, "a table");
         if (s_->objectNameTaken(t->name_))
             Refuse(kErrObjectExists, kTableDefsSource, "Table '" + t->name_ + "' already exists.");
         if (t->fields_.empty() && !t->linked())
@@ -1091,6 +1092,7 @@ public:
         if (!q) Refuse(kErrInvalidOperation, "DAO.QueryDefs", "Only a query made by CreateQueryDef can be appended.");
         if (q->appended_) Refuse(kErrObjectExists, "DAO.QueryDefs", "Query '" + q->name_ + "' is already appended.");
         if (q->name_.empty()) Refuse(kErrInvalidOperation, "DAO.QueryDefs", "A query needs a name.");
+        RefuseUnwritableName(q->name_, "DAO.QueryDefs", "a query");
         if (s_->objectNameTaken(q->name_)) Refuse(kErrObjectExists, "DAO.QueryDefs", "Object '" + q->name_ + "' already exists.");
         if (q->sql_.find_first_not_of(" \t\r\n;") == std::string::npos)
             Refuse(kErrInvalidOperation, "DAO.QueryDefs",
@@ -1122,6 +1124,7 @@ public:
         if (!r) Refuse(kErrInvalidOperation, source, "Only a relation made by CreateRelation can be appended.");
         if (r->appended_) Refuse(kErrObjectExists, source, "Relation '" + r->name_ + "' is already appended.");
         if (r->name_.empty()) Refuse(kErrInvalidOperation, source, "A relation needs a name.");
+        RefuseUnwritableName(r->name_, source, "a relation");
         for (const auto& other : s_->relations)
             if (SameName(other->name_, r->name_))
                 Refuse(kErrObjectExists, source, "Relationship '" + r->name_ + "' already exists.");

@@ -246,6 +246,18 @@ TEST(StorageTable, ProjectFilesPerKindHoldTheStorageBytes) {
     }
 }
 
+// A row whose Name is empty (a stream of that name under Forms): nothing is
+// read for its name, the row is passed on like any other, and the objects
+// around it are all found. (Its read of no bytes into no buffer was a report
+// of undefined behaviour that stopped a sanitizer build's repair.)
+TEST(StorageTable, AnEntryWithAnEmptyNameIsRead) {
+    std::vector<StorageNode> nodes = jetwriter::demoObjectStorage();
+    nodes.push_back({"Forms/", false, Bytes(20, 9)});
+    Fixture f(Format::Ace, storageDatabase(Format::Ace, nodes));
+    ASSERT_TRUE(f.stored);
+    expectDemoListing(f.listing);
+}
+
 TEST(StorageTable, MissingDirLeavesTheCodeProjectOut) {
     std::vector<StorageNode> nodes;
     for (const StorageNode& n : jetwriter::demoObjectStorage())

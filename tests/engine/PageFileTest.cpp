@@ -31,6 +31,22 @@ void cut(const std::string& path, off_t length) {
     ::close(fd);
 }
 
+// A read of no bytes may come with no buffer (an empty vector's data()):
+// nothing is copied, wherever it reads, and nothing is reported.
+TEST(PageFileTest, AnEmptyReadTakesNoBuffer) {
+    TempDir dir;
+    const std::string path = dir.file("small.bin");
+    writeFile(path, pattern(100));
+    PageFile file;
+    ASSERT_TRUE(file.open(path));
+    for (uint64_t at : {uint64_t{0}, uint64_t{50}, uint64_t{100}, uint64_t{1} << 40}) file.read(at, 0, nullptr);
+    PageFile empty;
+    writeFile(dir.file("empty.bin"), {});
+    ASSERT_TRUE(empty.open(dir.file("empty.bin")));
+    empty.read(0, 0, nullptr);
+    EXPECT_EQ(file.u8(99), pattern(100)[99]);
+}
+
 TEST(PageFileTest, AFileCutWhileOpenReadsZerosPastItsNewEnd) {
     TempDir dir;
     const std::string path = dir.file("cut.bin");

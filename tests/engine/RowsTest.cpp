@@ -310,6 +310,39 @@ TEST(LongValues, BrokenAndLoopingChainsEnd) {
     EXPECT_TRUE(rows[0][1].incomplete);
 }
 
+// An OLE object kept in one long-value row whose header claims more than the
+// row holds (a damaged length): the value is the row's bytes, marked
+// incomplete, not the claimed length padded with zeros.
+TEST(LongValues, SingleRowOleValueIsNoLongerThanItsRow) {
+    for (Format format : kFormats) {
+        SCOPED_TRACE(formatName(format));
+        jw::Table t;
+        t.name = "Objects";
+        t.columns = {col("ID", jw::kLong), col("Blob", jw::kOle)};
+        const jw::Bytes object = pattern(1500);  // one long-value row in every layout
+        t.rows = {{{int64_t{1}, object}}};
+        jw::Database db;
+        db.format = format;
+        db.tables = {t};
+        jw::Layout layout;
+        std::vector<uint8_t> image = jw::write(db, &layout);
+        // The value's header in the table's row: 1500 with the one-row flag.
+        const uint8_t stored[4] = {0xDC, 0x05, 0x00, 0x40};
+        uint8_t* header = static_cast<uint8_t*>(memmem(image.data(), image.size(), stored, sizeof stored));
+        ASSERT_NE(header, nullptr);
+        const uint8_t claimed[4] = {0x00, 0x90, 0x02, 0x40};  // 167,936 bytes
+        std::memcpy(header, claimed, sizeof claimed);
+        TempDir dir;
+        writeFile(dir.file("objects.mdb"), image);
+        ScanResult scan = runScan(dir.file("objects.mdb"));
+        const auto rows = readAllRows(*scan.engine, tableIndex(*scan.engine, "Objects"), true);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0][1].bytes, object);
+        EXPECT_TRUE(rows[0][1].incomplete);
+        EXPECT_EQ(scan.engine->statistics.valuesIncomplete, 1u);
+    }
+}
+
 // A value of a deleted record points at a long-value row that Access marked
 // deleted with it: the row's bytes are still there and are read.
 TEST(LongValues, LongValueRowMarkedDeletedIsStillRead) {

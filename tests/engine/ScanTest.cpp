@@ -8,6 +8,7 @@
 #include <map>
 #include <regex>
 
+#include "engine/run/RecoverThread.h"
 #include "platform/MessageReceiver.h"
 #include "tests/engine/Fixtures.h"
 
@@ -516,6 +517,66 @@ TEST(InvalidInput, NotAnAccessFileAndUnreadableFiles) {
         EXPECT_EQ(log[log.size() - 2], expected);
         EXPECT_EQ(log.back(), "This file is not a valid MS Access file.");
         for (const std::string& line : log) EXPECT_EQ(line.find("already in use"), std::string::npos);
+    }
+}
+
+// A scan stopped part-way (Ctrl-C on the command line, Stop in the window)
+// says nothing about the file: not "not a valid MS Access file", however far
+// it got. Stopped at the first page, half-way through the page scan, in the
+// catalog pages, and in the scan with the other layout that a file without a
+// readable table gets.
+TEST(InvalidInput, AStoppedScanGivesNoVerdict) {
+    // Stops the run when the scan reports its n-th step.
+    class StoppingReceiver : public RecordingReceiver {
+    public:
+        StoppingReceiver(CQuorvinAccessRecoveryApp& app, int stopAt) : RecordingReceiver(app), app_(app), stopAt_(stopAt) {}
+        intptr_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+            if (message == UM_PROGRESS && wParam == kProgressStep && ++steps_ == stopAt_) app_.stopRequested = true;
+            return RecordingReceiver::send(message, wParam, lParam);
+        }
+        int steps() const { return steps_; }
+
+    private:
+        CQuorvinAccessRecoveryApp& app_;
+        int stopAt_;
+        int steps_ = 0;
+    };
+    auto scan = [](const std::string& path, int stopAt, int* steps = nullptr) {
+        CQuorvinAccessRecoveryApp app;
+        app.selectedPath = path;
+        app.scanRun = true;
+        StoppingReceiver receiver(app, stopAt);
+        app.engine = std::make_shared<CMDBRecovery>(app);
+        app.engine->sourcePath = path;
+        CRecoverThread thread(app, &receiver);
+        thread.sourcePath = path;
+        thread.Run();
+        if (steps) *steps = receiver.steps();
+        std::vector<std::string> said = receiver.logLines;
+        said.insert(said.end(), receiver.boxes.begin(), receiver.boxes.end());
+        return std::make_pair(app.invalidFile, said);
+    };
+    TempDir dir;
+    std::vector<uint8_t> noise(64 * 1024);
+    uint32_t x = 777;
+    for (auto& b : noise) b = static_cast<uint8_t>((x = x * 1103515245 + 12345) >> 16);
+    writeFile(dir.file("noise.mdb"), noise);
+    jetwriter::Database db;
+    db.format = Format::Jet4;
+    db.tables = {simpleTable("Items")};
+    const std::string good = writeDatabase(dir, "good.mdb", db);
+
+    for (const std::string& path : {dir.file("noise.mdb"), good}) {
+        SCOPED_TRACE(path);
+        int total = 0;
+        scan(path, -1, &total);  // the steps of a whole scan
+        ASSERT_GT(total, 4);
+        for (int stopAt : {1, total / 4, total / 2, total - 1}) {
+            SCOPED_TRACE(stopAt);
+            const auto [invalid, said] = scan(path, stopAt);
+            EXPECT_FALSE(invalid);
+            for (const std::string& line : said) EXPECT_EQ(line.find("not a valid MS Access file"), std::string::npos);
+        }
     }
 }
 

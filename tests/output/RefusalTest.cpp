@@ -149,6 +149,29 @@ TEST(Refusals, DefinitionsDaoRefuses) {
              f.db->OpenRecordset("Linked");
          },
          kErrInvalidOperation},
+        {"a field name holding U+0000", [](OutputFile& f) { AddTable(f.db, "T", {{std::string("a\0b", 3), dbLong}}); },
+         kErrInvalidOperation},
+        {"a table name holding U+0000", [](OutputFile& f) { AddTable(f.db, std::string("T\0", 2), {{"X", dbLong}}); },
+         kErrInvalidOperation},
+        {"an index name holding U+0000",
+         [&](OutputFile& f) { AddIndex(people(f), {std::string("By\0Name", 7), {"Name"}}); }, kErrInvalidOperation},
+        {"a query name holding U+0000",
+         [&](OutputFile& f) {
+             people(f);
+             f.db->AppendQueryDef(f.db->CreateQueryDef(std::string("Q\0", 2), "SELECT * FROM People"));
+         },
+         kErrInvalidOperation},
+        {"a relation name holding U+0000",
+         [&](OutputFile& f) {
+             people(f);
+             AddTable(f.db, "Orders", {{"PersonID", dbLong}});
+             auto r = f.db->CreateRelation(std::string("R\0", 2), "People", "Orders", 2);
+             auto rf = r->CreateField("ID");
+             r->SetForeignName(rf, "PersonID");
+             r->AppendField(rf);
+             f.db->AppendRelation(r);
+         },
+         kErrInvalidOperation},
         {"any call after Close",
          [](OutputFile& f) {
              f.db->Close();
@@ -164,6 +187,57 @@ TEST(Refusals, DefinitionsDaoRefuses) {
         EXPECT_EQ(error->code, c.code) << error->description;
         EXPECT_FALSE(error->source.empty());
     }
+}
+
+// A name SQLite cannot hold (a damaged definition's column name with a zero
+// character in it) is refused with its field alone: the table is made with
+// its other fields and keeps its records. (Accepted, it used to end the SQL
+// that makes the table, and the whole table was lost at Close.)
+TEST(Refusals, AFieldNameTheFileCannotHoldLeavesTheTableWhole) {
+    std::string path;
+    OutputFile file;
+    path = file.path;
+    auto table = file.db->CreateTableDef("Items");
+    table->AppendField(table->CreateField("ID", dbLong));
+    EXPECT_TRUE(ErrorOf([&] { table->AppendField(table->CreateField(std::string("Na\0me", 6), dbText)); }));
+    table->AppendField(table->CreateField("Label", dbText));
+    file.db->AppendTableDef(table);
+    auto rs = file.db->OpenRecordset("Items");
+    AddRecord(rs, {{"ID", int64_t{1}}, {"Label", std::string("one")}});
+    AddRecord(rs, {{"ID", int64_t{2}}, {"Label", std::string("two")}});
+    rs->Close();
+    file.db->Close();
+    Reader reader(path);
+    EXPECT_EQ(reader.rows("SELECT ID, Label FROM Items ORDER BY ID"),
+              (std::vector<std::vector<std::string>>{{"1", "one"}, {"2", "two"}}));
+    EXPECT_EQ(reader.value("SELECT count(*) FROM _talmera_fields WHERE table_name = 'Items'"), "2");
+}
+
+// A validation rule or a default value whose text holds U+0000 (damaged
+// properties) cannot go into the schema's SQL: the table is made without that
+// constraint, keeps its records, and the rule and default stay as text in the
+// field's description. (In the schema they ended the SQL that makes the
+// table, and the whole table was lost at Close.)
+TEST(Refusals, ARuleOrDefaultHoldingU0000LeavesTheTableWhole) {
+    OutputFile file;
+    const std::string path = file.path;
+    auto table = file.db->CreateTableDef("Items");
+    table->AppendField(table->CreateField("ID", dbLong));
+    auto label = table->CreateField("Label", dbText);
+    table->AppendField(label);
+    label->SetValidationRule(std::string("<> 'a\0b'", 8));
+    label->SetDefaultValue(std::string("'x\0y'", 5));
+    file.db->AppendTableDef(table);
+    auto rs = file.db->OpenRecordset("Items");
+    AddRecord(rs, {{"ID", int64_t{1}}, {"Label", std::string("one")}});
+    AddRecord(rs, {{"ID", int64_t{2}}});
+    rs->Close();
+    file.db->Close();
+    Reader reader(path);
+    EXPECT_EQ(reader.rows("SELECT ID, hex(Label) FROM Items ORDER BY ID"),
+              (std::vector<std::vector<std::string>>{{"1", "6F6E65"}, {"2", "780079"}}));
+    EXPECT_EQ(reader.value("SELECT hex(validation_rule) FROM _talmera_fields WHERE name = 'Label'"),
+              "3C3E202761006227");
 }
 
 TEST(Refusals, CreateDatabaseRefusesAnExistingFileAndABadPath) {
