@@ -10,21 +10,6 @@
 namespace talmera::cli {
 namespace {
 
-// One colour per kind, in PageKind's order.
-constexpr std::array<const char*, kPageKindCount> kColours = {
-    "#f2f2f2",  // free
-    "#404040",  // file header
-    "#7b4fa0",  // table definition
-    "#b08a2e",  // catalog
-    "#3f7fbf",  // table data
-    "#5aa05a",  // long value
-    "#2aa3a3",  // index
-    "#a0a0a0",  // usage map
-    "#e6a23c",  // stale
-    "#c0392b",  // unreadable
-    "#111111",  // zeroed
-};
-
 constexpr int kColumns = 64;
 constexpr int kMargin = 10;
 constexpr int kHeading = 30;
@@ -59,9 +44,9 @@ std::string plural(uint64_t n, const char* one) { return std::to_string(n) + " "
 
 void writePageMapSvg(std::ostream& out, const CMDBRecovery& engine, const std::string& fileName) {
     const PageMap& map = engine.pageMap;
-    const size_t cells = map.cellCount();
-    const size_t group = std::max<size_t>(1, (cells + kMaxSvgCells - 1) / kMaxSvgCells);
-    const size_t drawn = (cells + group - 1) / group;
+    const std::vector<PageMapGroup> groups = GroupPageMap(map, kMaxSvgCells);
+    const size_t drawn = groups.size();
+    const uint64_t perGroup = groups.empty() ? 1 : groups.front().pages;
     const int cellSize = drawn <= 4096 ? 12 : 6;
     const int rows = static_cast<int>((drawn + kColumns - 1) / kColumns);
     const int gridTop = kMargin + kHeading;
@@ -76,33 +61,20 @@ void writePageMapSvg(std::ostream& out, const CMDBRecovery& engine, const std::s
         << "<title>Page map of " << xmlText(fileName) << "</title>\n"
         << "<text x=\"" << kMargin << "\" y=\"" << kMargin + 14 << "\" font-size=\"14\">" << xmlText(fileName)
         << ": " << plural(map.pages(), "page");
-    if (map.pagesPerCell() * group > 1) out << ", " << map.pagesPerCell() * group << " pages a cell";
+    if (perGroup > 1) out << ", " << perGroup << " pages a cell";
     out << "</text>\n<g class=\"cells\" stroke=\"#ffffff\" stroke-width=\"0.5\">\n";
 
     for (size_t d = 0; d < drawn; ++d) {
-        const size_t firstCell = d * group;
-        const size_t lastCell = std::min(cells, firstCell + group);
-        PageKind kind = map.kind(firstCell);
-        bool lost = false;
-        uint64_t pages = 0;
-        for (size_t c = firstCell; c < lastCell; ++c) {
-            kind = std::max(kind, map.kind(c));
-            lost = lost || map.rowsLost(c);
-            pages += map.cellPages(c);
-        }
-        const uint64_t first = map.firstPage(firstCell);
-        std::string title;
-        if (group == 1) {
-            title = PageCellText(engine, firstCell);
-        } else {
-            title = "pages " + std::to_string(first) + " to " + std::to_string(first + pages - 1) + ": " +
-                    PageKindLabel(kind) + ", the most telling of its pages";
-            if (lost) title += "; rows lost";
-        }
+        const PageMapGroup& g = groups[d];
+        const PageKind kind = g.kind;
+        const bool lost = g.rowsLost;
+        const uint64_t first = g.firstPage;
+        const uint64_t pages = g.pages;
+        const std::string title = PageGroupText(engine, g);
         const int x = kMargin + static_cast<int>(d % kColumns) * cellSize;
         const int y = gridTop + static_cast<int>(d / kColumns) * cellSize;
         out << "<rect x=\"" << x << "\" y=\"" << y << "\" width=\"" << cellSize << "\" height=\"" << cellSize
-            << "\" fill=\"" << kColours[static_cast<size_t>(kind)] << "\" data-kind=\"" << PageKindName(kind)
+            << "\" fill=\"" << PageKindColour(kind) << "\" data-kind=\"" << PageKindName(kind)
             << "\" data-first=\"" << first << "\" data-pages=\"" << pages << '"';
         if (lost) out << " data-lost=\"1\" stroke=\"#ff2020\" stroke-width=\"2\"";
         out << "><title>" << xmlText(title) << "</title></rect>\n";
@@ -116,7 +88,7 @@ void writePageMapSvg(std::ostream& out, const CMDBRecovery& engine, const std::s
     for (size_t k = 0; k < kPageKindCount; ++k) {
         const PageKind kind = static_cast<PageKind>(k);
         const int y = legendTop + static_cast<int>(k) * kLegendLine;
-        out << "<rect x=\"" << kMargin << "\" y=\"" << y << "\" width=\"12\" height=\"12\" fill=\"" << kColours[k]
+        out << "<rect x=\"" << kMargin << "\" y=\"" << y << "\" width=\"12\" height=\"12\" fill=\"" << PageKindColour(kind)
             << "\" stroke=\"#808080\" stroke-width=\"0.5\"/><text x=\"" << kMargin + 18 << "\" y=\"" << y + 10
             << "\" data-kind=\"" << PageKindName(kind) << "\" data-count=\"" << map.count(kind) << "\">"
             << PageKindLabel(kind) << ": " << plural(map.count(kind), "page") << "</text>\n";

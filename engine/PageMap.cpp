@@ -234,6 +234,46 @@ void PageMap::markListedPages(const std::vector<uint32_t>& listed, uint32_t owne
     }
 }
 
+const char* PageKindColour(PageKind kind) {
+    static constexpr const char* kColours[kPageKindCount] = {
+        "#f2f2f2",  // free
+        "#404040",  // file header
+        "#7b4fa0",  // table definition
+        "#b08a2e",  // catalog
+        "#3f7fbf",  // table data
+        "#5aa05a",  // long value
+        "#2aa3a3",  // index
+        "#a0a0a0",  // usage map
+        "#e6a23c",  // stale
+        "#c0392b",  // unreadable
+        "#111111",  // zeroed
+    };
+    const size_t k = static_cast<size_t>(kind);
+    return k < kPageKindCount ? kColours[k] : "#ffffff";
+}
+
+std::vector<PageMapGroup> GroupPageMap(const PageMap& map, size_t maxGroups) {
+    std::vector<PageMapGroup> groups;
+    const size_t cells = map.cellCount();
+    if (cells == 0 || maxGroups == 0) return groups;
+    const size_t per = (cells + maxGroups - 1) / maxGroups;
+    groups.reserve((cells + per - 1) / per);
+    for (size_t first = 0; first < cells; first += per) {
+        PageMapGroup g;
+        g.firstCell = first;
+        g.cells = std::min(per, cells - first);
+        g.firstPage = map.firstPage(first);
+        g.kind = map.kind(first);
+        for (size_t c = first; c < first + g.cells; ++c) {
+            g.kind = std::max(g.kind, map.kind(c));
+            g.rowsLost = g.rowsLost || map.rowsLost(c);
+            g.pages += map.cellPages(c);
+        }
+        groups.push_back(g);
+    }
+    return groups;
+}
+
 std::string PageOwnerText(const CMDBRecovery& engine, uint32_t owner) {
     if (owner == kCatalogOwner) return "the catalog";
     for (const tableInfo& table : engine.tables) {
@@ -265,6 +305,15 @@ std::string PageCellText(const CMDBRecovery& engine, size_t cell) {
         text += " (" + PageOwnerText(engine, owner) + ")";
     }
     if (map.rowsLost(cell)) text += "; rows lost";
+    return text;
+}
+
+std::string PageGroupText(const CMDBRecovery& engine, const PageMapGroup& group) {
+    if (group.cells == 1) return PageCellText(engine, group.firstCell);
+    std::string text = "pages " + std::to_string(group.firstPage) + " to " +
+                       std::to_string(group.firstPage + group.pages - 1) + ": " + PageKindLabel(group.kind) +
+                       ", the most telling of its pages";
+    if (group.rowsLost) text += "; rows lost";
     return text;
 }
 

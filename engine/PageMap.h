@@ -99,6 +99,21 @@ private:
     uint64_t rowsLostPages_ = 0;
 };
 
+// Cells drawn together, so that a picture of a large map keeps a bounded
+// number of cells: each group shows the most telling kind among its cells and
+// whether any of them lost rows.
+struct PageMapGroup {
+    size_t firstCell = 0;
+    size_t cells = 0;
+    uint64_t firstPage = 0;
+    uint64_t pages = 0;
+    PageKind kind = PageKind::Free;
+    bool rowsLost = false;
+};
+std::vector<PageMapGroup> GroupPageMap(const PageMap& map, size_t maxGroups);
+// The legend's colour of a kind, as "#rrggbb".
+const char* PageKindColour(PageKind kind);
+
 // Who owns a page, in words: "table Orders", "system table MSysACEs", "the
 // catalog", or "the table defined at page 57". From what the scan found;
 // reads nothing of the file.
@@ -106,5 +121,7 @@ std::string PageOwnerText(const CMDBRecovery& engine, uint32_t owner);
 // One cell in words: "page 12: table data (table Orders)" ("pages 12 to 19:
 // ..." for an aggregated cell), with "; rows lost" when they were.
 std::string PageCellText(const CMDBRecovery& engine, size_t cell);
+// The same for a group of cells.
+std::string PageGroupText(const CMDBRecovery& engine, const PageMapGroup& group);
 
 }  // namespace talmera

@@ -76,7 +76,12 @@ public:
     // Fills the tree from the engine. False (and nothing changed) when the
     // engine found nothing at all.
     bool BuildTree(const CMDBRecovery& engine, const QString& currentPath);
-    void MarkSaved(int index, const CMDBRecovery& engine);
+    // One object saved (its place in the selection of the kind being saved).
+    // At the end of a whole save (engine.savingDone) the objects still checked
+    // were tried and not saved: they lose their check too, so that a second
+    // Save cannot replace the good output with one of them alone, and are
+    // marked "Not saved"; their names ("Forms/Order Form") are returned.
+    QStringList MarkSaved(int index, const CMDBRecovery& engine);
     void CollectSelection();
     int RootCheckState() const;
 

@@ -514,7 +514,9 @@ intptr_t CMainFrame::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t 
         case UM_OBJECT_SAVED:
             // The steps so far first, so that the bar is not behind the tree.
             ApplyPendingSteps();
-            if (app_.engine) tree_->MarkSaved(int(lParam), *app_.engine);
+            if (app_.engine) {
+                for (const QString& name : tree_->MarkSaved(int(lParam), *app_.engine)) AddLogLine("Not saved  : " + name);
+            }
             break;
         case UM_ADD_RECORD_ROW: view_->AddRecordRow(lParam == 1); return 0;
         case UM_RUN_FINISHED: OnRunFinished(); break;
