@@ -341,6 +341,18 @@ QStringList CLeftView::MarkSaved(int index, const CMDBRecovery& engine) {
     return {};
 }
 
+void CLeftView::MarkLosses(const QHash<QString, QString>& losses) {
+    QTreeWidgetItem* folder = Category("Tables");
+    if (!folder) return;
+    for (int i = 0; i < folder->childCount(); ++i) {
+        QTreeWidgetItem* item = folder->child(i);
+        const auto found = losses.find(item->text(0));
+        if (found == losses.end()) continue;
+        item->setForeground(0, QColor(0xC0, 0x20, 0x20));
+        item->setToolTip(0, "Losses:\n" + found.value());
+    }
+}
+
 void CLeftView::CollectSelection() {
     std::vector<std::string>* lists[] = {&app_.selectedTables, &app_.selectedLinkedTables, &app_.selectedQueries,
                                          &app_.selectedForms,  &app_.selectedReports,      &app_.selectedMacros,

@@ -2,6 +2,8 @@
 // boxes that say what Save writes.
 #pragma once
 
+#include <QHash>
+
 #include <QStringList>
 #include <QTreeWidget>
 
@@ -99,6 +101,9 @@ public:
     // While a preview runs the tree stays usable: a click on another object
     // ends the preview and shows that object (other runs hold the tree).
     void SetPreviewRunning(bool running) { previewRunning_ = running; }
+    // Marks the tables with losses (name to the losses in words): red, with
+    // the losses as tooltip.
+    void MarkLosses(const QHash<QString, QString>& losses);
     // Clicks and keys are ignored now.
     bool Locked() const;
 

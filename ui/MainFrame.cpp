@@ -113,6 +113,9 @@ CMainFrame::CMainFrame(CQuorvinAccessRecoveryApp& app, ProductSettings settings,
     log_ = new COutputWnd(this);
     addDockWidget(Qt::BottomDockWidgetArea, log_);
     resizeDocks({log_}, {160}, Qt::Vertical);
+    report_ = new ReportPane(this);
+    addDockWidget(Qt::RightDockWidgetArea, report_);
+    resizeDocks({report_}, {380}, Qt::Horizontal);
 
     pane0_ = new QLabel("Ready");
     pane1_ = new QLabel;
@@ -510,6 +513,7 @@ intptr_t CMainFrame::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t 
             view_->ShowPicture(0);
             if (tree_->Root()) tree_->Root()->setExpanded(true);
             if (fileLoaded_) findBar_->EnableInput();
+            ShowReport();
             break;
         case UM_OBJECT_SAVED:
             // The steps so far first, so that the bar is not behind the tree.
@@ -762,6 +766,8 @@ void CMainFrame::OnRunFinished() {
         app_.previewMode = true;
         ShowMessage("\nRepaired file saved at the desired location.", "");
         AddLogLine("File saved at the location  : " + q(app_.savedPath));
+        ShowReport(true);
+        keepReport_ = true;
         StartRepair(true);
         findBar_->EnableInput();
     } else if (app_.stopRequested && !app_.previewMode) {
@@ -943,6 +949,29 @@ void CMainFrame::OnFindPrevious() {
 // ---- Log ------------------------------------------------------------------------
 
 void CMainFrame::AddLogLine(const QString& text) { log_->AddLogLine(text); }
+
+void CMainFrame::ShowReport(bool afterSave) {
+    if (!app_.engine) {
+        report_->Clear();
+        return;
+    }
+    if (keepReport_) {
+        keepReport_ = false;
+    } else {
+        lastReport_ = SummaryOfRun(app_, *app_.engine);
+        if (afterSave && !lastReport_.saveRan) {
+            // A summary of the scan's findings: the save adds where it went.
+            lastReport_.saveRan = true;
+            lastReport_.lines << "Output  : " + q(app_.savedPath);
+        }
+        report_->Show(lastReport_);
+        report_->raise();
+    }
+    report_->SetEngine(app_.engine);
+    QHash<QString, QString> marks;
+    for (const ReportSummary::TableLoss& table : lastReport_.tables) marks.insert(table.name, table.problems.join('\n'));
+    tree_->MarkLosses(marks);
+}
 
 void CMainFrame::OnClearLog() {
     if (!CommandStateFor(ID_TOOL_CLEARLOG, Context()).enabled) return;

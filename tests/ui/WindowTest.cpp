@@ -5,6 +5,9 @@
 #include <QtTest>
 
 #include <QAction>
+#include <QTreeWidget>
+#include <QPlainTextEdit>
+#include <QMouseEvent>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -34,7 +37,9 @@
 #include "ui/FindBar.h"
 #include "ui/LeftView.h"
 #include "ui/OutputWnd.h"
+#include "ui/PageMapView.h"
 #include "ui/RecordView.h"
+#include "ui/ReportPane.h"
 
 using namespace talmera;
 using namespace talmera::ui;
@@ -568,6 +573,64 @@ private slots:
         QCOMPARE(first.value(0), QString("1"));
         QCOMPARE(first.value(1), QString());
         QCOMPARE(first.value(2), QString("row 1"));
+    }
+
+    void theReportAndThePageMapShowTheDamage() {
+        TempDir dir;
+        jetwriter::Layout layout;
+        std::vector<uint8_t> image = jetwriter::write(jetwriter::demoDatabase(jetwriter::Format::Jet4), &layout);
+        const auto orders = std::find_if(layout.tables.begin(), layout.tables.end(),
+                                         [](const jetwriter::TableLayout& t) { return t.name == "Orders"; });
+        const auto customers = std::find_if(layout.tables.begin(), layout.tables.end(),
+                                            [](const jetwriter::TableLayout& t) { return t.name == "Customers"; });
+        QVERIFY(orders != layout.tables.end() && customers != layout.tables.end() && orders->dataPages.size() > 2);
+        const uint32_t zeroed = orders->dataPages[orders->dataPages.size() / 2];
+        jetwriter::Damage damage;
+        damage.zeroPages = {zeroed};
+        jetwriter::applyDamage(image, damage, layout);
+        const std::string source = dir.file("shop.mdb");
+        jetwriter::saveFile(source, image);
+        Window w;
+        CMainFrame& frame = *w.frame;
+        w.Repair(source);
+
+        // The summary and the tables with losses, in the pane and in the tree.
+        ReportPane* pane = frame.report();
+        QVERIFY2(pane->summary()->toPlainText().startsWith("After the scan\nCompleted with losses"),
+                 qPrintable(pane->summary()->toPlainText()));
+        QCOMPARE(pane->losses()->topLevelItemCount(), 1);
+        QCOMPARE(pane->losses()->topLevelItem(0)->text(0), QString("Orders"));
+        QVERIFY(pane->losses()->topLevelItem(0)->text(1).startsWith("Data pages zeroed or unreadable  : 1 page"));
+        QTreeWidgetItem* tables = child(frame.tree()->Root(), "Tables");
+        QVERIFY(child(tables, "Orders")->toolTip(0).startsWith("Losses:\n"));
+        QVERIFY(child(tables, "Customers")->toolTip(0).isEmpty());
+
+        // The page map: a cell per page, hover and click name the page and its owner.
+        PageMapCells* cells = pane->pageMap()->cells();
+        QCOMPARE(cells->CellCount(), image.size() / layout.pageSize);
+        cells->resize(64 * PageMapCells::kCellSize, cells->heightForWidth(64 * PageMapCells::kCellSize));
+        const QPoint over = cells->CellCentre(zeroed);
+        QCOMPARE(cells->CellAt(over), int(zeroed));
+        QMouseEvent move(QEvent::MouseMove, QPointF(over), QPointF(cells->mapToGlobal(over)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(cells, &move);
+        QCOMPARE(pane->pageMap()->InfoText(), QString("page %1: zeroed (table Orders); rows lost").arg(zeroed));
+        const uint32_t data = customers->dataPages.front();
+        QTest::mouseClick(cells, Qt::LeftButton, {}, cells->CellCentre(data));
+        QCOMPARE(pane->pageMap()->InfoText(), QString("page %1: table data (table Customers)").arg(data));
+        QVERIFY(pane->pageMap()->LegendText().contains("zeroed: 1"));
+        QVERIFY(pane->pageMap()->LegendText().contains("rows lost: 1"));
+
+        // After a save, its report, kept over the re-read that follows.
+        TempDir out;
+        w.prompts->saveFolder = QString::fromStdString(out.path().string());
+        frame.OnSave();
+        QVERIFY(w.WaitIdle());
+        const QString text = pane->summary()->toPlainText();
+        QVERIFY2(text.startsWith("After the save\n"), qPrintable(text));
+        QVERIFY(text.contains("Output  : " + QString::fromStdString(out.file("Repaired_shop.sqlite"))));
+        QCOMPARE(pane->losses()->topLevelItemCount(), 1);
+        QVERIFY(child(child(frame.tree()->Root(), "Tables"), "Orders")->toolTip(0).startsWith("Losses:\n"));
     }
 
     void aSaveWithNothingCheckedReplacesNothing() {
