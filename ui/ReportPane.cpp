@@ -54,7 +54,9 @@ ReportSummary SummaryOfScan(const CMDBRecovery& engine) {
     for (size_t k = 0; k < kPageKindCount; ++k) {
         const PageKind kind = static_cast<PageKind>(k);
         if (kind >= PageKind::Stale && map.count(kind) > 0) {
-            summary.lines << QString(PageKindLabel(kind)) + "  : " + pages(map.count(kind));
+            QString label = PageKindLabel(kind);
+            label[0] = label[0].toUpper();
+            summary.lines << label + "  : " + pages(map.count(kind));
         }
     }
     if (map.rowsLostPages()) summary.lines << "Pages whose rows were lost  : " + pages(map.rowsLostPages());
