@@ -31,6 +31,7 @@
 #include "engine/MDBRecovery.h"
 #include "engine/run/RecoverThread.h"
 #include "engine/save/OutputDatabase.h"
+#include "engine/save/RecoveryReport.h"
 #include "output/dao/SqliteEngine.h"
 #include "platform/TextCodec.h"
 
@@ -109,6 +110,7 @@ struct RepairOptions {
     bool overwrite = false;
     bool rename = false;
     std::string log;
+    std::string reportJson;
 };
 
 // The exit statuses, each meaning written once: what it says in --help, and
@@ -124,8 +126,9 @@ struct ExitStatus {
     const char* repair;
 };
 constexpr ExitStatus kExitStatuses[] = {
-    {kExitOk, "the file was scanned (repair: saved; also when its catalog is empty)",
-     "the file was scanned (also when its catalog is empty)", "the table was read", "saved"},
+    {kExitOk, "the file was scanned (repair: saved, and nothing was lost; also when its catalog is empty)",
+     "the file was scanned (also when its catalog is empty)", "the table was read",
+     "saved, and nothing that was found was lost"},
     {kExitUnreadable, "the file cannot be read (repair: or the output or report cannot be written)",
      "the file cannot be read", "the file cannot be read",
      "the file cannot be read or the output (or report) cannot be written"},
@@ -135,6 +138,9 @@ constexpr ExitStatus kExitStatuses[] = {
      "--only names an object the file lacks"},
     {kExitExists, "(repair) the output or the log report exists and may not be replaced", "", "",
      "the output or the report exists and may not be replaced (nothing is written)"},
+    {kExitPartial, "(repair) saved, but something was lost or refused", "", "",
+     "saved, but something was lost or refused: rows, a table, a field, an index, a query, a relationship, "
+     "a link or an object (the log's recovery report and --report-json say what)"},
     {kExitUsage, "bad command line", "bad command line", "bad command line", "bad command line"},
     {kExitOutputFailed, "standard output could not be written",
      "standard output could not be written (a full disk, a closed pipe; standard error says why)",
@@ -183,13 +189,17 @@ bool pathExists(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0;
 }
 
-// Empty when the folder a file is to be written into exists; otherwise why not.
+// Empty when the folder a file is to be written into exists and may be
+// written; otherwise why not.
 std::string folderProblem(const std::string& file) {
     std::string folder = std::filesystem::path(file).parent_path().string();
     if (folder.empty()) folder = ".";
     struct stat status {};
     if (::stat(folder.c_str(), &status) != 0) return std::strerror(errno);
     if (!S_ISDIR(status.st_mode)) return std::strerror(ENOTDIR);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "the folder '" + folder + "' cannot be written (" + std::strerror(errno) + ")";
+    }
     return {};
 }
 
@@ -468,17 +478,20 @@ void printOutputErrors(std::ostream& err, const CMDBRecovery& engine) {
     }
 }
 
-bool writeLogReport(const std::string& path, const std::vector<std::string>& lines, std::ostream& err) {
-    const std::string bytes = logReportBytes(lines);
+bool writeReportFile(const std::string& path, const std::string& bytes, const char* what, std::ostream& err) {
     errno = 0;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (file) file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (file) file.close();
     if (file) return true;
-    err << kProgram << ": cannot write the log report '" << path << "'";
+    err << kProgram << ": cannot write " << what << " '" << path << "'";
     if (errno != 0) err << ": " << std::strerror(errno);
     err << '\n';
     return false;
+}
+
+bool writeLogReport(const std::string& path, const std::vector<std::string>& lines, std::ostream& err) {
+    return writeReportFile(path, logReportBytes(lines), "the log report", err);
 }
 
 void reportUnknownNames(std::ostream& err, const CMDBRecovery& engine, const ScanOptions& options,
@@ -508,6 +521,12 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
                      << "' exists already; add --overwrite to replace it\n";
         return kExitExists;
     }
+    const std::string& jsonPath = repair.reportJson;
+    if (!jsonPath.empty() && pathExists(jsonPath) && !repair.overwrite) {
+        terminal.err << kProgram << ": the recovery report '" << jsonPath
+                     << "' exists already; add --overwrite to replace it\n";
+        return kExitExists;
+    }
     const std::string outputPath = repairOutputPath(options.path, repair.outputDir);
     const ExistingOutput policy = repair.overwrite ? ExistingOutput::Overwrite
                                   : repair.rename  ? ExistingOutput::Rename
@@ -520,8 +539,9 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
         return kExitExists;
     };
     if (policy == ExistingOutput::Refuse && pathExists(outputPath)) return refuseExisting(outputPath);
-    // A folder that is not there would only show when the scan is over.
-    for (const std::string& file : {outputPath, reportPath}) {
+    // A folder that is not there, or that cannot be written, would only show
+    // when the scan is over.
+    for (const std::string& file : {outputPath, reportPath, jsonPath}) {
         const std::string problem = file.empty() ? "" : folderProblem(file);
         if (problem.empty()) continue;
         terminal.err << kProgram << ": cannot write '" << file << "': " << problem << '\n';
@@ -534,14 +554,19 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
     // Whatever happens after the scan started, the report holds the lines logged.
     const auto finish = [&](int status) {
         bar.end();
-        if (!reportPath.empty() && !writeLogReport(reportPath, receiver.logLines(), terminal.err) &&
-            status == kExitOk) {
+        const bool saved = status == kExitOk || status == kExitPartial;
+        if (!reportPath.empty() && !writeLogReport(reportPath, receiver.logLines(), terminal.err) && saved) {
+            status = kExitUnreadable;
+        }
+        // The recovery report of the save (or of the scan, when no save ran).
+        if (!jsonPath.empty() && app.recoveryReport &&
+            !writeReportFile(jsonPath, ReportJson(*app.recoveryReport), "the recovery report", terminal.err) && saved) {
             status = kExitUnreadable;
         }
         // The output file is the product: a log that could not be shown is
         // reported, but does not undo the save.
         if (checkOutput(terminal, kExitOk, receiver.outputFailed() ? receiver.outputError() : -1) != kExitOk &&
-            status == kExitOk) {
+            (status == kExitOk || status == kExitPartial)) {
             terminal.err << kProgram << ": the log above is incomplete; the output was saved all the same\n";
         }
         return status;
@@ -576,6 +601,8 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
         return finish(kExitUnreadable);
     }
 
+    const std::string destination = engine.outputPath;
+    const bool previousThere = pathExists(destination);
     app.outputCreated = true;
     app.previewMode = false;
     CRecoverThread save(app, &receiver);
@@ -583,17 +610,33 @@ int repairCommand(const ScanOptions& options, const RepairOptions& repair, const
     runJob(app, save);
     bar.end();
 
-    if (app.stopRequested) {
-        terminal.err << kProgram << ": stopped; '" << engine.outputPath << "' keeps what was written\n";
+    const RecoveryReport* report = app.recoveryReport.get();
+    const bool failed = !report || report->failed;
+    if (app.stopRequested && !app.saveSucceeded) {
+        if (failed) {
+            terminal.err << kProgram << ": stopped; nothing was saved";
+        } else if (engine.outputPath != destination) {
+            terminal.err << kProgram << ": stopped; '" << destination << "' is as it was, and what was written "
+                         << "is in '" << engine.outputPath << "' (incomplete)";
+        } else {
+            terminal.err << kProgram << ": stopped; '" << engine.outputPath << "' keeps what was written "
+                         << "(marked incomplete)";
+        }
+        terminal.err << '\n';
         return finish(kExitInterrupted);
     }
     if (!app.saveSucceeded) {
-        terminal.err << kProgram << ": the save into '" << engine.outputPath << "' failed\n";
+        terminal.err << kProgram << ": the save into '" << destination << "' failed; "
+                     << (previousThere ? "the file of that name is as it was" : "nothing was saved") << '\n';
         printOutputErrors(terminal.err, engine);
         return finish(kExitUnreadable);
     }
     receiver.printLine(std::string(kSavedAtPrefix) + engine.outputPath);
-    return finish(kExitOk);
+    if (report && !report->Complete()) {
+        terminal.err << kProgram << ": saved with losses; the recovery report in the log says what was lost\n";
+        return finish(app.stopRequested ? kExitInterrupted : kExitPartial);
+    }
+    return finish(app.stopRequested ? kExitInterrupted : kExitOk);
 }
 
 }  // namespace
@@ -653,19 +696,31 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                        "Also write the log into REPORT (\".log\" is appended when it ends "
                        "otherwise): UTF-16LE, CR LF line ends")
         ->type_name("REPORT");
+    repair->add_option("--report-json", repairOptions.reportJson,
+                       "Also write the recovery report into PATH as one JSON object (UTF-8): per table the "
+                       "rows its definition counts, recovered and lost, and per object whether it was saved "
+                       "and why not")
+        ->type_name("PATH");
     repair->footer(
         std::string(
             "Output: the log of the scan and of the save on standard output, as scan prints it, "
             "then the line \"") +
         std::string(kSavedAtPrefix) +
         "PATH\". Every table is saved (tables of deleted records with --deleted), every query "
-        "and link, or only the objects --only names. When the output exists already, --overwrite "
-        "replaces it and --rename saves beside it under a time-stamped name; with neither, the "
+        "and link, or only the objects --only names. When anything was lost, the log ends with a "
+        "recovery report (rows lost, tables lost and why) and the status is 5. The output is "
+        "written as PATH.partial beside PATH and moved into place only once it is complete; a save "
+        "that fails or is killed leaves an existing PATH as it was, and a stopped one keeps what it "
+        "wrote (marked incomplete) in PATH when no file was there, else beside it as "
+        "<name>_incomplete.sqlite. When the output exists already, --overwrite replaces it (at that "
+        "moment) and --rename saves beside it under a time-stamped name; with neither, the "
         "question is asked when standard input and standard error are a terminal, and otherwise "
-        "the repair ends with status 4 before writing anything. The log report holds a header "
+        "the repair ends with status 4 before writing anything. The output's folder must be "
+        "writable: that is checked before the scan. The log report holds a header "
         "line, then the log lines of the scan and the save (without the message boxes and the "
-        "location line); an existing report is replaced only with --overwrite. The report is "
-        "written when the command ends after its scan started, except with status 3 or 4.\n" +
+        "location line); an existing report (or --report-json file) is replaced only with "
+        "--overwrite. The reports are written when the command ends after its scan started, "
+        "except with status 3 or 4.\n" +
         kRepairExitStatusText);
 
     ScanOptions scanOptions;

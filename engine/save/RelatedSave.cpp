@@ -51,10 +51,16 @@ void COutputDatabase::SaveRelationships() {
 
         const RelationInfo* last = &head;
         dao::RelationPtr relation;
+        bool appended = false;
+        std::string problem;  // the first thing the output refused of it
+        auto refused = [&](const dao::ComError& error) {
+            NoteOutputError(error);
+            if (problem.empty()) problem = "the output database refused it: " + error.description;
+        };
         try {
             relation = set.database->CreateRelation(head.relationName, head.tableName, head.foreignTableName, 0);
         } catch (const dao::ComError& error) {
-            NoteOutputError(error);
+            refused(error);
         }
         if (relation) {
             std::vector<std::pair<std::string, std::string>> pairs;
@@ -83,14 +89,26 @@ void COutputDatabase::SaveRelationships() {
                     }
                     relation->SetAttributes(attributes);
                 } catch (const dao::ComError& error) {
-                    NoteOutputError(error);
+                    refused(error);
                 }
             }
             try {
                 set.database->AppendRelation(relation);
+                appended = true;
             } catch (const dao::ComError& error) {
-                NoteOutputError(error);
+                refused(error);
             }
+        }
+        // A relationship of a table this save was not asked for, or of
+        // Access's own system tables (never saved), is none of its business.
+        auto unselected = [&](const std::string& name) {
+            if (IsSystemTableName(name)) return true;
+            bool found = false;
+            for (const tableInfo& t : tables) found = found || t.name == name;
+            return found && std::find(app.selectedTables.begin(), app.selectedTables.end(), name) == app.selectedTables.end();
+        };
+        if (!unselected(head.tableName) && !unselected(head.foreignTableName)) {
+            ReportObject("relationship", head.relationName, appended, appended ? std::string() : problem);
         }
         // Rows read with no column count were passed over by the reader, so
         // the count is at least 1 here: the save always moves on.
@@ -108,10 +126,8 @@ void COutputDatabase::SaveLinkedTables() {
     send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app.selectedLinkedTables.size()));
     intptr_t running = 0;
     for (const std::string& chosen : app.selectedLinkedTables) {
-        if (Stopped()) {
-            CloseOutputDatabase();
-            return;
-        }
+        // A stop ends the save, which closes the output.
+        if (Stopped()) return;
         const LinkedTableInfo* link = nullptr;
         for (const LinkedTableInfo& l : linkedTables) {
             if (l.linkName == chosen) {
@@ -134,9 +150,11 @@ void COutputDatabase::SaveLinkedTables() {
             send(UM_OBJECT_SAVED, 0, running);
             Log("Saving Link Table.....  " + link->linkName);
             savingLinkedTables = false;
+            ReportObject("linked table", link->linkName, true);
         } catch (const dao::ComError& error) {
             set.tableDef.reset();
             NoteOutputError(error);
+            ReportObject("linked table", link->linkName, false, "the output database refused it: " + error.description);
         }
         ++running;
     }

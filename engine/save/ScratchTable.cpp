@@ -37,20 +37,27 @@ void COutputDatabase::PrepareScratchTable(const std::string& scratchName, const 
     set.field.reset();
 }
 
-bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const std::string& tableName) {
+COutputDatabase::ScratchMove COutputDatabase::MoveScratchRecords(const std::string& scratchName,
+                                                                const std::string& tableName) {
     OutputSet& set = Output();
+    ScratchMove result;
     dao::RecordsetPtr target;
     dao::RecordsetPtr& source = set.recordset;
-    bool complete = true;
+    long count = 0;
     auto progress = [&](uintptr_t step, intptr_t value) {
         if (mainWindow) mainWindow->send(UM_PROGRESS, step, value);
+    };
+    auto describe = [](const dao::ComError& error) {
+        std::string text = error.description;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return text;
     };
     try {
         // As the record transfer opens its recordset: a dynaset, dbDenyRead (2),
         // dbOptimistic (3) (engine/save/TableSave.cpp).
+        count = source ? source->RecordCount() : 0;
         target = set.database->OpenRecordset(tableName, dao::dbOpenDynaset, 2, 3);
         const int n = target->FieldCount();
-        const long count = source ? source->RecordCount() : 0;
         if (count > 0) {
             source->MoveFirst();
             progress(kProgressStart, count);
@@ -94,10 +101,14 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
                 }
                 try {
                     target->Update(1, false);  // dbUpdateRegular, not forced (RecordTransfer.cpp)
+                    ++result.moved;
                 } catch (const dao::ComError& error) {
+                    // The table refuses what its scratch table took (a rule
+                    // or key of its own): the record is counted as refused.
                     NoteOutputError(error);
                     target->CancelUpdate(2);
-                    complete = false;  // this record stays in the scratch table only
+                    ++result.refused;
+                    if (WriteFailed()) break;
                 }
                 source->MoveNext();
                 progress(kProgressStep, 0);
@@ -106,8 +117,10 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
         }
     } catch (const dao::ComError& error) {
         NoteOutputError(error);
-        complete = false;
+        result.problem = describe(error);
     }
+    const uint64_t taken = count > 0 ? static_cast<uint64_t>(count) : 0;
+    if (taken > result.moved + result.refused) result.notMoved = taken - result.moved - result.refused;
     for (dao::RecordsetPtr* r : {&target, &source}) {
         if (!*r) continue;
         try {
@@ -117,17 +130,18 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
         }
         r->reset();
     }
-    // The scratch table goes only when every record reached the real table;
-    // otherwise it keeps the records that did not, rather than losing them.
-    if (!complete) return false;
+    // The scratch table goes whatever the move did: rows left in it would be
+    // counted twice (and the report counts those that did not reach their
+    // table as lost).
+    if (WriteFailed()) return result;
     try {
         set.database->DeleteTableDef(scratchName);
         if (!aceFormat) set.database->RefreshTableDefs();
+        result.deleted = true;
     } catch (const dao::ComError& error) {
         NoteOutputError(error);
-        return false;
     }
-    return true;
+    return result;
 }
 
 }  // namespace talmera

@@ -41,6 +41,15 @@ inline const int32_t kErrZeroLength = DaoError(3315);         // a zero-length t
 inline const int32_t kErrValidation = DaoError(3317);         // a validation rule refused the value
 inline const int32_t kErrOverflow = DaoError(3349);           // a number outside the range of the field's type
 inline const int32_t kErrConversion = DaoError(3421);         // data type conversion error
+// The file itself could not be written: nothing written since the last
+// commit is certain to be in it, and nothing more can be.
+inline const int32_t kErrDiskFull = DaoError(3026);           // not enough space on disk
+inline const int32_t kErrResources = DaoError(3035);          // system resources exceeded (memory)
+inline const int32_t kErrDiskIO = DaoError(3043);             // disk or network error
+
+// A failure of the file rather than a refusal of one object: the save cannot
+// go on, and what it wrote cannot be trusted.
+inline bool IsWriteFailure(int32_t code) { return code == kErrDiskFull || code == kErrDiskIO || code == kErrResources; }
 
 // Field data types (DAO's numbers).
 enum DataType : int {
@@ -232,6 +241,31 @@ public:
 };
 using RelationPtr = std::shared_ptr<Relation>;
 
+// What a save recovered and lost, as the output keeps it beside its tables
+// (the embedded engine: the metadata tables _talmera_report and
+// _talmera_report_objects). Counts of -1 are unknown.
+struct RecoveryRows {
+    struct Table {
+        std::string name, outputName;
+        int64_t expectedRows = -1, recoveredRows = 0, lostRows = -1, unreadablePages = 0, refusedRows = 0,
+                partialValues = 0, deletedRows = 0;
+        std::vector<std::string> renamedColumns;
+        bool saved = false;
+        std::vector<std::string> problems;
+    };
+    struct Object {
+        std::string kind, name;
+        bool saved = false;
+        std::vector<std::string> problems;
+    };
+    std::string source;
+    bool complete = false;
+    bool stopped = false;
+    int64_t rowsLost = 0, tablesLost = 0;
+    std::vector<Table> tables;
+    std::vector<Object> objects;
+};
+
 class Database {
 public:
     virtual ~Database() = default;
@@ -249,6 +283,11 @@ public:
     virtual RelationPtr CreateRelation(const std::string& name, const std::string& table,
                                        const std::string& foreignTable, int32_t attributes) = 0;
     virtual void AppendRelation(const RelationPtr& relation) = 0;
+    // Kept with the file when it is closed; a later call replaces it. An
+    // engine without a place for it keeps nothing.
+    virtual void SetRecoveryReport(const RecoveryRows&) {}
+    // Throws ComError when the file cannot be completed (IsWriteFailure: it
+    // could not be written); a refusal of one object is not such a failure.
     virtual void Close() = 0;
 };
 using DatabasePtr = std::shared_ptr<Database>;

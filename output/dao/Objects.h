@@ -417,8 +417,15 @@ struct DbState : std::enable_shared_from_this<DbState> {
     int writeDepth = 0;
     std::set<std::string> sqliteNames;  // folded names of tables, views and indexes in the file
     std::set<std::string> exactValueTables;  // folded names of tables with rows in _talmera_exact_values
+    // The first failure of the file itself (a full disk, an I/O error, a
+    // transaction rolled back by SQLite): nothing more is written, and Close
+    // raises it.
+    std::optional<ComError> writeFailure;
+    std::optional<RecoveryRows> report;  // kept in the metadata when the file is closed
 
     ~DbState();
+    void noteWriteFailure(const ComError& error);  // keeps it when IsWriteFailure
+    void ensureWritable() const;                   // raises the write failure, if any
     void ensureOpen(const char* source) const;
     std::shared_ptr<TableImpl> findTable(const std::string& name) const;
     std::shared_ptr<QueryImpl> findQuery(const std::string& name) const;
@@ -454,6 +461,7 @@ struct DbState : std::enable_shared_from_this<DbState> {
 
     void close();
     void writeMetadata();
+    void writeReport();
 };
 
 }  // namespace talmera::dao::sqlite

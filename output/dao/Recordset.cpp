@@ -182,6 +182,8 @@ int64_t RecordsetImpl::nextAutoNumber(FieldImpl& def) {
 
 void RecordsetImpl::Update(int, bool) {
     ensureOpen();
+    // Nothing is stored in a file that has failed.
+    db_->ensureWritable();
     if (!state_->pending) Refuse(kErrInvalidOperation, kSource, "Update or CancelUpdate without AddNew or Edit.");
     for (const auto& f : fields_)
         if (f->refusal_) throw *f->refusal_;
@@ -280,6 +282,15 @@ void RecordsetImpl::refuseFromSqlite(int rc) {
                        : "One or more values are prohibited by the validation rule '" + table_->validationRule_ +
                              "' set for '" + table + "'. Enter a value that the expression for this table can accept.");
         }
+    }
+    // A full disk or an I/O error is the file's failure, not this record's.
+    if (daoCodeOf(rc) != kErrGeneric) {
+        const ComError failure(daoCodeOf(rc), kSource,
+                               std::string(daoCodeOf(rc) == kErrDiskFull ? "Not enough space on disk. "
+                                                                         : "Disk or network error. ") +
+                                   "The record was not stored in table '" + table + "': " + message);
+        db_->noteWriteFailure(failure);
+        throw failure;
     }
     Refuse(kErrGeneric, kSource, "The record was not stored in table '" + table + "': " + message);
 }
@@ -421,8 +432,8 @@ ChildRecordsetImpl::ChildRecordsetImpl(std::shared_ptr<RecordsetField> parent)
                                              "table_name = ? AND field_name = ? AND row_id = ? ORDER BY position"
                                            : "SELECT value FROM _talmera_complex_values WHERE table_name = ? AND "
                                              "field_name = ? AND row_id = ? ORDER BY position");
-        select.bindText(1, parent_->table_);
-        select.bindText(2, parent_->def_->name_);
+        select.bindText(1, SqliteName(parent_->table_));
+        select.bindText(2, SqliteName(parent_->def_->name_));
         select.bindInt(3, parent_->state_->currentRowid);
         while (select.step() == SQLITE_ROW) {
             std::vector<Stored> row;
@@ -527,8 +538,8 @@ void StoreChildRows(DbState& db, const std::string& table, const std::string& fi
                                          "row_id, position, value) VALUES (?, ?, ?, ?, ?)");
     for (size_t k = 0; k < rows.size(); ++k) {
         insert.reset();
-        insert.bindText(1, table);
-        insert.bindText(2, field);
+        insert.bindText(1, SqliteName(table));
+        insert.bindText(2, SqliteName(field));
         insert.bindInt(3, rowid);
         insert.bindInt(4, static_cast<int64_t>(k));
         // A multi-valued Decimal whose real does not give its digits back is kept as its text.
@@ -546,8 +557,8 @@ void StoreExactValue(DbState& db, const std::string& table, const std::string& f
                      const std::string& text) {
     Statement insert(db.db, "INSERT OR REPLACE INTO _talmera_exact_values (table_name, field_name, row_id, value) "
                             "VALUES (?, ?, ?, ?)");
-    insert.bindText(1, table);
-    insert.bindText(2, field);
+    insert.bindText(1, SqliteName(table));
+    insert.bindText(2, SqliteName(field));
     insert.bindInt(3, rowid);
     insert.bindText(4, text);
     insert.run("Cannot store the exact text of a value");
@@ -556,8 +567,8 @@ void StoreExactValue(DbState& db, const std::string& table, const std::string& f
 
 std::optional<std::string> ExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid) {
     Statement select(db.db, "SELECT value FROM _talmera_exact_values WHERE table_name = ? AND field_name = ? AND row_id = ?");
-    select.bindText(1, table);
-    select.bindText(2, field);
+    select.bindText(1, SqliteName(table));
+    select.bindText(2, SqliteName(field));
     select.bindInt(3, rowid);
     if (select.step() != SQLITE_ROW) return std::nullopt;
     const Stored v = select.column(0);
@@ -569,7 +580,7 @@ void DeleteChildRows(DbState& db, const std::string& table) {
     db.exactValueTables.erase(Fold(table));
     for (const char* metadata : {"_talmera_attachments", "_talmera_complex_values", "_talmera_exact_values"}) {
         Statement remove(db.db, std::string("DELETE FROM ") + metadata + " WHERE table_name = ?");
-        remove.bindText(1, table);
+        remove.bindText(1, SqliteName(table));
         remove.run("Cannot delete the complex values of a table");
     }
 }

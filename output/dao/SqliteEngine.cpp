@@ -26,9 +26,17 @@ const char* const kTableDefsSource = "DAO.TableDefs";
 // is the duplicate DAO reports, anything else a plain failure.
 void executeSchema(sqlite3* db, const std::string& sql, const std::string& table) {
     char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return;
+    const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+    if (result == SQLITE_OK) return;
     std::string text = message ? message : sqlite3_errmsg(db);
     sqlite3_free(message);
+    if (daoCodeOf(result) != kErrGeneric) {
+        // The file, not the statement: a full disk or an I/O error.
+        throw ComError(daoCodeOf(result), kDatabaseSource,
+                       std::string(daoCodeOf(result) == kErrDiskFull ? "Not enough space on disk. "
+                                                                     : "Disk or network error. ") +
+                           text + " (in \"" + sql.substr(0, 200) + "\")");
+    }
     if ((sqlite3_errcode(db) & 0xFF) == SQLITE_CONSTRAINT)
         throw ComError(kErrDuplicate, kDatabaseSource,
                        "The changes you requested to the table '" + table +
@@ -151,6 +159,32 @@ CREATE TABLE _talmera_complex_values (
   value,
   PRIMARY KEY (table_name, field_name, row_id, position)
 );
+CREATE TABLE _talmera_report (
+  key TEXT PRIMARY KEY NOT NULL,
+  value
+);
+CREATE TABLE _talmera_report_tables (
+  position INTEGER PRIMARY KEY NOT NULL,
+  name TEXT NOT NULL,
+  output_name TEXT,
+  expected_rows INTEGER,
+  recovered_rows INTEGER NOT NULL,
+  lost_rows INTEGER,
+  unreadable_pages INTEGER NOT NULL,
+  refused_rows INTEGER NOT NULL,
+  partial_values INTEGER NOT NULL,
+  deleted_rows INTEGER NOT NULL,
+  renamed_columns TEXT,
+  saved INTEGER NOT NULL,
+  problems TEXT
+);
+CREATE TABLE _talmera_report_objects (
+  position INTEGER PRIMARY KEY NOT NULL,
+  kind TEXT NOT NULL,
+  name TEXT NOT NULL,
+  saved INTEGER NOT NULL,
+  problems TEXT
+);
 CREATE TABLE _talmera_exact_values (
   table_name TEXT NOT NULL COLLATE NOCASE,
   field_name TEXT NOT NULL COLLATE NOCASE,
@@ -162,7 +196,8 @@ CREATE TABLE _talmera_exact_values (
 
 const char* const kMetadataTables[] = {"_talmera_tables",     "_talmera_fields",  "_talmera_indexes",
                                        "_talmera_index_fields", "_talmera_properties", "_talmera_queries",
-                                       "_talmera_relationships", "_talmera_relationship_fields", "_talmera_links"};
+                                       "_talmera_relationships", "_talmera_relationship_fields", "_talmera_links",
+                                       "_talmera_report", "_talmera_report_tables", "_talmera_report_objects"};
 
 // "TALM" in the header's application id, so that tools can tell the file.
 constexpr int kApplicationId = 0x54414C4D;
@@ -191,18 +226,21 @@ std::string formatName(int option) {
     return "Jet4";
 }
 
-void syncFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+// Waits until the file's bytes are on the disk; the reason when they cannot be.
+std::string syncFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    std::string problem;
+    if (::fsync(fd) != 0) problem = std::strerror(errno);
+    ::close(fd);
+    if (!problem.empty()) return problem;
     std::filesystem::path dir = std::filesystem::absolute(path).parent_path();
-    fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
+    return {};
 }
 
 }  // namespace
@@ -245,15 +283,44 @@ std::string DbState::reserveSqliteName(const std::string& wanted) {
     return candidate;
 }
 
+void DbState::noteWriteFailure(const ComError& error) {
+    if (IsWriteFailure(error.code) && !writeFailure) writeFailure = error;
+}
+
+void DbState::ensureWritable() const {
+    if (writeFailure) throw *writeFailure;
+}
+
 void DbState::beginWrite() {
-    if (writeDepth++ == 0) execute(db, "BEGIN");
+    ensureWritable();
+    if (writeDepth++ == 0) {
+        try {
+            execute(db, "BEGIN");
+        } catch (const ComError& e) {
+            noteWriteFailure(e);
+            throw;
+        }
+    }
 }
 
 void DbState::endWrite() {
     if (writeDepth == 0) return;
     if (--writeDepth == 0) {
-        if (sqlite3_get_autocommit(db)) return;
-        execute(db, "COMMIT");
+        if (sqlite3_get_autocommit(db)) {
+            // Rolled back under us: the records of the transaction are gone.
+            noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource,
+                                      "Disk or network error. The transaction ended before it was committed."));
+            ensureWritable();
+            return;
+        }
+        try {
+            execute(db, "COMMIT");
+        } catch (const ComError& e) {
+            // A commit that fails is a write that failed, whatever its code.
+            noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+            ensureWritable();
+            throw;
+        }
     }
 }
 
@@ -522,7 +589,7 @@ void DbState::dropView(QueryImpl& query) {
 void DbState::createComplexView(const TableImpl& table, const FieldImpl& field) {
     auto literal = [](const std::string& text) {
         std::string quoted = "'";
-        for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+        for (char c : SqliteName(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
         return quoted + "'";
     };
     const bool attachment = field.type_ == dbAttachment;
@@ -542,14 +609,18 @@ void DbState::writeMetadata() {
         for (size_t i = 0; i < values.size(); ++i) s.bind(static_cast<int>(i) + 1, values[i]);
         s.run(("Cannot write " + table).c_str());
     };
-    auto txt = [](const std::string& s) { return Stored::Txt(s); };
+    // Names as the schema holds them (SqliteName); other texts as they are.
+    auto txt = [](const std::string& s) { return Stored::Txt(SqliteName(s)); };
     auto num = [](int64_t v) { return Stored::Int(v); };
+    auto text = [](const std::string& s) { return Stored::Txt(s); };
     auto optText = [](const std::string& s) { return s.empty() ? Stored{} : Stored::Txt(s); };
 
     int64_t tablePosition = 0;
     for (const auto& t : tables) {
+        // A table the file could not take has no rows of metadata either.
+        if (!t->linked() && !t->materialised_) continue;
         if (t->linked()) {
-            insert("_talmera_links", {txt(t->name_), txt(t->connect_), txt(t->sourceTable_.empty() ? t->name_ : t->sourceTable_)});
+            insert("_talmera_links", {txt(t->name_), text(t->connect_), txt(t->sourceTable_.empty() ? t->name_ : t->sourceTable_)});
         } else {
             insert("_talmera_tables", {txt(t->name_), txt(t->sqliteName_), num(tablePosition++),
                                        optText(t->validationRule_), optText(t->validationText_), num(t->ruleInSchema_)});
@@ -584,19 +655,60 @@ void DbState::writeMetadata() {
     }
     int64_t queryPosition = 0;
     for (const auto& q : queries)
-        insert("_talmera_queries", {txt(q->name_), num(queryPosition++), txt(q->sql_), num(q->viewCreated_),
-                                    q->viewCreated_ ? txt(q->viewSql_) : Stored{},
-                                    q->viewCreated_ ? Stored{} : txt(q->noViewReason_), optText(q->connect_)});
+        insert("_talmera_queries", {txt(q->name_), num(queryPosition++), text(q->sql_), num(q->viewCreated_),
+                                    q->viewCreated_ ? text(q->viewSql_) : Stored{},
+                                    q->viewCreated_ ? Stored{} : text(q->noViewReason_), optText(q->connect_)});
     for (const auto& r : relations) {
         const char* join = (r->attributes_ & 0x01000000) ? "left" : (r->attributes_ & 0x02000000) ? "right" : "inner";
         insert("_talmera_relationships",
                {txt(r->name_), txt(r->table_), txt(r->foreignTable_), num(r->attributes_), num(r->enforced()),
                 num(r->foreignKeyInSchema_), num((r->attributes_ & 1) != 0),
                 num(r->enforced() && (r->attributes_ & 0x100)), num(r->enforced() && (r->attributes_ & 0x1000)),
-                txt(join)});
+                text(join)});
         int64_t k = 0;
         for (const auto& f : r->fields_) insert("_talmera_relationship_fields", {txt(r->name_), num(k++), txt(f->name_), txt(f->foreignName_)});
     }
+    writeReport();
+}
+
+void DbState::writeReport() {
+    if (!report) return;
+    auto insert = [&](const char* table, const std::vector<Stored>& values) {
+        std::string marks;
+        for (size_t i = 0; i < values.size(); ++i) marks += i ? ", ?" : "?";
+        Statement s(db, std::string("INSERT INTO ") + table + " VALUES (" + marks + ")");
+        for (size_t i = 0; i < values.size(); ++i) s.bind(static_cast<int>(i) + 1, values[i]);
+        s.run((std::string("Cannot write ") + table).c_str());
+    };
+    auto name = [](const std::string& s) { return Stored::Txt(SqliteName(s)); };
+    auto num = [](int64_t v) { return Stored::Int(v); };
+    auto count = [](int64_t v) { return v < 0 ? Stored{} : Stored::Int(v); };
+    auto lines = [](const std::vector<std::string>& texts) {
+        if (texts.empty()) return Stored{};
+        std::string joined;
+        for (const std::string& t : texts) joined += (joined.empty() ? "" : "\n") + t;
+        return Stored::Txt(joined);
+    };
+    const RecoveryRows& r = *report;
+    const std::pair<const char*, Stored> facts[] = {
+        {"source", Stored::Txt(r.source)},     {"complete", num(r.complete)},
+        {"stopped", num(r.stopped)},           {"rows_lost", num(r.rowsLost)},
+        {"tables_lost", num(r.tablesLost)},
+    };
+    for (const auto& [key, value] : facts) insert("_talmera_report", {Stored::Txt(key), value});
+    int64_t position = 0;
+    for (const RecoveryRows::Table& t : r.tables) {
+        std::vector<std::string> renamed;
+        for (const std::string& c : t.renamedColumns) renamed.push_back(SqliteName(c));
+        insert("_talmera_report_tables",
+               {num(position++), name(t.name), t.outputName.empty() ? Stored{} : name(t.outputName),
+                count(t.expectedRows), num(t.recoveredRows), count(t.lostRows), num(t.unreadablePages),
+                num(t.refusedRows), num(t.partialValues), num(t.deletedRows), lines(renamed), num(t.saved),
+                lines(t.problems)});
+    }
+    position = 0;
+    for (const RecoveryRows::Object& o : r.objects)
+        insert("_talmera_report_objects", {num(position++), Stored::Txt(o.kind), name(o.name), num(o.saved), lines(o.problems)});
 }
 
 void DbState::close() {
@@ -610,15 +722,30 @@ void DbState::close() {
             }
         }
     recordsets.clear();
-    std::optional<ComError> failure;
+    // Only a failure of the file itself fails the close: an object the file
+    // refused (a table, a foreign key, a view) is left out, and its state
+    // (not materialised, no foreign key, no view) says so in the metadata.
+    // Once the file has failed, nothing more is written into it.
     auto attempt = [&](auto&& step) {
+        if (writeFailure) return;
         try {
             step();
         } catch (const ComError& e) {
-            if (!failure) failure = e;
+            noteWriteFailure(e);
         }
     };
-    if (!sqlite3_get_autocommit(db)) attempt([&] { execute(db, "COMMIT"); });
+    if (!sqlite3_get_autocommit(db)) {
+        attempt([&] {
+            try {
+                execute(db, "COMMIT");
+            } catch (const ComError& e) {
+                throw IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description);
+            }
+        });
+    } else if (writeDepth > 0) {
+        noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource,
+                                  "Disk or network error. The transaction ended before it was committed."));
+    }
     writeDepth = 0;
     attempt([&] { execute(db, "BEGIN"); });
     for (const auto& t : tables) attempt([&] { materialise(*t); });
@@ -706,15 +833,32 @@ void DbState::close() {
             attempt([&] { createComplexView(*t, *f); });
         }
     }
-    attempt([&] { execute(db, "COMMIT"); });
-    if (!sqlite3_get_autocommit(db)) attempt([&] { execute(db, "ROLLBACK"); });
-    if (sqlite3_close(db) != SQLITE_OK && !failure)
-        failure = ComError(kErrGeneric, kDatabaseSource, std::string("Cannot close the database: ") + sqlite3_errmsg(db));
+    attempt([&] {
+        try {
+            execute(db, "COMMIT");
+        } catch (const ComError& e) {
+            throw IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description);
+        }
+    });
+    if (!sqlite3_get_autocommit(db)) {
+        try {
+            execute(db, "ROLLBACK");
+        } catch (const ComError&) {
+        }
+    }
+    if (sqlite3_close(db) != SQLITE_OK)
+        noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource,
+                                  std::string("Disk or network error. Cannot close the database: ") + sqlite3_errmsg(db)));
     db = nullptr;
     closed = true;
-    // The file was written without waiting for the disk; it is complete only now.
-    syncFile(path);
-    if (failure) throw *failure;
+    // The file was written without waiting for the disk; it is complete only
+    // when its bytes are there.
+    if (!writeFailure) {
+        const std::string problem = syncFile(path);
+        if (!problem.empty())
+            noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource, "Disk or network error. Cannot flush '" + path + "' to the disk: " + problem));
+    }
+    if (writeFailure) throw *writeFailure;
 }
 
 // --- the Database and Engine objects ----------------------------------------------------
@@ -834,7 +978,8 @@ public:
         try {
             s_->materialiseAll();
             s_->tryCreateView(*q);
-        } catch (const ComError&) {
+        } catch (const ComError& e) {
+            s_->noteWriteFailure(e);
         }
     }
 
@@ -910,6 +1055,11 @@ public:
         r->foreignKeyPossible_ = foreignKey;
         r->appended_ = true;
         s_->relations.push_back(r);
+    }
+
+    void SetRecoveryReport(const RecoveryRows& report) override {
+        s_->ensureOpen(kDatabaseSource);
+        s_->report = report;
     }
 
     void Close() override { s_->close(); }
