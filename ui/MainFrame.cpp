@@ -513,7 +513,6 @@ intptr_t CMainFrame::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t 
             view_->ShowPicture(0);
             if (tree_->Root()) tree_->Root()->setExpanded(true);
             if (fileLoaded_) findBar_->EnableInput();
-            ShowReport();
             break;
         case UM_OBJECT_SAVED:
             // The steps so far first, so that the bar is not behind the tree.
@@ -744,6 +743,7 @@ void CMainFrame::OnDeletedRecords() {
 
 void CMainFrame::OnRunFinished() {
     runTimer_->stop();
+    const bool wasPreview = previewRun_;
     if (previewRun_) {
         // Every row the run handed over is in the feed by now.
         rowFeed_.Close();
@@ -761,7 +761,10 @@ void CMainFrame::OnRunFinished() {
     }
     DiscardWorker();
     app_.idle = true;
-    if (!app_.stopRequested && app_.saveSucceeded) {
+    // The run's report is complete once its thread has ended.
+    const bool saved = !app_.stopRequested && app_.saveSucceeded;
+    if (!wasPreview && !saved) ShowReport();
+    if (saved) {
         app_.saveSucceeded = false;
         app_.previewMode = true;
         ShowMessage("\nRepaired file saved at the desired location.", "");
