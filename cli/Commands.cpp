@@ -25,6 +25,7 @@
 #include "cli/Export.h"
 #include "cli/HelpText.h"
 #include "cli/Objects.h"
+#include "cli/PageMapSvg.h"
 #include "cli/Password.h"
 #include "cli/Preview.h"
 #include "cli/ProgressBar.h"
@@ -371,6 +372,38 @@ int queriesCommand(const ScanOptions& options, bool json, const Terminal& termin
     errno = 0;
     printQueries(terminal.out, *app.engine, json);
     return checkOutput(terminal, kExitOk, outputErrorSoFar(terminal));
+}
+
+// The page map: as SVG into a file, or the pages of each kind as text.
+int mapCommand(const ScanOptions& options, const std::string& svgPath, const Terminal& terminal) {
+    if (!svgPath.empty()) {
+        std::error_code same;
+        if (std::filesystem::equivalent(svgPath, options.path, same)) {
+            terminal.err << kProgram << ": the picture would replace the database itself: '" << svgPath << "'\n";
+            return kExitUsage;
+        }
+    }
+    CQuorvinAccessRecoveryApp app;
+    SilentReceiver receiver;
+    int status = runScan(options, app, receiver, terminal);
+    if (status != kExitOk) return status;
+    const CMDBRecovery& engine = *app.engine;
+    if (svgPath.empty()) {
+        for (size_t k = 0; k < kPageKindCount; ++k) {
+            terminal.out << PageKindName(static_cast<PageKind>(k)) << '\t' << engine.pageMap.count(static_cast<PageKind>(k))
+                         << '\n';
+        }
+        terminal.out << "lost\t" << engine.pageMap.rowsLostPages() << '\n';
+        return checkOutput(terminal, kExitOk, outputErrorSoFar(terminal));
+    }
+    std::ofstream svg(svgPath, std::ios::binary | std::ios::trunc);
+    if (svg) writePageMapSvg(svg, engine, std::filesystem::path(options.path).filename().string());
+    svg.close();
+    if (!svg) {
+        terminal.err << kProgram << ": cannot write '" << svgPath << "': " << std::strerror(errno) << '\n';
+        return kExitUnreadable;
+    }
+    return kExitOk;
 }
 
 bool isDeletedRecordsTable(const tableInfo& table) { return table.deletedRecords; }
@@ -1222,10 +1255,24 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
             "  talmera-repair export Sales.mdb Employees --format jsonl --ole unwrap --ole-dir photos/\n") +
         kPreviewExitStatusText + " Also 4: a file to be written exists (nothing is written; add --overwrite).");
 
+    ScanOptions mapOptions;
+    std::string svgPath;
+    CLI::App* map = cli.add_subcommand(
+        "map", "Scan the database silently and draw what each of its pages is (the page map)");
+    addScanOptions(*map, mapOptions);
+    map->add_option("--svg", svgPath, "Write the map as an SVG picture into this file")->type_name("OUT.svg");
+    map->footer(std::string(
+                    "Output: with --svg, the picture: one cell per page (a cell stands for several pages "
+                    "in a large file), coloured by what the page is, the page and its owner named in each "
+                    "cell's title, pages whose rows were lost crossed in red, and a legend with the pages "
+                    "of each kind. Without it, one line per kind on standard output: its name, a tab and "
+                    "its pages (\"lost\": pages whose rows were lost).\n") +
+                kExitStatusText);
+
     // Left to the parser, a mistyped command would only be reported as a
     // missing one.
     const auto isCommand = [](std::string_view name) {
-        for (const char* command : {"repair", "scan", "catalog", "queries", "preview", "export", "attachments", "objects"}) {
+        for (const char* command : {"repair", "scan", "catalog", "queries", "preview", "export", "attachments", "objects", "map"}) {
             if (name == command) return true;
         }
         return false;
@@ -1249,7 +1296,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
     }
     if (argc > 1 && argv[1][0] != '-' && !isCommand(argv[1])) {
         terminal.err << kProgram << ": unknown command '" << argv[1]
-                     << "' (commands: repair, scan, catalog, queries, preview, export, attachments, objects, help; see --help)\n";
+                     << "' (commands: repair, scan, catalog, queries, preview, export, attachments, objects, map, help; see --help)\n";
         return kExitUsage;
     }
 
@@ -1270,6 +1317,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
                                  : attachments->parsed() ? attachmentsOptions
                                  : objects->parsed() ? objectsOptions
                                  : exporter->parsed() ? exportScan
+                                 : map->parsed()     ? mapOptions
                                                      : catalogOptions;
     try {
         if (repair->parsed()) return repairCommand(options, repairOptions, chosen, quiet);
@@ -1315,6 +1363,7 @@ int runCommandLine(int argc, const char* const* argv, const Terminal& terminal) 
             o.quiet = quiet;
             return exportCommand(options, o, chosen);
         }
+        if (map->parsed()) return mapCommand(options, svgPath, chosen);
         return catalogCommand(options, json, catalogTables, terminal);
     } catch (const std::exception& error) {
         terminal.err << kProgram << ": error while " << (repair->parsed() ? "repairing" : "reading") << " '"

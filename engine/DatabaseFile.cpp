@@ -95,11 +95,13 @@ bool CMDBRecovery::RunAttempt(AttemptResult& result) {
     statistics.layoutAttempts = attempts + 1;
     const uint64_t pages = pageCount();
     statistics.partialPageBytes = fileLength - pages * pageSize;
+    pageMap.reset(pages, statistics.partialPageBytes > 0);
     SendProgress(kProgressStart, static_cast<intptr_t>(pages));
     databaseFile.newPass();
     for (uint64_t p = 0; p < pages; ++p) {
         const uint64_t pos = p * pageSize;
         const uint8_t* head = databaseFile.view(pos, 8);
+        pageMap.record(p, databaseFile.view(pos, pageSize), pageSize, Layout());
         if (head && head[0] == 0x01) {
             const uint32_t owner = head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<uint32_t>(head[7]) << 24);
             if (owner == kCatalogDefinitionPage) {
@@ -147,6 +149,7 @@ struct CatalogSnapshot {
     bool jet4Layout;
     uint32_t rowCountOffset, textUnit;
     std::vector<uint64_t> otherDataPages, queryCatalogPages, relationCatalogPages, catalogPages;
+    PageMap pageMap;
     std::deque<tableInfo> tables;
     std::vector<queryInfo> queries;
     std::vector<systemTableInfo> systemTables;
@@ -163,6 +166,7 @@ struct CatalogSnapshot {
         : pageSize(e.pageSize), jet4Layout(e.jet4Layout), rowCountOffset(e.rowCountOffset), textUnit(e.textUnit),
           otherDataPages(std::move(e.otherDataPages)), queryCatalogPages(std::move(e.queryCatalogPages)),
           relationCatalogPages(std::move(e.relationCatalogPages)), catalogPages(std::move(e.catalogPages)),
+          pageMap(std::move(e.pageMap)),
           tables(std::move(e.tables)), queries(std::move(e.queries)), systemTables(std::move(e.systemTables)),
           linkedTables(std::move(e.linkedTables)), storageTableId(e.storageTableId), tableOrdinal(e.tableOrdinal),
           unnamedTableCounter(e.unnamedTableCounter), complexColumnsTableId(e.complexColumnsTableId),
@@ -182,6 +186,7 @@ struct CatalogSnapshot {
         e.queryCatalogPages = std::move(queryCatalogPages);
         e.relationCatalogPages = std::move(relationCatalogPages);
         e.catalogPages = std::move(catalogPages);
+        e.pageMap = std::move(pageMap);
         e.tables = std::move(tables);
         e.queries = std::move(queries);
         e.systemTables = std::move(systemTables);
@@ -296,6 +301,8 @@ bool CMDBRecovery::CollectTablePages(tableInfo& table) {
     table.usageMapRead = !owned.empty() && ReadUsageMap(table, listed) && !listed.empty();
     if (!owned.empty() && !table.usageMapRead) ++statistics.usageMapsUnreadable;
     ChooseTablePages(table, owned, listed, table.usageMapRead);
+    pageMap.markListedPages(listed, table.definitionPage);
+    for (uint64_t pos : table.unlistedPages) pageMap.markStale(pos / pageSize);
     return !table.pages.empty();
 }
 

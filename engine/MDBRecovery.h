@@ -29,6 +29,7 @@
 #include "engine/CatalogRecords.h"
 #include "engine/EncryptedSource.h"
 #include "engine/PageFile.h"
+#include "engine/PageMap.h"
 #include "engine/PageRows.h"
 #include "engine/RowValue.h"
 
@@ -105,6 +106,8 @@ public:
     std::vector<uint64_t> queryCatalogPages;
     std::vector<uint64_t> relationCatalogPages;
     std::vector<uint64_t> catalogPages;   // the object catalog's own data pages
+    // What each page is, filed by the page scan (engine/PageMap.h).
+    PageMap pageMap;
 
     // ---- Catalog results --------------------------------------------------
     std::deque<tableInfo> tables;          // stable references, indexed by position

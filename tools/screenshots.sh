@@ -16,7 +16,15 @@ cmake --build "$build" -j2 --target talmera-gui-screenshots talmera-jetwriter
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/demo" "$work/saved"
-"$build/jetwriter/talmera-jetwriter" demo --format jet4 "$work/demo/shop.mdb" >/dev/null
+# The demo database with one page of Orders zeroed, so that the report and
+# the page map have a loss to show.
+layout="$("$build/jetwriter/talmera-jetwriter" demo --format jet4 --print-layout "$work/demo/plain.mdb")"
+page="$(printf '%s' "$layout" | python3 -c 'import json, sys
+layout = json.loads(sys.stdin.read().split("\nwrote")[0])
+pages = next(t for t in layout["tables"] if t["name"] == "Orders")["dataPages"]
+print(pages[len(pages) // 2])')"
+rm "$work/demo/plain.mdb"
+"$build/jetwriter/talmera-jetwriter" demo --format jet4 --zero-page "$page" "$work/demo/shop.mdb" >/dev/null
 
 # A display of its own; the window fills it.
 export QT_QPA_PLATFORM=xcb

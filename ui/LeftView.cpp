@@ -1,5 +1,6 @@
 #include "ui/LeftView.h"
 
+#include <QColor>
 #include <QKeyEvent>
 #include <functional>
 #include <QMouseEvent>
@@ -276,9 +277,9 @@ void CLeftView::OnCheckClick(QTreeWidgetItem* item) {
     pushDown(item);
 }
 
-void CLeftView::MarkSaved(int index, const CMDBRecovery& engine) {
+QStringList CLeftView::MarkSaved(int index, const CMDBRecovery& engine) {
     QTreeWidgetItem* root = Root();
-    if (!root) return;
+    if (!root) return {};
     QString category;
     std::string name;
     const auto pick = [&](const std::vector<std::string>& list) {
@@ -306,25 +307,49 @@ void CLeftView::MarkSaved(int index, const CMDBRecovery& engine) {
         category = "Linked Tables";
         pick(app_.selectedLinkedTables);
     } else {
-        // The end of the whole save: the root alone is recomputed.
+        // The end of the whole save: what is still checked was tried and not
+        // saved (no readable storage, an output error); another save would
+        // only write those over the output just made.
+        QStringList notSaved;
         if (engine.savingDone) {
-            bool allUnchecked = true;
             for (int i = 0; i < root->childCount(); ++i) {
-                allUnchecked = allUnchecked && State(root->child(i)) == kStateUnchecked;
+                QTreeWidgetItem* folder = root->child(i);
+                for (int k = 0; k < folder->childCount(); ++k) {
+                    QTreeWidgetItem* item = folder->child(k);
+                    if (State(item) != kStateChecked) continue;
+                    SetState(item, kStateUnchecked);
+                    item->setToolTip(0, "Not saved");
+                    item->setForeground(0, QColor(0xC0, 0x20, 0x20));
+                    notSaved << folder->text(0) + "/" + item->text(0);
+                }
+                SetState(folder, ComputeFromChildren(folder));
             }
-            SetState(root, allUnchecked ? kStateUnchecked : kStatePartial);
+            SetState(root, kStateUnchecked);
         }
-        return;
+        return notSaved;
     }
     QTreeWidgetItem* folder = Category(category);
-    if (!folder || name.empty()) return;
+    if (!folder || name.empty()) return {};
     const QString text = q(name);
     for (int i = 0; i < folder->childCount(); ++i) {
         if (folder->child(i)->text(0) != text) continue;
         SetState(folder->child(i), kStateUnchecked);
         SetState(folder, ComputeFromChildren(folder));
         SetState(root, kStatePartial);
-        return;
+        return {};
+    }
+    return {};
+}
+
+void CLeftView::MarkLosses(const QHash<QString, QString>& losses) {
+    QTreeWidgetItem* folder = Category("Tables");
+    if (!folder) return;
+    for (int i = 0; i < folder->childCount(); ++i) {
+        QTreeWidgetItem* item = folder->child(i);
+        const auto found = losses.find(item->text(0));
+        if (found == losses.end()) continue;
+        item->setForeground(0, QColor(0xC0, 0x20, 0x20));
+        item->setToolTip(0, "Losses:\n" + found.value());
     }
 }
 

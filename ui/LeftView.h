@@ -2,6 +2,8 @@
 // boxes that say what Save writes.
 #pragma once
 
+#include <QHash>
+
 #include <QStringList>
 #include <QTreeWidget>
 
@@ -76,7 +78,12 @@ public:
     // Fills the tree from the engine. False (and nothing changed) when the
     // engine found nothing at all.
     bool BuildTree(const CMDBRecovery& engine, const QString& currentPath);
-    void MarkSaved(int index, const CMDBRecovery& engine);
+    // One object saved (its place in the selection of the kind being saved).
+    // At the end of a whole save (engine.savingDone) the objects still checked
+    // were tried and not saved: they lose their check too, so that a second
+    // Save cannot replace the good output with one of them alone, and are
+    // marked "Not saved"; their names ("Forms/Order Form") are returned.
+    QStringList MarkSaved(int index, const CMDBRecovery& engine);
     void CollectSelection();
     int RootCheckState() const;
 
@@ -94,6 +101,9 @@ public:
     // While a preview runs the tree stays usable: a click on another object
     // ends the preview and shows that object (other runs hold the tree).
     void SetPreviewRunning(bool running) { previewRunning_ = running; }
+    // Marks the tables with losses (name to the losses in words): red, with
+    // the losses as tooltip.
+    void MarkLosses(const QHash<QString, QString>& losses);
     // Clicks and keys are ignored now.
     bool Locked() const;
 

@@ -113,6 +113,9 @@ CMainFrame::CMainFrame(CQuorvinAccessRecoveryApp& app, ProductSettings settings,
     log_ = new COutputWnd(this);
     addDockWidget(Qt::BottomDockWidgetArea, log_);
     resizeDocks({log_}, {160}, Qt::Vertical);
+    report_ = new ReportPane(this);
+    addDockWidget(Qt::RightDockWidgetArea, report_);
+    resizeDocks({report_}, {380}, Qt::Horizontal);
 
     pane0_ = new QLabel("Ready");
     pane1_ = new QLabel;
@@ -514,7 +517,9 @@ intptr_t CMainFrame::HandleMessage(uint32_t message, uintptr_t wParam, intptr_t 
         case UM_OBJECT_SAVED:
             // The steps so far first, so that the bar is not behind the tree.
             ApplyPendingSteps();
-            if (app_.engine) tree_->MarkSaved(int(lParam), *app_.engine);
+            if (app_.engine) {
+                for (const QString& name : tree_->MarkSaved(int(lParam), *app_.engine)) AddLogLine("Not saved  : " + name);
+            }
             break;
         case UM_ADD_RECORD_ROW: view_->AddRecordRow(lParam == 1); return 0;
         case UM_RUN_FINISHED: OnRunFinished(); break;
@@ -738,6 +743,7 @@ void CMainFrame::OnDeletedRecords() {
 
 void CMainFrame::OnRunFinished() {
     runTimer_->stop();
+    const bool wasPreview = previewRun_;
     if (previewRun_) {
         // Every row the run handed over is in the feed by now.
         rowFeed_.Close();
@@ -755,11 +761,16 @@ void CMainFrame::OnRunFinished() {
     }
     DiscardWorker();
     app_.idle = true;
-    if (!app_.stopRequested && app_.saveSucceeded) {
+    // The run's report is complete once its thread has ended.
+    const bool saved = !app_.stopRequested && app_.saveSucceeded;
+    if (!wasPreview && !saved) ShowReport();
+    if (saved) {
         app_.saveSucceeded = false;
         app_.previewMode = true;
         ShowMessage("\nRepaired file saved at the desired location.", "");
         AddLogLine("File saved at the location  : " + q(app_.savedPath));
+        ShowReport(true);
+        keepReport_ = true;
         StartRepair(true);
         findBar_->EnableInput();
     } else if (app_.stopRequested && !app_.previewMode) {
@@ -941,6 +952,29 @@ void CMainFrame::OnFindPrevious() {
 // ---- Log ------------------------------------------------------------------------
 
 void CMainFrame::AddLogLine(const QString& text) { log_->AddLogLine(text); }
+
+void CMainFrame::ShowReport(bool afterSave) {
+    if (!app_.engine) {
+        report_->Clear();
+        return;
+    }
+    if (keepReport_) {
+        keepReport_ = false;
+    } else {
+        lastReport_ = SummaryOfRun(app_, *app_.engine);
+        if (afterSave && !lastReport_.saveRan) {
+            // A summary of the scan's findings: the save adds where it went.
+            lastReport_.saveRan = true;
+            lastReport_.lines << "Output  : " + q(app_.savedPath);
+        }
+        report_->Show(lastReport_);
+        report_->raise();
+    }
+    report_->SetEngine(app_.engine);
+    QHash<QString, QString> marks;
+    for (const ReportSummary::TableLoss& table : lastReport_.tables) marks.insert(table.name, table.problems.join('\n'));
+    tree_->MarkLosses(marks);
+}
 
 void CMainFrame::OnClearLog() {
     if (!CommandStateFor(ID_TOOL_CLEARLOG, Context()).enabled) return;

@@ -15,6 +15,7 @@
 
 #include "platform/MessageReceiver.h"
 #include "ui/Prompts.h"
+#include "ui/ReportPane.h"
 #include "ui/RowFeed.h"
 
 class QAction;
@@ -144,6 +145,10 @@ public:
     CLeftView* tree() const { return tree_; }
     CQuorvinAccessRecoveryView* view() const { return view_; }
     COutputWnd* log() const { return log_; }
+    ReportPane* report() const { return report_; }
+    // The recovery report of the run just ended in its pane, its tables with
+    // losses marked in the tree, and the page map of the file.
+    void ShowReport(bool afterSave = false);
     CSearch* findBar() const { return findBar_; }
     CProgressBar* progressBar() const { return progress_.get(); }
     QLabel* statusPane(int pane) const { return pane == 0 ? pane0_ : pane1_; }
@@ -195,6 +200,10 @@ private:
     CLeftView* tree_ = nullptr;
     CQuorvinAccessRecoveryView* view_ = nullptr;
     COutputWnd* log_ = nullptr;
+    ReportPane* report_ = nullptr;
+    // The save's report stays in the pane over the re-read that follows it.
+    bool keepReport_ = false;
+    ReportSummary lastReport_;
     QLabel* pane0_ = nullptr;
     QLabel* pane1_ = nullptr;
     std::unique_ptr<CProgressBar> progress_;

@@ -1,6 +1,7 @@
 // Drives the window through its main states and saves a picture of the screen
-// after each: the selection dialog, the scanned tree, a table's records, its
-// columns, a query's SQL, a find, and the end of a save. Run under an X server
+// after each: the selection dialog, the scanned tree, the recovery report and
+// the page map (of a damaged database, they show its losses), a table's
+// records, its columns, a query's SQL, a find, and the end of a save. Run under an X server
 // (tools/screenshots.sh starts Xvfb). Not part of the product.
 //
 //   talmera-gui-screenshots DATABASE OUTPUT_FOLDER SAVE_FOLDER
@@ -9,8 +10,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QTabBar>
+#include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidgetItem>
 
@@ -21,7 +24,9 @@
 #include "ui/FindBar.h"
 #include "ui/LeftView.h"
 #include "ui/MainFrame.h"
+#include "ui/PageMapView.h"
 #include "ui/RecordView.h"
+#include "ui/ReportPane.h"
 #include "ui/SelectFileDlg.h"
 
 using namespace talmera;
@@ -110,6 +115,22 @@ int main(int argc, char** argv) {
     }
     waitIdle(app);
     shot(out, "2-scanned");
+    // The report beside the log, then its page map pointed at a page whose rows were lost.
+    frame.report()->tabs()->setCurrentIndex(0);
+    shot(out, "9-recovery-report");
+    frame.report()->tabs()->setCurrentIndex(1);
+    settle();
+    PageMapCells* cells = frame.report()->pageMap()->cells();
+    for (size_t i = 0; i < cells->CellCount(); ++i) {
+        if (!cells->Cell(i).rowsLost) continue;
+        const QPoint at = cells->CellCentre(i);
+        QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(cells->mapToGlobal(at)), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(cells, &move);
+        break;
+    }
+    shot(out, "10-page-map");
+    frame.report()->tabs()->setCurrentIndex(0);
 
     QTreeWidgetItem* root = frame.tree()->Root();
     QTreeWidgetItem* tables = child(root, "Tables");

@@ -350,7 +350,8 @@ void CRecoverThread::Preview() {
             if (rows.candidate(k)) {
                 if (rows.decode(k, false, values, true)) {
                     for (const RowValue& v : values) {
-                        if (v.state != RowValue::State::NoText) app_.currentRowValues.push_back(v.text);
+                        // A value with nothing to show keeps its column, empty.
+                        app_.currentRowValues.push_back(v.state != RowValue::State::NoText ? v.text : std::string());
                     }
                 }
                 if (!rows.deletedList() && app_.stopRequested) {

@@ -341,11 +341,11 @@ int ObjectsTransfer::TransferObjects() {
                 Log(kind.line);
                 result = 1;
             }
-            intptr_t n = 0;
             bool restart = false;
             for (auto name = kind.names->rbegin(); name != kind.names->rend(); ++name) {
                 SendProgress(kProgressStart, static_cast<intptr_t>(kind.selected->size()));
-                for (const std::string& selected : *kind.selected) {
+                for (size_t n = 0; n < kind.selected->size(); ++n) {
+                    const std::string& selected = (*kind.selected)[n];
                     if (app.stopRequested) {
                         closeQuietly();
                         return 0;
@@ -357,8 +357,8 @@ int ObjectsTransfer::TransferObjects() {
                         const std::string& into = OutputOf(engine_).writingPath;
                         s.access->CopyObject(into.empty() ? app.savedPath : into, *name, kind.type, *name);
                         *kind.saving = true;
-                        if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, n);
-                        ++n;
+                        // The tree takes the number as the object's place in the selection.
+                        if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(n));
                         OutputOf(engine_).ReportObject(kind.kind, *name, true);
                     } catch (const AutomationError& error) {
                         outputErrors.push_back("DbConnection:" + dao::FormatComError(error.code, error.source, error.description));
@@ -493,9 +493,11 @@ void ObjectsTransfer::SaveAccessObjects() {
             bool kept = false;
             for (const StoredObject& o : listing.objects) {
                 if (o.kind != kind.kind || o.storage < 0 || o.name != (*kind.selected)[n]) continue;
-                // Numbered as the copies through Access are: the kind's count so far.
+                // Numbered by the object's place in the selection, which is
+                // how the tree finds it: a count would name an earlier object
+                // once one without storage was passed over.
                 *kind.saving = true;
-                if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(stored));
+                if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(n));
                 ++stored;
                 kept = true;
                 break;

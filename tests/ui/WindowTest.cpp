@@ -5,6 +5,9 @@
 #include <QtTest>
 
 #include <QAction>
+#include <QTreeWidget>
+#include <QPlainTextEdit>
+#include <QMouseEvent>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -20,6 +23,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -33,7 +37,9 @@
 #include "ui/FindBar.h"
 #include "ui/LeftView.h"
 #include "ui/OutputWnd.h"
+#include "ui/PageMapView.h"
 #include "ui/RecordView.h"
+#include "ui/ReportPane.h"
 
 using namespace talmera;
 using namespace talmera::ui;
@@ -484,6 +490,149 @@ private slots:
         QVERIFY(w.prompts->overwriteQuestions.isEmpty());
         QCOMPARE(sqliteRows(output, "Orders"), 300LL);
         QCOMPARE(sqliteRows(output, "Customers"), 4LL);
+    }
+
+    void aSavedObjectIsMarkedAndOneNotSavedIsNamed() {
+        TempDir dir;
+        jetwriter::Database database = jetwriter::demoDatabase(jetwriter::Format::Jet4);
+        database.objectStorage = jetwriter::demoObjectStorage();
+        // A form the catalog lists but the object storage lacks, listed
+        // before the form that is stored: the save passes over it.
+        const auto stored = std::find_if(database.objects.begin(), database.objects.end(),
+                                         [](const jetwriter::CatalogObject& o) { return o.name == "Customer Form"; });
+        QVERIFY(stored != database.objects.end());
+        jetwriter::CatalogObject ghost;
+        ghost.name = "A Ghost Form";
+        ghost.kind = jetwriter::ObjectKind::Form;
+        database.objects.insert(stored, ghost);
+        const std::string source = WriteDatabase(dir, "objdemo.mdb", database);
+        Window w;
+        CMainFrame& frame = *w.frame;
+        w.Repair(source);
+        QCOMPARE(w.app.formNames.front(), std::string("A Ghost Form"));
+        TempDir out;
+        w.prompts->saveFolder = QString::fromStdString(out.path().string());
+        frame.OnSave();
+        QVERIFY(w.WaitIdle());
+        // The stored form is the one marked saved; the other is named as not saved.
+        QTreeWidgetItem* forms = child(frame.tree()->Root(), "Forms");
+        QVERIFY(child(forms, "Customer Form")->toolTip(0).isEmpty());
+        QCOMPARE(child(forms, "A Ghost Form")->toolTip(0), QString("Not saved"));
+        QVERIFY(hasLineStarting(frame, "Not saved  : Forms/A Ghost Form"));
+        QVERIFY(!hasLineStarting(frame, "Not saved  : Forms/Customer Form"));
+        // Nothing is left checked: a second Save, with Yes to any question,
+        // cannot replace the output with the unsaved form alone.
+        QCOMPARE(frame.tree()->RootCheckState(), int(kStateUnchecked));
+        frame.UpdateCommands();
+        QVERIFY(!frame.Command(ID_FILE_RECOVER)->isEnabled());
+        w.prompts->overwriteAnswer = true;
+        frame.OnSave();
+        QVERIFY(w.WaitIdle());
+        QVERIFY(w.prompts->overwriteQuestions.isEmpty());
+        const std::string output = out.file("Repaired_objdemo.sqlite");
+        QCOMPARE(sqliteRows(output, "Orders"), 300LL);
+    }
+
+    void aColumnWithNothingToShowKeepsItsPlace() {
+        TempDir dir;
+        jetwriter::Database database = jetwriter::demoDatabase(jetwriter::Format::Jet4);
+        jetwriter::Table odd;
+        odd.name = "Odd";
+        jetwriter::Column id, blob, name;
+        id.name = "ID";
+        id.type = jetwriter::kLong;
+        blob.name = "Blob";
+        blob.type = jetwriter::kBinary;
+        blob.length = 10;
+        name.name = "Name";
+        name.type = jetwriter::kText;
+        odd.columns = {id, blob, name};
+        for (int64_t k = 1; k <= 3; ++k) {
+            jetwriter::Row row;
+            row.values = {k, jetwriter::Bytes{1, 2, 3}, std::string("row ") + std::to_string(k)};
+            odd.rows.push_back(row);
+        }
+        database.tables.push_back(odd);
+        jetwriter::Layout layout;
+        std::vector<uint8_t> image = jetwriter::write(database, &layout);
+        // The middle column's type becomes one the decoder has no text for.
+        const jetwriter::TableLayout& table = layout.tables.back();
+        const size_t entry = size_t(table.definitionPage) * layout.pageSize + table.columnEntriesOffset + table.columnEntrySize;
+        QCOMPARE(image[entry], uint8_t(jetwriter::kBinary));
+        image[entry] = 0x0D;
+        const std::string source = dir.file("odd.mdb");
+        jetwriter::saveFile(source, image);
+        Window w;
+        CMainFrame& frame = *w.frame;
+        w.Repair(source);
+        frame.tree()->OnTextClick(child(child(frame.tree()->Root(), "Tables"), "Odd"));
+        QVERIFY(w.WaitIdle());
+        QCOMPARE(frame.view()->tableData()->rowCount(), 3);
+        const QStringList first = frame.view()->tableData()->Row(0);
+        QCOMPARE(first.size(), 3);
+        QCOMPARE(first.value(0), QString("1"));
+        QCOMPARE(first.value(1), QString());
+        QCOMPARE(first.value(2), QString("row 1"));
+    }
+
+    void theReportAndThePageMapShowTheDamage() {
+        TempDir dir;
+        jetwriter::Layout layout;
+        std::vector<uint8_t> image = jetwriter::write(jetwriter::demoDatabase(jetwriter::Format::Jet4), &layout);
+        const auto orders = std::find_if(layout.tables.begin(), layout.tables.end(),
+                                         [](const jetwriter::TableLayout& t) { return t.name == "Orders"; });
+        const auto customers = std::find_if(layout.tables.begin(), layout.tables.end(),
+                                            [](const jetwriter::TableLayout& t) { return t.name == "Customers"; });
+        QVERIFY(orders != layout.tables.end() && customers != layout.tables.end() && orders->dataPages.size() > 2);
+        const uint32_t zeroed = orders->dataPages[orders->dataPages.size() / 2];
+        jetwriter::Damage damage;
+        damage.zeroPages = {zeroed};
+        jetwriter::applyDamage(image, damage, layout);
+        const std::string source = dir.file("shop.mdb");
+        jetwriter::saveFile(source, image);
+        Window w;
+        CMainFrame& frame = *w.frame;
+        w.Repair(source);
+
+        // The summary and the tables with losses, in the pane and in the tree.
+        ReportPane* pane = frame.report();
+        QVERIFY2(pane->summary()->toPlainText().startsWith("After the scan\nCompleted with losses"),
+                 qPrintable(pane->summary()->toPlainText()));
+        QCOMPARE(pane->losses()->topLevelItemCount(), 1);
+        QCOMPARE(pane->losses()->topLevelItem(0)->text(0), QString("Orders"));
+        // The engine's report counts the rows the zeroed page held.
+        QVERIFY2(pane->losses()->topLevelItem(0)->text(1).contains("rows its definition counts were not found"),
+                 qPrintable(pane->losses()->topLevelItem(0)->text(1)));
+        QTreeWidgetItem* tables = child(frame.tree()->Root(), "Tables");
+        QVERIFY(child(tables, "Orders")->toolTip(0).startsWith("Losses:\n"));
+        QVERIFY(child(tables, "Customers")->toolTip(0).isEmpty());
+
+        // The page map: a cell per page, hover and click name the page and its owner.
+        PageMapCells* cells = pane->pageMap()->cells();
+        QCOMPARE(cells->CellCount(), image.size() / layout.pageSize);
+        cells->resize(64 * PageMapCells::kCellSize, cells->heightForWidth(64 * PageMapCells::kCellSize));
+        const QPoint over = cells->CellCentre(zeroed);
+        QCOMPARE(cells->CellAt(over), int(zeroed));
+        QMouseEvent move(QEvent::MouseMove, QPointF(over), QPointF(cells->mapToGlobal(over)), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(cells, &move);
+        QCOMPARE(pane->pageMap()->InfoText(), QString("page %1: zeroed (table Orders); rows lost").arg(zeroed));
+        const uint32_t data = customers->dataPages.front();
+        QTest::mouseClick(cells, Qt::LeftButton, {}, cells->CellCentre(data));
+        QCOMPARE(pane->pageMap()->InfoText(), QString("page %1: table data (table Customers)").arg(data));
+        QVERIFY(pane->pageMap()->LegendText().contains("zeroed: 1"));
+        QVERIFY(pane->pageMap()->LegendText().contains("rows lost: 1"));
+
+        // After a save, its report, kept over the re-read that follows.
+        TempDir out;
+        w.prompts->saveFolder = QString::fromStdString(out.path().string());
+        frame.OnSave();
+        QVERIFY(w.WaitIdle());
+        const QString text = pane->summary()->toPlainText();
+        QVERIFY2(text.startsWith("After the save\n"), qPrintable(text));
+        QVERIFY(text.contains("Output  : " + QString::fromStdString(out.file("Repaired_shop.sqlite"))));
+        QCOMPARE(pane->losses()->topLevelItemCount(), 1);
+        QVERIFY(child(child(frame.tree()->Root(), "Tables"), "Orders")->toolTip(0).startsWith("Losses:\n"));
     }
 
     void aSaveWithNothingCheckedReplacesNothing() {
