@@ -66,7 +66,7 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
                         continue;
                     }
                     if (to->Name() != from->Name()) continue;
-                    if (to->Type() >= dao::dbAttachment && to->Type() <= dao::dbComplexText) {
+                    if (to->Type() >= dao::dbAttachment && to->Type() <= dao::dbVersionHistory) {
                         // Attachments and multi-valued values are rows of their own.
                         try {
                             CopyAttachments(*from, *to);
