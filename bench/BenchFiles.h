@@ -5,6 +5,8 @@
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -45,6 +47,31 @@ inline std::string generatedFile(const std::string& subcommand, const std::strin
         if (std::system(command.c_str()) != 0) throw std::runtime_error("cannot generate " + file);
     }
     return file;
+}
+
+// What one command run by runCommand cost: its exit status and the peak
+// resident memory of the largest process it ran (the kernel's ru_maxrss).
+struct CommandRun {
+    int status = -1;  // the shell's exit status; -1 when it did not end normally
+    double peakRssMiB = 0;
+};
+
+// Runs `command` with /bin/sh and waits for it. Write "exec PROGRAM ..." for
+// one program, so that its own peak is the one measured.
+inline CommandRun runCommand(const std::string& command) {
+    CommandRun run;
+    const pid_t pid = fork();
+    if (pid < 0) return run;
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid) return run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.peakRssMiB = static_cast<double>(usage.ru_maxrss) / 1024;  // ru_maxrss is in KiB
+    return run;
 }
 
 // Reads the whole file in 1 MiB chunks; returns the bytes read.

@@ -10,8 +10,9 @@
 // 1,000,000: about 240 MB).
 //
 // Memory: peak_RSS_MB is the process's VmHWM at the end of the benchmark (the
-// peak is reset when it starts). The engine maps the file, so every page read
-// counts in it: it grows with the file. peak_anon_MB is the largest RssAnon
+// peak is reset when it starts). The engine maps the file and keeps only a
+// bounded part of the map resident, so it should not grow with the file
+// either. peak_anon_MB is the largest RssAnon
 // seen while decoding, the memory the decoder itself allocates; it should not
 // grow with the rows.
 #include <benchmark/benchmark.h>

@@ -9,9 +9,16 @@
 #            preview), beside mdb-export and a plain read of the same file
 #   save     only save_bench: the whole repair of a large table into SQLite,
 #            beside mdb-schema + mdb-export -I sqlite piped into sqlite3
+#   memory   only memory_bench: the peak memory of the repair and the preview
+#            of a large file, as processes
 #   preview  only preview_bench: a large table previewed in the window's grid,
 #            beside the command line's preview of it (needs Qt 6)
-#   (none)   all four
+#   (none)   all five
+#
+# After the benchmarks it prints the ratios: the repair's speed against the
+# mdbtools pipeline and its output's size against the pipeline's, decoding
+# against mdb-export, and the peak memory against the 100 MiB allowed (the
+# best time of each benchmark where they are repeated).
 #
 # Examples:
 #   bash bench/run.sh
@@ -22,6 +29,7 @@
 #   TALMERA_BENCH_ROWS   rows of scan_bench's big table (default 3000000)
 #   TALMERA_DECODE_ROWS  rows of decode_bench's table (default 1000000)
 #   TALMERA_SAVE_ROWS    rows of save_bench's table (default 1000000)
+#   TALMERA_MEMORY_ROWS  rows of memory_bench's file (default 3000000)
 #   TALMERA_PREVIEW_ROWS rows of preview_bench's table (default 1000000)
 #   TALMERA_BUILD_DIR    build folder (default build/release in the repository)
 #
@@ -31,11 +39,12 @@
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TALMERA_BUILD_DIR:-$repo/build/release}"
-benches=(scan_bench decode_bench save_bench preview_bench)
+benches=(scan_bench decode_bench save_bench memory_bench preview_bench)
 case "${1:-}" in
   scan) benches=(scan_bench); shift ;;
   decode) benches=(decode_bench); shift ;;
   save) benches=(save_bench); shift ;;
+  memory) benches=(memory_bench); shift ;;
   preview) benches=(preview_bench); shift ;;
 esac
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -46,6 +55,9 @@ if ! cmake --build "$build" --target help | grep -q '\bpreview_bench\b'; then
   benches=("${kept[@]}")
 fi
 cmake --build "$build" --target "${benches[@]}" -j2 >/dev/null
+results="$(mktemp -d)"
+trap 'rm -rf "$results"' EXIT
 for bench in "${benches[@]}"; do
-  "$build/bench/$bench" "$@"
+  "$build/bench/$bench" --benchmark_out="$results/$bench.json" --benchmark_out_format=json "$@"
 done
+python3 "$repo/bench/ratios.py" "$results"/*.json

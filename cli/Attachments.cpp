@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/Preview.h"
 #include "engine/MDBRecovery.h"
 #include "related/Related.h"
 
@@ -31,10 +32,7 @@ std::string SafeFileName(const std::string& name) {
     return safe;
 }
 
-namespace {
-
-// Creates dir/name, or dir/"name (n).ext" when that exists; never replaces.
-int createNew(const std::string& dir, const std::string& name, std::string& path) {
+int createNewFile(const std::string& dir, const std::string& name, std::string& path) {
     const size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     const std::string extension = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
@@ -47,7 +45,29 @@ int createNew(const std::string& dir, const std::string& name, std::string& path
     return -1;
 }
 
-}  // namespace
+std::string writeNewFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
+                         std::ostream& err) {
+    const std::string safe = SafeFileName(name);
+    std::string path;
+    const int fd = createNewFile(dir, safe, path);
+    bool written = fd >= 0;
+    const int openError = errno;
+    for (size_t at = 0; written && at < data.size();) {
+        const ssize_t n = ::write(fd, data.data() + at, data.size() - at);
+        if (n <= 0) {
+            written = false;
+            break;
+        }
+        at += static_cast<size_t>(n);
+    }
+    if (fd >= 0 && ::close(fd) != 0) written = false;
+    if (!written) {
+        err << "talmera-repair: cannot write '" << (path.empty() ? dir + "/" + safe : path)
+            << "': " << std::strerror(fd < 0 ? openError : errno) << '\n';
+        return {};
+    }
+    return path;
+}
 
 bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::string& extractDir,
                      std::ostream& out, std::ostream& err) {
@@ -57,28 +77,20 @@ bool listAttachments(CMDBRecovery& engine, const tableInfo& table, const std::st
         for (const colRecordAttachmentInfo& a : column.attachments) {
             std::vector<uint8_t> content;
             const bool complete = RelatedReader(engine).ReadAttachmentContent(a, content);
-            out << column.name << '\t' << a.key << '\t' << a.fileName << '\t' << content.size()
+            // Names from the file may hold tabs and line breaks: escaped as
+            // preview's tsv escapes them, so that a line stays one line.
+            std::string name, file;
+            appendTsvField(name, column.name);
+            appendTsvField(file, a.fileName);
+            out << name << '\t' << a.key << '\t' << file << '\t' << content.size()
                 << (complete ? "" : " incomplete");
             if (!extractDir.empty()) {
-                std::string path;
-                const int fd = createNew(extractDir, SafeFileName(a.fileName), path);
-                bool written = fd >= 0;
-                const int openError = errno;
-                for (size_t at = 0; written && at < content.size();) {
-                    const ssize_t n = ::write(fd, content.data() + at, content.size() - at);
-                    if (n <= 0) {
-                        written = false;
-                        break;
-                    }
-                    at += static_cast<size_t>(n);
-                }
-                if (fd >= 0 && ::close(fd) != 0) written = false;
-                if (!written) {
-                    err << "talmera-repair: cannot write '" << path << "': " << std::strerror(fd < 0 ? openError : errno)
-                        << '\n';
-                    ok = false;
-                }
-                out << '\t' << (written ? path : "");
+                const std::string path = writeNewFile(extractDir, a.fileName, content, err);
+                const bool written = !path.empty();
+                if (!written) ok = false;
+                std::string shown;
+                if (written) appendTsvField(shown, path);
+                out << '\t' << shown;
             }
             out << '\n';
         }

@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace talmera {
 class CMDBRecovery;
@@ -15,6 +16,17 @@ namespace talmera::cli {
 // A name from the damaged file made safe as one file name: no path
 // separators, no "..", no control characters, not empty, at most 200 bytes.
 std::string SafeFileName(const std::string& name);
+
+// Creates dir/name for writing, or dir/"name (n).ext" when that exists;
+// never replaces a file nor follows a link. Returns the descriptor (path: the
+// file's path), or -1 with errno set.
+int createNewFile(const std::string& dir, const std::string& name, std::string& path);
+
+// Writes data into dir under the safe form of name, as a new file
+// (createNewFile); returns its path, or empty when it could not be written
+// (err says why).
+std::string writeNewFile(const std::string& dir, const std::string& name, const std::vector<uint8_t>& data,
+                         std::ostream& err);
 
 // Lists the table's attachments (a header line, then one tab-separated line
 // each: column, row key, file name, bytes, and "incomplete" when the data

@@ -8,15 +8,19 @@
 namespace talmera::cli {
 
 // Exit statuses of talmera-repair.
-inline constexpr int kExitOk = 0;            // scanned (objects found, or a valid but empty catalog); repair: saved
+inline constexpr int kExitOk = 0;            // scanned (objects found, or a valid but empty catalog); repair: saved, nothing lost
 inline constexpr int kExitUnreadable = 1;    // the file cannot be read; repair: or the output cannot be written
 inline constexpr int kExitNotAccess = 2;     // the file was read but is not an Access database
 inline constexpr int kExitEncrypted = 2;     // the file is encrypted, and no correct password was given
 inline constexpr int kExitNoSuchTable = 3;   // preview: no table of that name; repair: --only names nothing
 inline constexpr int kExitExists = 4;        // repair: the output or report exists and may not be replaced
+inline constexpr int kExitPartial = 5;       // repair: saved, but something was lost or refused
 inline constexpr int kExitUsage = 64;        // bad command line
 inline constexpr int kExitOutputFailed = 74; // standard output could not be written
 inline constexpr int kExitInterrupted = 130; // stopped with Ctrl-C
+// Standard output's reader went away (a closed pipe): main ends the program by
+// SIGPIPE, quietly, as other Unix tools end.
+inline constexpr int kExitClosedPipe = 141;
 
 struct Terminal {
     std::ostream& out;

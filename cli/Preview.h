@@ -23,8 +23,10 @@ enum class RowFormat { Tsv, Json };
 // and backslash become \t, \n, \r and \\.
 void appendTsvField(std::string& line, std::string_view text);
 
-// One output line (with its line feed) of the given cells.
-std::string rowLine(const std::vector<std::string>& cells, RowFormat format);
+// One output line (with its line feed) of the given cells; in json, the
+// cells `exactNumbers` marks are numbers where they round-trip.
+std::string rowLine(const std::vector<std::string>& cells, RowFormat format,
+                    const std::vector<bool>& exactNumbers = {});
 
 // Receives a preview run: every row slot that yielded values becomes one line
 // on `out`, written at once and never kept. The stream is not flushed per row.
@@ -36,6 +38,9 @@ public:
     RowWriter(CQuorvinAccessRecoveryApp& app, std::ostream& out, RowFormat format, ProgressBar& bar);
 
     void writeHeader(const std::vector<std::string>& names);
+    // json: the columns (by position) of Currency and Decimal values, which
+    // are written as JSON numbers where a double gives their digits back.
+    void setExactNumberColumns(std::vector<bool> columns) { exactNumbers_ = std::move(columns); }
     uint64_t rowsWritten() const { return rows_; }
     // Whether writing failed, and the system's error number at that moment (0
     // when it had none).
@@ -57,6 +62,7 @@ private:
     uint64_t rows_ = 0;
     bool failed_ = false;
     int error_ = 0;
+    std::vector<bool> exactNumbers_;
     std::string line_;  // reused, so that a row costs no allocation once warm
 };
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <ostream>
+#include <string>
 
 namespace talmera::cli {
 
@@ -24,6 +25,9 @@ public:
     ProgressBar(std::ostream& out, bool enabled, Clock clock = &std::chrono::steady_clock::now);
 
     void start(uint64_t total);
+    // What the bar measures ("Scanning pages", "Orders: rows", "Saving
+    // Orders"), shown before it; kept until changed.
+    void setLabel(std::string label);
     void step();
     void end();
 
@@ -45,6 +49,8 @@ private:
     bool visible_ = false;
     uint64_t total_ = 0;
     uint64_t done_ = 0;
+    std::string label_;
+    TimePoint started_{};
     TimePoint lastDraw_{};
     size_t lastLength_ = 0;
 };

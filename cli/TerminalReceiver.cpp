@@ -31,9 +31,15 @@ TerminalReceiver::TerminalReceiver(CQuorvinAccessRecoveryApp& app, std::ostream&
 
 intptr_t TerminalReceiver::send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     switch (message) {
-        case UM_LOG_LINE:
-            print({}, app_.logLine);
+        case UM_LOG_LINE: {
+            // The progress bar names the table being saved.
+            constexpr std::string_view kSaving = "Saving Table.....  ";
+            if (app_.logLine.compare(0, kSaving.size(), kSaving) == 0) {
+                bar_.setLabel("Saving " + app_.logLine.substr(kSaving.size()));
+            }
+            if (!quiet_) print({}, app_.logLine);
             break;
+        }
         case UM_PROGRESS:
             showProgress(bar_, wParam, lParam);
             break;

@@ -34,6 +34,9 @@ public:
 
     // Prints a line of the front end's own among the log lines.
     void printLine(const std::string& line) { print({}, line); }
+    // --quiet: the log lines are not printed (message boxes and the front
+    // end's own lines still are); they are still received and kept.
+    void setQuiet(bool quiet) { quiet_ = quiet; }
 
     intptr_t send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
     void post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
@@ -49,6 +52,7 @@ private:
     ProgressBar& bar_;
     bool failed_ = false;
     int error_ = 0;
+    bool quiet_ = false;
 };
 
 // Passes a run's progress messages (UM_PROGRESS) to the bar.

@@ -15,6 +15,7 @@ namespace talmera {
 
 class CMDBRecovery;
 class CRecoverThread;
+struct RecoveryReport;
 
 struct CQuorvinAccessRecoveryApp {
     // Run control
@@ -65,6 +66,12 @@ struct CQuorvinAccessRecoveryApp {
     std::vector<std::string> reportNames;
     std::vector<std::string> macroNames;
     std::vector<std::string> moduleNames;
+
+    // What the last scan found and lost, or what the last save saved and
+    // lost (engine/save/RecoveryReport.h): set by the run before it posts
+    // UM_RUN_FINISHED, kept when the engine is replaced (a silent re-scan
+    // leaves it alone). Empty before the first scan.
+    std::shared_ptr<const RecoveryReport> recoveryReport;
 
     // What a save is to write: names of the objects checked when Save starts.
     std::vector<std::string> selectedTables;

@@ -261,7 +261,10 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     }
 
     if (!CheckUserTable(name, catalogId)) {
-        if (!IsSystemTableName(name)) ++statistics.tablesRejected;
+        if (!IsSystemTableName(name)) {
+            ++statistics.tablesRejected;
+            statistics.rejectedTables.push_back({name, catalogId});
+        }
         return;
     }
     ++app.tableCount;
@@ -270,6 +273,8 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     t.name = name;
     t.definitionPage = catalogId;
     t.recordCount = tdefRowCount;
+    t.definitionRecordCount = tdefRowCount;
+    t.definitionRecordCountRead = true;
     t.columnCount = 0;
     t.catalogPagePosition = pagePosition;
     t.propertyLength = headerLength;

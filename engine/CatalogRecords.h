@@ -148,7 +148,12 @@ struct tableInfo {
     std::vector<columnInfo> columns;
     std::vector<indexInfo> indexes;
     std::vector<uint64_t> pages;          // file positions of the table's data pages
-    uint32_t recordCount = 0;
+    uint32_t recordCount = 0;             // rows found on its pages (the scan counts them)
+    // The row count its definition keeps: what the table held when Access
+    // last wrote it, beside what was found. Set only where the definition was
+    // read (not for a table of deleted records).
+    uint32_t definitionRecordCount = 0;
+    bool definitionRecordCountRead = false;
     uint32_t columnCount = 0;
     bool hasVariableColumns = false;
     bool hasAutoNumber = false;
@@ -162,6 +167,13 @@ struct tableInfo {
     std::vector<uint64_t> unlistedPages;
     uint32_t unlistedRecordCount = 0;
     bool usageMapRead = false;            // the usage map was readable and consistent
+    // Column names the definition held damaged and that were replaced by
+    // generated ones: the name given and the stored bytes, as hex.
+    struct RenamedColumn {
+        std::string name;
+        std::string storedHex;
+    };
+    std::vector<RenamedColumn> renamedColumns;
     // Catalog row of the table, kept to read the definition again.
     uint64_t catalogPagePosition = 0;
     // Property header of the catalog row (variable column 2)

@@ -58,6 +58,13 @@ struct ScanStatistics {
     uint64_t partialPageBytes = 0;       // bytes of a last, incomplete page
     uint64_t catalogRowsSkipped = 0;     // catalog rows that could not be understood
     uint64_t tablesRejected = 0;         // table entries whose definition is unreadable
+    // Each of those: its catalog name and the definition page the catalog
+    // names, so that the report can say which table is lost and why.
+    struct RejectedTable {
+        std::string name;
+        uint32_t definitionPage = 0;
+    };
+    std::vector<RejectedTable> rejectedTables;
     uint64_t definitionsCut = 0;         // definitions whose page chain broke
     uint64_t unlistedPages = 0;          // pages set aside: not in their table's usage map
     uint64_t unlistedRows = 0;
@@ -258,6 +265,13 @@ public:
     // Errors of output calls: formatted, kept for the log's counts, never shown.
     std::vector<std::string> outputErrors;
 
+    // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
+    // unreadable or disagrees with the pages.
+    bool ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& listed) const;
+    // The pages the map lists, whatever they hold (false: no readable map):
+    // the recovery report counts those that are no data page of the table.
+    bool ListUsageMapPages(const tableInfo& table, std::vector<uint32_t>& listed) const;
+
 private:
     struct AttemptResult {
         int verifiedTables = 0;
@@ -276,10 +290,6 @@ private:
     void ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, uint32_t start, uint32_t end,
                          bool& previousEntry, int& result);
     AttemptResult attempt_;
-
-    // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
-    // unreadable or disagrees with the pages.
-    bool ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& listed) const;
 };
 
 // True when a decoded name is printable text (no control characters, no

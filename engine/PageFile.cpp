@@ -213,6 +213,39 @@ void PageFile::mapGuarded(const uint8_t* map, int fd) {
     madvise(const_cast<uint8_t*>(map), length_, MADV_SEQUENTIAL);
     map_ = map;
     guardSlot_ = takeGuardSlot(map, length_, fd);
+    stretches_ = (length_ + (uint64_t{1} << kStretchShift) - 1) >> kStretchShift;
+    const uint64_t words = (stretches_ + 63) / 64;
+    touched_ = std::make_unique<std::atomic<uint64_t>[]>(words);
+    for (uint64_t w = 0; w < words; ++w) touched_[w].store(0, std::memory_order_relaxed);
+    touchedCount_.store(0, std::memory_order_relaxed);
+    lowTouched_.store(UINT64_MAX, std::memory_order_relaxed);
+    highTouched_.store(0, std::memory_order_relaxed);
+}
+
+void PageFile::noteStretch(uint64_t stretch) const {
+    // The range of touched stretches, so that the drop covers only it.
+    uint64_t low = lowTouched_.load(std::memory_order_relaxed);
+    while (stretch < low && !lowTouched_.compare_exchange_weak(low, stretch, std::memory_order_relaxed)) {
+    }
+    uint64_t high = highTouched_.load(std::memory_order_relaxed);
+    while (stretch > high && !highTouched_.compare_exchange_weak(high, stretch, std::memory_order_relaxed)) {
+    }
+    constexpr uint64_t kBudgetStretches = kResidentBudget >> kStretchShift;
+    if (touchedCount_.fetch_add(1, std::memory_order_relaxed) + 1 >= kBudgetStretches) dropTouched();
+}
+
+void PageFile::dropTouched() const {
+    // One thread drops; a read on another thread meanwhile only re-reads its page.
+    std::unique_lock<std::mutex> lock(dropping_, std::try_to_lock);
+    if (!lock.owns_lock() || !map_) return;
+    const uint64_t low = lowTouched_.exchange(UINT64_MAX, std::memory_order_relaxed);
+    const uint64_t high = highTouched_.exchange(0, std::memory_order_relaxed);
+    touchedCount_.store(0, std::memory_order_relaxed);
+    if (low > high || low >= stretches_) return;
+    for (uint64_t w = low >> 6; w <= (high >> 6); ++w) touched_[w].store(0, std::memory_order_relaxed);
+    const uint64_t from = low << kStretchShift;
+    const uint64_t to = std::min(length_, (high + 1) << kStretchShift);
+    madvise(const_cast<uint8_t*>(map_) + from, to - from, MADV_DONTNEED);
 }
 
 void PageFile::unmap() {
@@ -221,6 +254,8 @@ void PageFile::unmap() {
     guardSlot_ = -1;
     if (map_) munmap(const_cast<uint8_t*>(map_), length_);
     map_ = nullptr;
+    touched_.reset();
+    stretches_ = 0;
 }
 
 void PageFile::close() {
@@ -285,13 +320,17 @@ void PageFile::read(uint64_t pos, size_t size, uint8_t* out) const {
         uint64_t left = length_ - pos;
         avail = left < size ? static_cast<size_t>(left) : size;
         // An empty read may come with no buffer at all (an empty vector's data()).
-        if (avail > 0) std::memcpy(out, map_ + pos, avail);
+        if (avail > 0) {
+            touch(pos, avail);
+            std::memcpy(out, map_ + pos, avail);
+        }
     }
     if (avail < size) std::memset(out + avail, 0, size - avail);
 }
 
 const uint8_t* PageFile::view(uint64_t pos, size_t size) const {
     if (!map_ || pos > length_ || size > length_ - pos) return nullptr;
+    touch(pos, size);
     return map_ + pos;
 }
 
@@ -305,7 +344,11 @@ void PageFile::doneBefore(uint64_t pos) {
     released_ = to;
 }
 
-uint8_t PageFile::u8(uint64_t pos) const { return (map_ && pos < length_) ? map_[pos] : 0; }
+uint8_t PageFile::u8(uint64_t pos) const {
+    if (!map_ || pos >= length_) return 0;
+    touch(pos, 1);
+    return map_[pos];
+}
 
 uint16_t PageFile::u16(uint64_t pos) const {
     uint8_t b[2];

@@ -10,11 +10,22 @@
 // An encrypted file is read through its decoded pages (decodePages): every
 // read then sees the plain pages, held in an unnamed temporary file mapped the
 // same way, so that view() keeps its promise and memory stays flat.
+//
+// Memory stays bounded however the file is read: every read notes the
+// stretches of the map it touched, and once they add up to kResidentBudget the
+// system is told to drop the touched pages from the process (they stay mapped
+// and are read again from the file, or the system's cache, when next used).
+// So a pass over a file of any size, in order or jumping about (long values,
+// overflow rows), keeps at most about that much of it resident. Reads from
+// several threads are safe.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace talmera {
@@ -69,9 +80,31 @@ public:
     // Whether the reads see decoded pages.
     bool decoded() const { return imageFd_ >= 0; }
 
+    // How much of the map may be resident before the touched pages are
+    // dropped, and the stretch the reads are counted in (the system maps a
+    // file's pages in around a fault by up to this much).
+    static constexpr uint64_t kResidentBudget = 16u << 20;
+    static constexpr unsigned kStretchShift = 16;  // 64 KiB
+
 private:
     void mapGuarded(const uint8_t* map, int fd);
     void unmap();
+    // Notes that [pos, pos + size) of the map was read; drops the touched
+    // pages once they reach the budget.
+    void touch(uint64_t pos, size_t size) const {
+        if (size == 0) return;
+        const uint64_t first = pos >> kStretchShift;
+        const uint64_t last = (pos + size - 1) >> kStretchShift;
+        for (uint64_t k = first; k <= last && k < stretches_; ++k) {
+            std::atomic<uint64_t>& word = touched_[k >> 6];
+            const uint64_t bit = uint64_t{1} << (k & 63);
+            if (word.load(std::memory_order_relaxed) & bit) continue;
+            word.fetch_or(bit, std::memory_order_relaxed);
+            noteStretch(k);
+        }
+    }
+    void noteStretch(uint64_t stretch) const;
+    void dropTouched() const;
 
     bool open_ = false;
     int fd_ = -1;
@@ -81,6 +114,13 @@ private:
     uint64_t length_ = 0;
     uint64_t released_ = 0;
     std::string error_;
+    // One bit per stretch of the map: touched since the last drop.
+    std::unique_ptr<std::atomic<uint64_t>[]> touched_;
+    uint64_t stretches_ = 0;
+    mutable std::atomic<uint64_t> touchedCount_{0};
+    mutable std::atomic<uint64_t> lowTouched_{0};
+    mutable std::atomic<uint64_t> highTouched_{0};
+    mutable std::mutex dropping_;
 };
 
 }  // namespace talmera

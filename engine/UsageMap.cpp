@@ -8,6 +8,16 @@
 namespace talmera {
 
 bool CMDBRecovery::ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& listed) const {
+    if (!ListUsageMapPages(table, listed)) return false;
+    // The map is trusted only when every page it lists is a data page of this table.
+    for (uint32_t page : listed) {
+        const uint64_t pos = static_cast<uint64_t>(page) * pageSize;
+        if (databaseFile.u8(pos) != 0x01 || databaseFile.u32(pos + 4) != table.definitionPage) return false;
+    }
+    return true;
+}
+
+bool CMDBRecovery::ListUsageMapPages(const tableInfo& table, std::vector<uint32_t>& listed) const {
     listed.clear();
     const uint64_t pages = pageCount();
     const uint64_t tdef = static_cast<uint64_t>(table.definitionPage) * pageSize;
@@ -65,11 +75,6 @@ bool CMDBRecovery::ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& l
         return false;
     }
 
-    // The map is trusted only when every page it lists is a data page of this table.
-    for (uint32_t page : listed) {
-        const uint64_t pos = static_cast<uint64_t>(page) * pageSize;
-        if (databaseFile.u8(pos) != 0x01 || databaseFile.u32(pos + 4) != table.definitionPage) return false;
-    }
     std::sort(listed.begin(), listed.end());
     listed.erase(std::unique(listed.begin(), listed.end()), listed.end());
     return true;

@@ -11,6 +11,10 @@ packages=(
   # Encrypted databases: the ciphers and digests, and the agile encryption's XML.
   nettle-dev libexpat1-dev
   mdbtools sqlite3
+  # The manual page is checked with groff and man; the completion script with bash.
+  groff-base man-db bash
+  # The export's sql dumps are loaded into real servers by tests/export.
+  postgresql mariadb-server mariadb-client
   python3-olefile
   # The damage tool and matrix; the output-fault tests mount a small tmpfs in a namespace of their own.
   python3 util-linux mount

@@ -10,6 +10,7 @@
 #include "engine/RowWalker.h"
 #include "engine/save/ObjectsTransfer.h"
 #include "engine/save/OutputDatabase.h"
+#include "engine/save/RecoveryReport.h"
 #include "platform/LocalTime.h"
 #include "platform/MessageReceiver.h"
 #include "queries/Queries.h"
@@ -151,6 +152,10 @@ void CRecoverThread::Scan() {
             if (app_.includeDeletedRecords) Log(t.name + "  :  " + std::to_string(t.recordCount) + " Record(s)");
         } else {
             Log(t.name + "  :  " + std::to_string(t.recordCount) + " Record(s)");
+            if (t.definitionRecordCountRead && t.definitionRecordCount > t.recordCount) {
+                Log(t.name + "  :  " + std::to_string(t.definitionRecordCount) + " Record(s) in its definition, " +
+                    std::to_string(t.definitionRecordCount - t.recordCount) + " not found");
+            }
             if (!t.unlistedPages.empty()) {
                 Log(t.name + "  :  " + std::to_string(t.unlistedPages.size()) +
                     " page(s) not listed in the table's usage map " +
@@ -169,6 +174,11 @@ void CRecoverThread::Scan() {
     if (mainWindow) mainWindow->send(UM_PROGRESS, kProgressEnd, 0);
     Log("Repairing process completed on: " + runTimestamp());
     MessageBox("\n\nRepairing process successfully completed.", "");
+    // What the file lacks, right after the message: the rows its tables'
+    // definitions count and that were not found, the tables lost.
+    auto report = std::make_shared<RecoveryReport>(ScanReport(engine));
+    if (const std::string losses = LossesLine(*report); !losses.empty()) Log(losses);
+    app_.recoveryReport = std::move(report);
     app_.scanRun = false;
     Finish(true);
 }
@@ -179,6 +189,9 @@ void CRecoverThread::LogDamage() {
     const ScanStatistics& s = app_.engine->statistics;
     if (s.catalogRowsSkipped) Log(counted("Unreadable catalog entries skipped :", s.catalogRowsSkipped));
     if (s.tablesRejected) Log(counted("Tables with an unreadable definition :", s.tablesRejected));
+    for (const ScanStatistics::RejectedTable& t : s.rejectedTables) {
+        Log("Unreadable definition  :  " + t.name + " (page " + std::to_string(t.definitionPage) + ")");
+    }
     if (s.definitionsCut) Log(counted("Table definitions cut short by damage :", s.definitionsCut));
     if (s.partialPageBytes) Log(counted("Bytes of an incomplete last page not read :", s.partialPageBytes));
     // Related objects: property blocks, relationship rows, complex-column values.
@@ -298,15 +311,49 @@ void CRecoverThread::Save() {
     Log("Saving process started on:" + runTimestamp());
     engine.savingTables = engine.savingQueries = engine.savingForms = engine.savingReports = false;
     engine.savingMacros = engine.savingModules = engine.savingLinkedTables = engine.savingDone = false;
+    output.BeginReport();
 
-    // A stop ends the run: what is written stays, the output is closed.
+    // The report of what was saved goes to the front end, and its summary
+    // into the log after the save's own lines.
+    auto publish = [&](bool failed) {
+        auto report = std::make_shared<RecoveryReport>(output.Report());
+        report->failed = failed;
+        if (failed) report->output.clear();
+        if (!failed) {
+            for (const std::string& line : ReportLogLines(*report)) Log(line);
+        }
+        app_.recoveryReport = std::move(report);
+    };
+    // A failure of the output file: nothing of it is kept, the previous
+    // output of that name stays as it was.
+    auto fail = [&](const std::string& why) {
+        output.DiscardOutput();
+        Log("The repaired database could not be completed: " + why);
+        publish(true);
+        MessageBox("Unable to save repaired database file.  ", kBlankLine);
+        Finish(false);
+    };
+    auto lastError = [&] {
+        if (output.WriteFailed()) return output.WriteFailure();
+        return engine.outputErrors.empty() ? std::string() : engine.outputErrors.back();
+    };
+    // A stop ends the run: what is written stays, in a usable file marked
+    // incomplete, which replaces no earlier output.
     auto stopSave = [&]() {
-        output.StopSave();
+        if (output.WriteFailed()) return fail(output.WriteFailure());
+        if (!output.StopSave()) {
+            if (output.WriteFailed()) return fail(output.WriteFailure());
+            Log("The repaired database could not be completed: " + lastError());
+            publish(true);
+            return Finish(false);
+        }
+        publish(false);
         Finish(false);
     };
     if (app_.tableCount != 0) {
         const COutputDatabase::Step tables = output.SaveTables();
         if (tables == COutputDatabase::Step::Failed) {
+            publish(true);
             MessageBox("Unable to save repaired database file.  ", kBlankLine);
             return Finish(false);
         }
@@ -314,21 +361,26 @@ void CRecoverThread::Save() {
     }
     if (!app_.selectedLinkedTables.empty()) {
         output.SaveLinkedTables();
-        if (app_.stopRequested) return stopSave();
+        if (app_.stopRequested || output.WriteFailed()) return stopSave();
         Log(kSeparator);
     }
-    if (!output.SaveQueries()) return stopSave();
+    if (!output.SaveQueries() || output.WriteFailed()) return stopSave();
     if (!app_.selectedTables.empty() || app_.includeDeletedRecords) output.SaveRelationships();
     Log(kSeparator);
-    if (app_.stopRequested) return stopSave();
+    if (app_.stopRequested || output.WriteFailed()) return stopSave();
     // Forms, reports, macros and modules: copied by Microsoft Access where it
     // runs, else kept beside the output database.
     ObjectsTransfer(engine).SaveAccessObjects();
-    // A database that cannot be closed (its last writes or its foreign keys
-    // refused) is not reported as saved.
-    if (!output.CloseOutputDatabase()) {
-        Log("The repaired database could not be completed: " +
-            (engine.outputErrors.empty() ? std::string() : engine.outputErrors.back()));
+    if (output.WriteFailed()) return fail(output.WriteFailure());
+    // A database whose last writes, commit or close fail is not reported as
+    // saved, and replaces nothing.
+    if (!output.FinishSave()) {
+        if (output.writingPath.empty() || output.WriteFailed()) return fail(lastError());
+        // Complete, but it could not be moved into place: it stays where it
+        // was written, and the previous output too.
+        Log("The repaired database could not be completed: " + lastError());
+        Log("The repaired database is kept as  : " + output.writingPath);
+        publish(true);
         MessageBox("Unable to save repaired database file.  ", kBlankLine);
         return Finish(false);
     }
@@ -336,12 +388,16 @@ void CRecoverThread::Save() {
     app_.saveSucceeded = true;
     if (app_.stopRequested) {
         app_.saveSucceeded = false;
+        publish(false);
         return Finish(false);
     }
     // The whole save has ended: the tree recomputes its root from the
     // categories, so that nothing left unchecked keeps Save enabled.
     engine.savingDone = true;
     if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, 0);
+    // The summary of what was lost closes the save's own lines, before its
+    // last one (the window takes that line as the save's end).
+    publish(false);
     Log("Saving process completed on " + runTimestamp());
     Finish(true);
 }

@@ -18,6 +18,7 @@
 #include "engine/LogLines.h"
 #include "engine/MDBRecovery.h"
 #include "engine/save/ObjectsTransfer.h"
+#include "engine/save/OutputDatabase.h"
 #include "output/dao/ComError.h"
 #include "platform/MessageReceiver.h"
 
@@ -329,11 +330,12 @@ int ObjectsTransfer::TransferObjects() {
             bool* saving;
             const std::vector<std::string>* names;
             const std::vector<std::string>* selected;
+            const char* kind;
         };
-        const Kind kinds[] = {{kAccessForm, "Saving Forms", &savingForms, &s.projectFormNames, &app.selectedForms},
-                              {kAccessReport, "Saving Reports", &savingReports, &s.projectReportNames, &app.selectedReports},
-                              {kAccessMacro, "Saving Macros", &savingMacros, &s.projectMacroNames, &app.selectedMacros},
-                              {kAccessModule, "Saving Modules", &savingModules, &s.projectModuleNames, &app.selectedModules}};
+        const Kind kinds[] = {{kAccessForm, "Saving Forms", &savingForms, &s.projectFormNames, &app.selectedForms, "form"},
+                              {kAccessReport, "Saving Reports", &savingReports, &s.projectReportNames, &app.selectedReports, "report"},
+                              {kAccessMacro, "Saving Macros", &savingMacros, &s.projectMacroNames, &app.selectedMacros, "macro"},
+                              {kAccessModule, "Saving Modules", &savingModules, &s.projectModuleNames, &app.selectedModules, "module"}};
         for (const Kind& kind : kinds) {
             if (!kind.names->empty()) {
                 Log(kind.line);
@@ -351,12 +353,16 @@ int ObjectsTransfer::TransferObjects() {
                     if (selected != *name) continue;
                     SendProgress(kProgressStep);
                     try {
-                        s.access->CopyObject(app.savedPath, *name, kind.type, *name);
+                        // Into the database being written (it is moved into place when the save ends).
+                        const std::string& into = OutputOf(engine_).writingPath;
+                        s.access->CopyObject(into.empty() ? app.savedPath : into, *name, kind.type, *name);
                         *kind.saving = true;
                         if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, n);
                         ++n;
+                        OutputOf(engine_).ReportObject(kind.kind, *name, true);
                     } catch (const AutomationError& error) {
                         outputErrors.push_back("DbConnection:" + dao::FormatComError(error.code, error.source, error.description));
+                        OutputOf(engine_).ReportObject(kind.kind, *name, false, "Access refused to copy it: " + error.description);
                     } catch (const std::exception&) {
                         if (kind.type == kAccessModule) throw;
                         restart = true;
@@ -440,45 +446,62 @@ void ObjectsTransfer::SaveAccessObjects() {
     Log("Forms, reports, macros and modules are kept beside the output database");
     ObjectStorageReader(engine_).CollectAccessObjects(listing);
     if (Stopped()) return;
-    const std::filesystem::path output(app.savedPath.empty() ? outputPath : app.savedPath);
-    const std::string stem = std::filesystem::path(sourcePath).stem().string();
-    const std::string folder = (output.parent_path() / ("Repaired_" + SafeFileName(stem) + "_objects")).string();
-    if (s.keptProjects.empty()) {
-        Log("No object storage could be read from the file");
-        Log(log::kSeparator);
-        return;
-    }
-    std::vector<std::string> written;
-    std::string error;
-    if (!WriteObjectsFolder(folder, s.keptProjects, listing, written, error)) {
-        Log("The objects folder could not be written  : " + error);
-        Log(log::kSeparator);
-        return;
-    }
-    // Announce each selected object whose storage went into the project file.
+    COutputDatabase& output = OutputOf(engine_);
+    // Written into a folder of its own, which goes beside the output
+    // database, named after it, when the save is over (PlaceOutput).
+    // Outside a save (nothing being written), straight into that folder.
+    const std::string folder = COutputDatabase::ObjectsFolderOf(app.savedPath.empty() ? outputPath : app.savedPath);
+    const bool saving = !output.writingPath.empty();
     struct Kind {
         ObjectKind kind;
         const char* line;
         bool* saving;
         const std::vector<std::string>* selected;
+        const char* name;
     };
-    const Kind kinds[] = {{ObjectKind::Form, "Saving Forms", &savingForms, &app.selectedForms},
-                          {ObjectKind::Report, "Saving Reports", &savingReports, &app.selectedReports},
-                          {ObjectKind::Macro, "Saving Macros", &savingMacros, &app.selectedMacros},
-                          {ObjectKind::Module, "Saving Modules", &savingModules, &app.selectedModules}};
+    const Kind kinds[] = {{ObjectKind::Form, "Saving Forms", &savingForms, &app.selectedForms, "form"},
+                          {ObjectKind::Report, "Saving Reports", &savingReports, &app.selectedReports, "report"},
+                          {ObjectKind::Macro, "Saving Macros", &savingMacros, &app.selectedMacros, "macro"},
+                          {ObjectKind::Module, "Saving Modules", &savingModules, &app.selectedModules, "module"}};
+    auto noneSaved = [&](const std::string& why) {
+        for (const Kind& kind : kinds) {
+            for (const std::string& name : *kind.selected) output.ReportObject(kind.name, name, false, why);
+        }
+    };
+    if (s.keptProjects.empty()) {
+        Log("No object storage could be read from the file");
+        Log(log::kSeparator);
+        noneSaved("no object storage could be read from the file");
+        return;
+    }
+    std::vector<std::string> written;
+    std::string error;
+    const std::string writing = saving ? output.ObjectsFolderBeingWritten() : folder;
+    if (writing.empty()) error = folder + ": " + std::strerror(errno);
+    if (writing.empty() || !WriteObjectsFolder(writing, s.keptProjects, listing, written, error)) {
+        Log("The objects folder could not be written  : " + error);
+        Log(log::kSeparator);
+        noneSaved("the objects folder could not be written: " + error);
+        return;
+    }
+    // Announce each selected object whose storage went into the project file.
     for (const Kind& kind : kinds) {
         if (kind.selected->empty()) continue;
         Log(kind.line);
         size_t stored = 0;
         for (size_t n = 0; n < kind.selected->size(); ++n) {
+            bool kept = false;
             for (const StoredObject& o : listing.objects) {
                 if (o.kind != kind.kind || o.storage < 0 || o.name != (*kind.selected)[n]) continue;
                 // Numbered as the copies through Access are: the kind's count so far.
                 *kind.saving = true;
                 if (mainWindow) mainWindow->send(UM_OBJECT_SAVED, 0, static_cast<intptr_t>(stored));
                 ++stored;
+                kept = true;
                 break;
             }
+            output.ReportObject(kind.name, (*kind.selected)[n], kept,
+                                kept ? std::string() : "its storage was not found in the file");
         }
         *kind.saving = false;
         Log(log::Counted("Object(s) kept in the project file  :", stored));

@@ -1,11 +1,16 @@
 // The output database: creating it beside an existing file (overwrite or a new
 // name), the tables of the selected source tables with their fields and
 // indexes, and closing it.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
@@ -28,7 +33,61 @@ const char kLocale[] = ";LANGID=0x0419;CP=1251;COUNTRY=7;";
 
 bool fileExists(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
+// Waits until the folder's entries (a file just moved in) are on the disk.
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Moves from to to when nothing is at to; EEXIST when something is.
+int renameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without that kind of rename: a link fails as well when
+    // the name is taken (a folder cannot be linked: checked, then renamed).
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        if (::link(from.c_str(), to.c_str()) == 0) return ::unlink(from.c_str()) == 0 ? 0 : errno;
+        if (errno != EPERM && errno != ENOTSUP) return errno;
+    }
+    if (fileExists(to)) return EEXIST;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// The first of base + suffix + extension, base + suffix + "_2" + extension,
+// ... that names nothing.
+std::string freeName(const std::string& base, const std::string& suffix, const std::string& extension) {
+    std::string name = base + suffix + extension;
+    for (int n = 2; fileExists(name) && n < 10000; ++n) name = base + suffix + "_" + std::to_string(n) + extension;
+    return name;
+}
+
+// Removes a folder this save made, with the files in it.
+void removeFolder(const std::string& folder) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") ::unlink((folder + "/" + name).c_str());
+        }
+        ::closedir(dir);
+    }
+    ::rmdir(folder.c_str());
+}
+
+std::string describe(const dao::ComError& error) {
+    std::string text = error.description.empty() ? dao::FormatComError(error) : error.description;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
 }
 
 template <typename F>
@@ -57,7 +116,7 @@ COutputDatabase& OutputOf(CMDBRecovery& engine) {
 
 void COutputDatabase::Log(const std::string& line) { engine_.Log(line); }
 void COutputDatabase::SendProgress(uintptr_t step, intptr_t value) { engine_.SendProgress(step, value); }
-bool COutputDatabase::Stopped() const { return engine_.Stopped(); }
+bool COutputDatabase::Stopped() const { return writeFailed_ || engine_.Stopped(); }
 
 void COutputDatabase::NoteOutputError(const dao::ComError& error) {
     // Errors of output calls are not shown; they are kept (the most recent
@@ -65,6 +124,12 @@ void COutputDatabase::NoteOutputError(const dao::ComError& error) {
     constexpr size_t kKept = 1000;
     if (outputErrors.size() >= kKept) outputErrors.erase(outputErrors.begin());
     outputErrors.push_back("DbConnection:" + dao::FormatComError(error));
+    // A failure of the file itself ends the save: nothing written since the
+    // last commit is certain to be in the file.
+    if (dao::IsWriteFailure(error.code) && !writeFailed_) {
+        writeFailure_ = describe(error);
+        writeFailed_ = true;
+    }
 }
 
 std::string COutputDatabase::ProposeNewLocation(const std::string& existing, std::time_t when) {
@@ -82,6 +147,11 @@ std::string COutputDatabase::ProposeNewLocation(const std::string& existing, std
 int COutputDatabase::StartOutputDatabase(IMessageReceiver* receiver) {
     OutputSet& set = Output();
     set = OutputSet{};
+    writingPath.clear();
+    replaceExisting = false;
+    writeFailed_ = false;
+    writeFailure_.clear();
+    objectsFolder_.clear();
     // The front end chooses the output engine (the embedded SQLite one).
     if (!engineFactory) {
         outputErrors.push_back("No output engine is configured.");
@@ -95,9 +165,10 @@ int COutputDatabase::StartOutputDatabase(IMessageReceiver* receiver) {
     }
     if (!set.engine) return 0;
 
-    // Never replace a file without asking: overwrite it, or choose a new name.
-    // A receiver that keeps answering with the existing name is asked again,
-    // but not forever; an empty answer cancels the save.
+    // Never replace a file without asking: overwrite it (once the new one is
+    // complete), or choose a new name. A receiver that keeps answering with
+    // the existing name is asked again, but not forever; an empty answer
+    // cancels the save.
     constexpr int kMaxQuestions = 20;
     for (int asked = 0; fileExists(outputPath); ++asked) {
         if (asked == kMaxQuestions) {
@@ -105,12 +176,15 @@ int COutputDatabase::StartOutputDatabase(IMessageReceiver* receiver) {
             return 0;
         }
         if (receiver && receiver->askOverwrite(outputPath)) {
-            if (::unlink(outputPath.c_str()) != 0) {
-                outputErrors.push_back("The existing output " + outputPath + " cannot be deleted: " +
-                                       std::strerror(errno));
+            // Only a file is replaced (at the end): a folder of that name stays.
+            struct stat st {};
+            if (::lstat(outputPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                outputErrors.push_back("The existing output " + outputPath + " cannot be replaced: " +
+                                       std::strerror(EISDIR));
                 return 0;
             }
-            continue;
+            replaceExisting = true;
+            break;
         }
         const std::string proposal = ProposeNewLocation(outputPath, std::time(nullptr));
         const std::string chosen = receiver ? receiver->askNewLocation(outputPath, proposal) : proposal;
@@ -124,16 +198,129 @@ int COutputDatabase::StartOutputDatabase(IMessageReceiver* receiver) {
         }
         outputPath = chosen;
     }
-
-    const int option = aceFormat ? dao::dbVersion120 : (jet4Layout ? dao::dbVersion40 : dao::dbVersion30);
-    try {
-        set.database = set.engine->CreateDatabase(outputPath, kLocale, option);
-    } catch (const dao::ComError& error) {
-        NoteOutputError(error);
+    // Said plainly, before anything is written.
+    const std::string folder = folderOf(outputPath);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        outputErrors.push_back("The folder " + folder + " cannot be written: " + std::strerror(errno) + ".");
         return 0;
+    }
+
+    // The new file is written beside the destination; a name an earlier,
+    // killed save left behind is passed over.
+    const int option = aceFormat ? dao::dbVersion120 : (jet4Layout ? dao::dbVersion40 : dao::dbVersion30);
+    constexpr int kCandidates = 100;
+    for (int n = 1; n <= kCandidates && !set.database; ++n) {
+        const std::string candidate = outputPath + ".partial" + (n == 1 ? std::string() : "-" + std::to_string(n));
+        try {
+            set.database = set.engine->CreateDatabase(candidate, kLocale, option);
+            writingPath = candidate;
+        } catch (const dao::ComError& error) {
+            if (error.code == dao::kErrDatabaseExists && n < kCandidates) continue;
+            NoteOutputError(error);
+            writeFailed_ = false;
+            return 0;
+        }
     }
     app.savedPath = outputPath;
     return 1;
+}
+
+std::string COutputDatabase::ObjectsFolderOf(const std::string& output) {
+    const std::filesystem::path path(output);
+    return (path.parent_path() / (path.stem().string() + "_objects")).string();
+}
+
+std::string COutputDatabase::ObjectsFolderBeingWritten() {
+    if (!objectsFolder_.empty()) return objectsFolder_;
+    std::string pattern = ObjectsFolderOf(outputPath) + ".partial-XXXXXX";
+    if (::mkdtemp(pattern.data())) objectsFolder_ = pattern;
+    return objectsFolder_;
+}
+
+bool COutputDatabase::PlaceOutput(bool complete) {
+    if (writingPath.empty()) return false;
+    const std::filesystem::path destination(outputPath);
+    std::string target = outputPath;
+    if (!complete && fileExists(target)) {
+        // The previous file stays; what a stopped save wrote is kept beside it.
+        target = freeName((destination.parent_path() / destination.stem()).string(), "_incomplete",
+                          destination.extension().string());
+    }
+    int failure = complete && replaceExisting ? (::rename(writingPath.c_str(), target.c_str()) == 0 ? 0 : errno)
+                                              : renameNoReplace(writingPath, target);
+    if (failure == EEXIST) {
+        // A file of that name came meanwhile: it is kept too.
+        target = ProposeNewLocation(outputPath, std::time(nullptr));
+        failure = renameNoReplace(writingPath, target);
+    }
+    if (failure != 0) {
+        outputErrors.push_back("The repaired database " + writingPath + " cannot be moved to " + target + ": " +
+                               std::strerror(failure));
+        return false;
+    }
+    syncFolder(folderOf(target));
+    if (target != outputPath) Log("The repaired database is saved as  : " + target);
+    const std::string announced = ObjectsFolderOf(outputPath);
+    writingPath.clear();
+    outputPath = target;
+    app.savedPath = target;
+    report_.output = target;
+    MovePlacedObjects(target, complete, announced);
+    return true;
+}
+
+void COutputDatabase::MovePlacedObjects(const std::string& placedOutput, bool complete, const std::string& announced) {
+    if (objectsFolder_.empty()) return;
+    const std::string written = objectsFolder_;
+    objectsFolder_.clear();
+    std::string target = ObjectsFolderOf(placedOutput);
+    if (fileExists(target) && complete && replaceExisting) {
+        // Replaced as the database was: each file of the new folder over its
+        // namesake; other files the user keeps there stay.
+        bool moved = true;
+        if (DIR* dir = ::opendir(written.c_str())) {
+            while (const dirent* entry = ::readdir(dir)) {
+                const std::string name = entry->d_name;
+                if (name == "." || name == "..") continue;
+                moved = ::rename((written + "/" + name).c_str(), (target + "/" + name).c_str()) == 0 && moved;
+            }
+            ::closedir(dir);
+        }
+        if (moved) {
+            ::rmdir(written.c_str());
+            syncFolder(target);
+            return;
+        }
+    }
+    int failure = renameNoReplace(written, target);
+    if (failure == EEXIST) {
+        // Never replaced without leave: the new folder goes beside it.
+        const std::string base = target;
+        for (int n = 2; fileExists(target) && n < 10000; ++n) target = base + " (" + std::to_string(n) + ")";
+        failure = renameNoReplace(written, target);
+    }
+    if (failure != 0) {
+        Log("The objects folder could not be moved into place; it is kept as  : " + written);
+        return;
+    }
+    syncFolder(folderOf(target));
+    // The log named the folder the objects were meant for.
+    if (target != announced) Log("Objects folder  : " + target);
+}
+
+void COutputDatabase::DiscardOutput() {
+    // Closed without another write where the file has failed; then removed.
+    if (set_.database) {
+        try {
+            set_.database->Close();
+        } catch (const dao::ComError&) {
+        }
+    }
+    set_ = OutputSet{};
+    if (!writingPath.empty()) ::unlink(writingPath.c_str());
+    writingPath.clear();
+    if (!objectsFolder_.empty()) removeFolder(objectsFolder_);
+    objectsFolder_.clear();
 }
 
 int COutputDatabase::CreateOutputTables() {
@@ -162,10 +349,13 @@ int COutputDatabase::CreateOutputTables() {
         for (int n = 2; taken(outputName); ++n) outputName = table.name + "_" + std::to_string(n);
         if (outputName != table.name) renamedTables.push_back({table.name, outputName});
 
+        // What the output refuses of a table (the table, a field, an index)
+        // costs that much only, and the report says so.
         try {
             set.tableDef = set.database->CreateTableDef(outputName);
         } catch (const dao::ComError& error) {
             NoteOutputError(error);
+            NoteTableLoss(k, "the output database refused the table: " + describe(error));
             continue;
         }
         for (columnInfo& col : tables[k].columns) {
@@ -176,6 +366,7 @@ int COutputDatabase::CreateOutputTables() {
                     set.tableDef->AppendField(set.field);
                 } catch (const dao::ComError& error) {
                     NoteOutputError(error);
+                    NoteTableLoss(k, "the output database refused the column " + col.name + ": " + describe(error));
                 }
                 continue;
             }
@@ -205,19 +396,30 @@ int COutputDatabase::CreateOutputTables() {
                 set.tableDef->AppendField(set.field);
             } catch (const dao::ComError& error) {
                 NoteOutputError(error);
+                NoteTableLoss(k, "the output database refused the column " + col.name + ": " + describe(error));
             }
         }
         try {
-            if (set.tableDef->FieldCount() == 0) continue;
+            if (set.tableDef->FieldCount() == 0) {
+                NoteTableLoss(k, "none of its columns could be created in the output database");
+                continue;
+            }
             set.database->AppendTableDef(set.tableDef);
             used.push_back(outputName);
             outputTableNames[k] = outputName;
-            CreateOutputIndexes(table, outputName);
+        } catch (const dao::ComError& error) {
+            NoteOutputError(error);
+            NoteTableLoss(k, "the output database refused the table: " + describe(error));
+            continue;
+        }
+        std::vector<std::string> indexLosses;
+        try {
+            CreateOutputIndexes(table, outputName, &indexLosses);
             ApplyFieldProperties(table, outputName);
         } catch (const dao::ComError& error) {
             NoteOutputError(error);
-            continue;
         }
+        for (const std::string& loss : indexLosses) NoteTableLoss(k, loss);
         // Second pass: sizes again, and a decimal's own precision and scale.
         for (const columnInfo& col : table.columns) {
             if (col.type == kJetComplex) continue;
@@ -248,7 +450,8 @@ int COutputDatabase::CreateOutputTables() {
     return 1;
 }
 
-void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::string& outputName) {
+void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::string& outputName,
+                                          std::vector<std::string>* losses) {
     OutputSet& set = Output();
     try {
         set.tableDef = set.database->TableDefItem(outputName);
@@ -259,6 +462,9 @@ void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::str
     for (const indexInfo& index : table.indexes) {
         for (size_t j = 0; j < index.indexNames.size(); ++j) {
             const uint8_t typeByte = j < index.indexTypes.size() ? index.indexTypes[j] : 0;
+            auto lost = [&](const dao::ComError& error) {
+                if (losses) losses->push_back("the output database refused the index " + index.indexNames[j] + ": " + describe(error));
+            };
             try {
                 set.index = set.tableDef->CreateIndex(index.indexNames[j]);
                 bool applied = false;
@@ -273,6 +479,7 @@ void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::str
                 if (index.ignoresNulls) set.index->SetIgnoreNulls(true);
             } catch (const dao::ComError& error) {
                 NoteOutputError(error);
+                lost(error);
                 continue;
             }
             const columnInfo* last = nullptr;
@@ -300,6 +507,7 @@ void COutputDatabase::CreateOutputIndexes(const tableInfo& table, const std::str
                 set.tableDef->AppendIndex(set.index);
             } catch (const dao::ComError& error) {
                 NoteOutputError(error);
+                lost(error);
             }
         }
     }

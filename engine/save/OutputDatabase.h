@@ -18,9 +18,12 @@
 #include <utility>
 #include <vector>
 
+#include <atomic>
+
 #include "engine/CatalogRecords.h"
 #include "engine/MDBRecovery.h"
 #include "engine/RowValue.h"
+#include "engine/save/RecoveryReport.h"
 #include "output/dao/Dao.h"
 
 namespace talmera {
@@ -52,11 +55,51 @@ public:
     std::function<dao::EnginePtr()> engineFactory;
 
     // ---- The output database (OutputDatabase.cpp) --------------------------
-    // receiver: asks the overwrite question and the new location.
+    // receiver: asks the overwrite question and the new location. The file
+    // is written beside outputPath (writingPath) and moved there only when
+    // the save is over (PlaceOutput): until then an existing file of that
+    // name stays as it was, whatever happens to the save.
     int StartOutputDatabase(IMessageReceiver* receiver);
     int CreateOutputTables();
-    void CreateOutputIndexes(const tableInfo& table, const std::string& outputName);
+    // losses: where each index the output refuses is told (none: only noted).
+    void CreateOutputIndexes(const tableInfo& table, const std::string& outputName,
+                             std::vector<std::string>* losses = nullptr);
     int CloseOutputDatabase();
+    // The file being written (empty: none), and whether the user allowed the
+    // existing file at outputPath to be replaced by it.
+    std::string writingPath;
+    bool replaceExisting = false;
+    // Moves the closed output into place. Complete: to outputPath (over an
+    // existing file only with replaceExisting). Stopped: to outputPath when
+    // no file is there, else beside it as <name>_incomplete. The objects
+    // folder follows its database. outputPath and the application state's
+    // savedPath then name where it is. False, with the reason in
+    // outputErrors, when it cannot be moved (it then stays at writingPath).
+    bool PlaceOutput(bool complete);
+    // A failed save: what it wrote is removed; the previous output stays.
+    void DiscardOutput();
+    // Where the forms, reports, macros and modules are kept while the save
+    // runs (made on first use; moved beside the output by PlaceOutput).
+    std::string ObjectsFolderBeingWritten();
+    // The folder a placed output's objects go to: <output without extension>_objects.
+    static std::string ObjectsFolderOf(const std::string& output);
+
+    // ---- Failures of the output file itself --------------------------------
+    // A full disk, an I/O error, a failed commit or close: the save cannot go
+    // on and fails (its output is discarded). Set by NoteOutputError.
+    bool WriteFailed() const { return writeFailed_; }
+    const std::string& WriteFailure() const { return writeFailure_; }
+
+    // ---- The recovery report (RecoveryReport.h) -----------------------------
+    // The report of the save in progress, or of the last one.
+    const RecoveryReport& Report() const { return report_; }
+    // Starts it from the scan's findings, for the objects selected.
+    void BeginReport();
+    // Notes one object of the save (kind as in RecoveryReport::Object).
+    void ReportObject(const std::string& kind, const std::string& name, bool saved, const std::string& problem = {});
+    // Ends it: the tables not reached are marked, the report kept in the
+    // output's metadata.
+    void EndReport(bool stopped);
     // The time-stamped proposal for a new output name beside an existing one.
     static std::string ProposeNewLocation(const std::string& existing, std::time_t when);
     // Errors of output calls: formatted, kept (in the engine's outputErrors)
@@ -72,8 +115,17 @@ public:
 
     // ---- Scratch table (ScratchTable.cpp) ----------------------------------
     void PrepareScratchTable(const std::string& scratchName, const tableInfo& table);
-    // Returns true when every record was moved and the scratch table deleted.
-    bool MoveScratchRecords(const std::string& scratchName, const std::string& tableName);
+    // What the move from the scratch table did: records moved, records the
+    // table refused, records left behind when the move broke off, and the
+    // scratch table deleted (it always is, unless the output cannot).
+    struct ScratchMove {
+        uint64_t moved = 0;
+        uint64_t refused = 0;
+        uint64_t notMoved = 0;
+        bool deleted = false;
+        std::string problem;  // why the move broke off
+    };
+    ScratchMove MoveScratchRecords(const std::string& scratchName, const std::string& tableName);
 
     // ---- Record transfer (RecordTransfer.cpp) ------------------------------
     // Writes one decoded row value into the open recordset as a record. It
@@ -95,8 +147,14 @@ public:
     // Every selected query; false when stopped.
     bool SaveQueries();
     bool SaveQuery(size_t position);
-    // Ends a stopped save: the open recordset and the output are closed.
-    void StopSave();
+    // Ends a stopped save: the open recordset is closed, the report kept and
+    // the output closed and placed (a usable file, marked incomplete). False
+    // when the output could not be completed (it is then discarded).
+    bool StopSave();
+    // Ends a save that ran to its end: the report kept, the output closed
+    // and moved into place. False when it could not be (then discarded,
+    // unless it is complete but could not be moved).
+    bool FinishSave();
 
     // ---- Links, relationships, complex values (RelatedSave.cpp) ------------
     void SaveLinkedTables();
@@ -114,7 +172,20 @@ private:
     void CloseRecordset();
     void Log(const std::string& line);
     void SendProgress(uintptr_t step, intptr_t value = 0);
+    // A stop of the user, or a failure of the output file.
     bool Stopped() const;
+    // A loss of the table at `position` that the output caused (a field or
+    // index it refused), for the report.
+    void NoteTableLoss(size_t position, const std::string& text);
+    RecoveryReport::Table* ReportTable(size_t position);
+    void MovePlacedObjects(const std::string& placedOutput, bool complete, const std::string& announced);
+
+    std::atomic<bool> writeFailed_{false};
+    std::string writeFailure_;
+    RecoveryReport report_;
+    // Losses of each table found while its output table was created.
+    std::vector<std::vector<std::string>> creationLosses_;
+    std::string objectsFolder_;  // the objects folder being written, empty when none
 
     CMDBRecovery& engine_;
     OutputSet set_;
@@ -123,6 +194,7 @@ private:
         const dao::Recordset* recordset = nullptr;
         const tableInfo* table = nullptr;
         std::vector<dao::FieldPtr> fields;
+        std::vector<dao::Variant> values;  // each column's value, reused from row to row
     } transferFields;
 
     // The engine's parts the save reads and writes, under the engine's names.

@@ -2,6 +2,10 @@
 // output recordset. Values are assigned typed (the output engine converts
 // nothing it need not); what it refuses costs that row only. The transfer
 // takes the row value as it is handed over and keeps nothing of the decoder.
+#include <string>
+#include <type_traits>
+#include <variant>
+
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/save/OutputDatabase.h"
@@ -21,6 +25,7 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
             transferFields.recordset = set.recordset.get();
             transferFields.table = &table;
             transferFields.fields.assign(table.columns.size(), nullptr);
+            transferFields.values.assign(table.columns.size(), dao::Variant{});
             const int count = rs.FieldCount();
             for (size_t c = 0; c < table.columns.size(); ++c) {
                 for (int m = 0; m < count; ++m) {
@@ -37,12 +42,25 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
             if (!field) continue;
             const RowValue& v = values[c];
             const columnInfo& col = table.columns[c];
-            auto assign = [&](const dao::Variant& value) {
+            // Each column's value is assigned through a Variant of its own,
+            // kept from row to row so that its text keeps its buffer.
+            dao::Variant& slot = transferFields.values[c];
+            auto set = [&]() {
                 try {
-                    field->SetValue(value);
+                    field->SetValue(slot);
                 } catch (const dao::ComError& error) {
                     NoteOutputError(error);  // the field stays unassigned
                 }
+            };
+            auto assign = [&](const auto& value) {
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, dao::Bytes>) {
+                    if (auto* held = std::get_if<T>(&slot)) held->assign(value.begin(), value.end());
+                    else slot = value;
+                } else {
+                    slot = value;
+                }
+                set();
             };
             try {
                 // A column added after the row was written never had a value
@@ -51,7 +69,8 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
                 // NULL stays NULL: assigned, so that no default replaces it
                 // (a Yes/No has no NULL; its cleared bit is No).
                 if (v.state == RowValue::State::Null) {
-                    assign(v.type == kJetBoolean ? dao::Variant(false) : dao::Variant(std::monostate{}));
+                    if (v.type == kJetBoolean) assign(false);
+                    else assign(std::monostate{});
                     continue;
                 }
                 if (v.state != RowValue::State::Value) continue;
@@ -63,7 +82,8 @@ void COutputDatabase::TransferRow(const tableInfo& table, const std::vector<RowV
                     case RowValue::Kind::DateTime: assign(dao::Date{v.real}); break;
                     case RowValue::Kind::Decimal:
                         // An empty decimal holds no number: NULL.
-                        assign(v.string.empty() ? dao::Variant(std::monostate{}) : dao::Variant(dao::Decimal{v.string}));
+                        if (v.string.empty()) assign(std::monostate{});
+                        else assign(dao::Decimal{v.string});
                         break;
                     case RowValue::Kind::Guid: assign(v.string); break;
                     case RowValue::Kind::Text:

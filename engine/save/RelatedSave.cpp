@@ -7,6 +7,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "engine/save/ComplexValues.h"
 #include "engine/save/OutputDatabase.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
@@ -51,10 +52,16 @@ void COutputDatabase::SaveRelationships() {
 
         const RelationInfo* last = &head;
         dao::RelationPtr relation;
+        bool appended = false;
+        std::string problem;  // the first thing the output refused of it
+        auto refused = [&](const dao::ComError& error) {
+            NoteOutputError(error);
+            if (problem.empty()) problem = "the output database refused it: " + error.description;
+        };
         try {
             relation = set.database->CreateRelation(head.relationName, head.tableName, head.foreignTableName, 0);
         } catch (const dao::ComError& error) {
-            NoteOutputError(error);
+            refused(error);
         }
         if (relation) {
             std::vector<std::pair<std::string, std::string>> pairs;
@@ -83,14 +90,26 @@ void COutputDatabase::SaveRelationships() {
                     }
                     relation->SetAttributes(attributes);
                 } catch (const dao::ComError& error) {
-                    NoteOutputError(error);
+                    refused(error);
                 }
             }
             try {
                 set.database->AppendRelation(relation);
+                appended = true;
             } catch (const dao::ComError& error) {
-                NoteOutputError(error);
+                refused(error);
             }
+        }
+        // A relationship of a table this save was not asked for, or of
+        // Access's own system tables (never saved), is none of its business.
+        auto unselected = [&](const std::string& name) {
+            if (IsSystemTableName(name)) return true;
+            bool found = false;
+            for (const tableInfo& t : tables) found = found || t.name == name;
+            return found && std::find(app.selectedTables.begin(), app.selectedTables.end(), name) == app.selectedTables.end();
+        };
+        if (!unselected(head.tableName) && !unselected(head.foreignTableName)) {
+            ReportObject("relationship", head.relationName, appended, appended ? std::string() : problem);
         }
         // Rows read with no column count were passed over by the reader, so
         // the count is at least 1 here: the save always moves on.
@@ -108,10 +127,8 @@ void COutputDatabase::SaveLinkedTables() {
     send(UM_PROGRESS, kProgressStart, static_cast<intptr_t>(app.selectedLinkedTables.size()));
     intptr_t running = 0;
     for (const std::string& chosen : app.selectedLinkedTables) {
-        if (Stopped()) {
-            CloseOutputDatabase();
-            return;
-        }
+        // A stop ends the save, which closes the output.
+        if (Stopped()) return;
         const LinkedTableInfo* link = nullptr;
         for (const LinkedTableInfo& l : linkedTables) {
             if (l.linkName == chosen) {
@@ -134,9 +151,11 @@ void COutputDatabase::SaveLinkedTables() {
             send(UM_OBJECT_SAVED, 0, running);
             Log("Saving Link Table.....  " + link->linkName);
             savingLinkedTables = false;
+            ReportObject("linked table", link->linkName, true);
         } catch (const dao::ComError& error) {
             set.tableDef.reset();
             NoteOutputError(error);
+            ReportObject("linked table", link->linkName, false, "the output database refused it: " + error.description);
         }
         ++running;
     }
@@ -144,14 +163,14 @@ void COutputDatabase::SaveLinkedTables() {
 }
 
 
-int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
+int ComplexFieldType(CMDBRecovery& engine, uint32_t tableId, const std::string& columnName, tableInfo& table) {
     // An append-only memo's hidden history was told by its value table when
     // the values were read.
     for (const columnInfo& c : table.columns)
         if (c.name == columnName && c.type == kJetComplex && c.isVersionHistory) return dao::dbVersionHistory;
     // The value table's third column decides the type of a multi-valued
     // field; anything else is an attachment field.
-    switch (RelatedReader(engine_).ComplexValueType(tableId, columnName, table)) {
+    switch (RelatedReader(engine).ComplexValueType(tableId, columnName, table)) {
         case kJetByte: return dao::dbComplexByte;
         case kJetInteger: return dao::dbComplexInteger;
         case kJetLong: return dao::dbComplexLong;
@@ -162,6 +181,62 @@ int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& colum
         case kJetText: return dao::dbComplexText;
         default: return dao::dbAttachment;
     }
+}
+
+int COutputDatabase::ComplexFieldType(uint32_t tableId, const std::string& columnName, tableInfo& table) {
+    return talmera::ComplexFieldType(engine_, tableId, columnName, table);
+}
+
+std::vector<dao::Variant> MultiValuedValues(CMDBRecovery& engine, const columnInfo& column, uint32_t key, int type) {
+    const RelatedReader reader(engine);
+    std::vector<dao::Variant> values;
+    for (const ComplexData& d : column.complexValues) {
+        if (d.key != key) continue;
+        const std::vector<uint8_t> bytes = reader.ComplexValueBytes(d, 17);
+        const uint8_t* b = bytes.data();
+        dao::Variant value;
+        switch (type) {
+            case dao::dbComplexByte: value = int64_t{b[0]}; break;
+            case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
+            case dao::dbComplexLong: {
+                uint32_t x = 0;
+                std::memcpy(&x, b, 4);
+                value = int64_t{static_cast<int32_t>(x)};
+                break;
+            }
+            case dao::dbComplexSingle: {
+                float x;
+                std::memcpy(&x, b, 4);
+                value = static_cast<double>(x);
+                break;
+            }
+            case dao::dbComplexDouble: {
+                double x;
+                std::memcpy(&x, b, 8);
+                value = x;
+                break;
+            }
+            case dao::dbComplexGUID: value = FormatGuid(b); break;
+            case dao::dbComplexDecimal: {
+                unsigned __int128 magnitude = 0;
+                for (int k = 0; k < 4; ++k) {
+                    const uint8_t* q = b + 1 + 4 * k;
+                    magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
+                }
+                const unsigned scale = reader.ComplexValueScale(column);
+                value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
+                break;
+            }
+            default: {
+                const size_t n = std::min<size_t>(d.valueLength, 0x10000);
+                const std::vector<uint8_t> text = reader.ComplexValueBytes(d, n);
+                value = engine.DecodeTextBytes(text.data(), n);
+                break;
+            }
+        }
+        values.push_back(std::move(value));
+    }
+    return values;
 }
 
 void COutputDatabase::WriteComplexValue(const columnInfo& column, uint32_t key, dao::Field& field) {
@@ -194,50 +269,7 @@ void COutputDatabase::WriteComplexValue(const columnInfo& column, uint32_t key, 
             child->Update(1, false);
         }
     } else if (type >= dao::dbComplexByte && type <= dao::dbComplexText) {
-        for (const ComplexData& d : column.complexValues) {
-            if (d.key != key) continue;
-            const std::vector<uint8_t> bytes = reader.ComplexValueBytes(d, 17);
-            const uint8_t* b = bytes.data();
-            dao::Variant value;
-            switch (type) {
-                case dao::dbComplexByte: value = int64_t{b[0]}; break;
-                case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
-                case dao::dbComplexLong: {
-                    uint32_t x = 0;
-                    std::memcpy(&x, b, 4);
-                    value = int64_t{static_cast<int32_t>(x)};
-                    break;
-                }
-                case dao::dbComplexSingle: {
-                    float x;
-                    std::memcpy(&x, b, 4);
-                    value = static_cast<double>(x);
-                    break;
-                }
-                case dao::dbComplexDouble: {
-                    double x;
-                    std::memcpy(&x, b, 8);
-                    value = x;
-                    break;
-                }
-                case dao::dbComplexGUID: value = FormatGuid(b); break;
-                case dao::dbComplexDecimal: {
-                    unsigned __int128 magnitude = 0;
-                    for (int k = 0; k < 4; ++k) {
-                        const uint8_t* q = b + 1 + 4 * k;
-                        magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
-                    }
-                    const unsigned scale = reader.ComplexValueScale(column);
-                    value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
-                    break;
-                }
-                default: {
-                    const size_t n = std::min<size_t>(d.valueLength, 0x10000);
-                    const std::vector<uint8_t> text = reader.ComplexValueBytes(d, n);
-                    value = engine_.DecodeTextBytes(text.data(), n);
-                    break;
-                }
-            }
+        for (dao::Variant& value : MultiValuedValues(engine_, column, key, type)) {
             child->AddNew();
             child->FieldItem("Value")->SetValue(value);
             child->Update(1, false);

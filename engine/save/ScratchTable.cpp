@@ -1,6 +1,10 @@
 // Tables with an auto-number column are filled through a scratch table of the
 // same fields without the auto-number attribute; the records are then moved
 // field by field into the real table, which keeps the stored numbers.
+#include <algorithm>
+#include <optional>
+#include <vector>
+
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
 #include "engine/save/OutputDatabase.h"
@@ -14,6 +18,9 @@ void COutputDatabase::PrepareScratchTable(const std::string& scratchName, const 
     // rows straight into the real table.
     OutputSet& set = Output();
     set.tableDef = set.database->CreateTableDef(scratchName);
+    // Its rows are moved and it is deleted: an engine may keep them out of
+    // the output file meanwhile.
+    set.tableDef->SetScratch(true);
     for (const columnInfo& col : table.columns) {
         // A complex column gets the type its real table field has.
         const int type = col.type == kJetComplex ? ComplexFieldType(table.definitionPage, col.name, const_cast<tableInfo&>(table))
@@ -37,67 +44,94 @@ void COutputDatabase::PrepareScratchTable(const std::string& scratchName, const 
     set.field.reset();
 }
 
-bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const std::string& tableName) {
+COutputDatabase::ScratchMove COutputDatabase::MoveScratchRecords(const std::string& scratchName,
+                                                                const std::string& tableName) {
     OutputSet& set = Output();
+    ScratchMove result;
     dao::RecordsetPtr target;
     dao::RecordsetPtr& source = set.recordset;
-    bool complete = true;
+    long count = 0;
     auto progress = [&](uintptr_t step, intptr_t value) {
         if (mainWindow) mainWindow->send(UM_PROGRESS, step, value);
+    };
+    auto describe = [](const dao::ComError& error) {
+        std::string text = error.description;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return text;
     };
     try {
         // As the record transfer opens its recordset: a dynaset, dbDenyRead (2),
         // dbOptimistic (3) (engine/save/TableSave.cpp).
+        count = source ? source->RecordCount() : 0;
         target = set.database->OpenRecordset(tableName, dao::dbOpenDynaset, 2, 3);
         const int n = target->FieldCount();
-        const long count = source ? source->RecordCount() : 0;
         if (count > 0) {
             source->MoveFirst();
             progress(kProgressStart, count);
+            // The fields of both recordsets, paired by ordinal and compared by
+            // name (exactly) once: the collections stay as they are while the
+            // records move. A source field that cannot be fetched is skipped
+            // (its error noted for every record, as if fetched each time).
+            struct Pair {
+                dao::FieldPtr to, from;
+                std::optional<dao::ComError> fetchError;
+                bool complex = false;
+            };
+            std::vector<Pair> pairs;
+            pairs.reserve(static_cast<size_t>(std::max(n, 0)));
+            for (int f = 0; f < n; ++f) {
+                Pair pair;
+                pair.to = target->FieldItem(f);
+                try {
+                    pair.from = source->FieldItem(f);
+                } catch (const dao::ComError& error) {
+                    pair.fetchError = error;
+                    pairs.push_back(std::move(pair));
+                    continue;
+                }
+                if (pair.to->Name() != pair.from->Name()) continue;
+                // Attachments and multi-valued values are rows of their own.
+                pair.complex = pair.to->Type() >= dao::dbAttachment && pair.to->Type() <= dao::dbVersionHistory;
+                pairs.push_back(std::move(pair));
+            }
             while (!source->EOF_()) {
                 target->AddNew();
-                for (int f = 0; f < n; ++f) {
-                    dao::FieldPtr to = target->FieldItem(f);
-                    dao::FieldPtr from;
+                for (const Pair& pair : pairs) {
+                    if (pair.fetchError) {
+                        NoteOutputError(*pair.fetchError);
+                        continue;
+                    }
+                    if (pair.complex) {
+                        try {
+                            CopyAttachments(*pair.from, *pair.to);
+                        } catch (const dao::ComError& error) {
+                            NoteOutputError(error);
+                        }
+                        continue;
+                    }
+                    // The target's Value := the source's Value, in one step.
+                    // A source value that cannot be read costs that field
+                    // with ACE output and ends the move with other output; a
+                    // value the target refuses is ignored.
                     try {
-                        from = source->FieldItem(f);
-                    } catch (const dao::ComError& error) {
+                        pair.to->SetValueFrom(*pair.from);
+                    } catch (const dao::FieldReadError& error) {
+                        if (!aceFormat) throw;
                         NoteOutputError(error);
-                        continue;
-                    }
-                    if (to->Name() != from->Name()) continue;
-                    if (to->Type() >= dao::dbAttachment && to->Type() <= dao::dbVersionHistory) {
-                        // Attachments and multi-valued values are rows of their own.
-                        try {
-                            CopyAttachments(*from, *to);
-                        } catch (const dao::ComError& error) {
-                            NoteOutputError(error);
-                        }
-                        continue;
-                    }
-                    dao::Variant value;
-                    if (aceFormat) {
-                        try {
-                            value = from->Value();
-                        } catch (const dao::ComError& error) {
-                            NoteOutputError(error);
-                            continue;
-                        }
-                    } else {
-                        value = from->Value();
-                    }
-                    try {
-                        to->SetValue(value);
                     } catch (const dao::ComError& error) {
                         NoteOutputError(error);  // its result is ignored
                     }
                 }
                 try {
                     target->Update(1, false);  // dbUpdateRegular, not forced (RecordTransfer.cpp)
+                    ++result.moved;
                 } catch (const dao::ComError& error) {
+                    // The table refuses what its scratch table took (a rule
+                    // or key of its own): the record is counted as refused.
                     NoteOutputError(error);
                     target->CancelUpdate(2);
-                    complete = false;  // this record stays in the scratch table only
+                    ++result.refused;
+                    if (WriteFailed()) break;
                 }
                 source->MoveNext();
                 progress(kProgressStep, 0);
@@ -106,8 +140,10 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
         }
     } catch (const dao::ComError& error) {
         NoteOutputError(error);
-        complete = false;
+        result.problem = describe(error);
     }
+    const uint64_t taken = count > 0 ? static_cast<uint64_t>(count) : 0;
+    if (taken > result.moved + result.refused) result.notMoved = taken - result.moved - result.refused;
     for (dao::RecordsetPtr* r : {&target, &source}) {
         if (!*r) continue;
         try {
@@ -117,17 +153,18 @@ bool COutputDatabase::MoveScratchRecords(const std::string& scratchName, const s
         }
         r->reset();
     }
-    // The scratch table goes only when every record reached the real table;
-    // otherwise it keeps the records that did not, rather than losing them.
-    if (!complete) return false;
+    // The scratch table goes whatever the move did: rows left in it would be
+    // counted twice (and the report counts those that did not reach their
+    // table as lost).
+    if (WriteFailed()) return result;
     try {
         set.database->DeleteTableDef(scratchName);
         if (!aceFormat) set.database->RefreshTableDefs();
+        result.deleted = true;
     } catch (const dao::ComError& error) {
         NoteOutputError(error);
-        return false;
     }
-    return true;
+    return result;
 }
 
 }  // namespace talmera

@@ -13,6 +13,12 @@ namespace talmera {
 
 namespace {
 const char kScratchTable[] = "QTARTable";
+
+std::string describe(const dao::ComError& error) {
+    std::string text = error.description.empty() ? dao::FormatComError(error) : error.description;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
 }  // namespace
 
 void COutputDatabase::CloseRecordset() {
@@ -25,9 +31,33 @@ void COutputDatabase::CloseRecordset() {
     set_.recordset.reset();
 }
 
-void COutputDatabase::StopSave() {
+bool COutputDatabase::StopSave() {
     CloseRecordset();
-    CloseOutputDatabase();
+    if (WriteFailed()) {
+        DiscardOutput();
+        return false;
+    }
+    // What was written is a usable file, marked incomplete.
+    EndReport(true);
+    if (!CloseOutputDatabase() || WriteFailed()) {
+        DiscardOutput();
+        return false;
+    }
+    return PlaceOutput(false);
+}
+
+bool COutputDatabase::FinishSave() {
+    if (WriteFailed()) {
+        DiscardOutput();
+        return false;
+    }
+    EndReport(false);
+    if (!CloseOutputDatabase() || WriteFailed()) {
+        DiscardOutput();
+        return false;
+    }
+    // Complete: it replaces the previous output only now.
+    return PlaceOutput(true);
 }
 
 bool COutputDatabase::SaveTableRows(const tableInfo& table) {
@@ -66,12 +96,64 @@ bool COutputDatabase::SaveTable(size_t position, const std::string& outputName) 
             scratch = true;
         } catch (const dao::ComError& error) {
             NoteOutputError(error);
+            // A scratch table made only in part is not left in the output.
+            try {
+                set_.database->TableDefItem(kScratchTable);
+                set_.database->DeleteTableDef(kScratchTable);
+            } catch (const dao::ComError&) {
+            }
         }
     }
     recordsWritten = 0;
     recordsRefused = 0;
-    const uint64_t incompleteBefore = statistics.valuesIncomplete;
+    const uint64_t valuesBefore = statistics.valuesIncomplete;
+    const uint64_t attachmentsBefore = relatedStatistics.attachmentsIncomplete;
     transferFields = {};
+    bool opened = false;
+    std::string cut;  // why the transfer ended early
+    ScratchMove move;
+    // The rows that reached the scratch table go into their own table, and
+    // the scratch table goes: it never stays in the output.
+    auto moveFromScratch = [&] {
+        if (!scratch || WriteFailed()) return;
+        move = MoveScratchRecords(kScratchTable, outputName);
+        recordsWritten = move.moved;
+        recordsRefused += move.refused;
+        if (move.notMoved || !move.deleted) {
+            Log(log::Counted("Record(s) not moved from the scratch table  :", move.notMoved));
+        }
+    };
+    // What the report says of this table.
+    auto record = [&](bool stopped) {
+        RecoveryReport::Table* entry = ReportTable(position);
+        if (!entry) return;
+        entry->outputName = outputName;
+        entry->saved = opened;
+        entry->SetRecovered(recordsWritten);
+        entry->refusedRows = recordsRefused;
+        entry->partialValues = (statistics.valuesIncomplete - valuesBefore) +
+                               (relatedStatistics.attachmentsIncomplete - attachmentsBefore);
+        if (recordsRefused) {
+            entry->problems.push_back(std::to_string(recordsRefused) +
+                                      " rows were refused by the output database (values it cannot store)");
+        }
+        if (entry->partialValues) {
+            entry->problems.push_back(std::to_string(entry->partialValues) +
+                                      " long values (memo, OLE object, attachment) were only partly recovered");
+        }
+        if (!cut.empty()) {
+            entry->problems.push_back((opened ? "its rows could not all be written: " : "its rows could not be written: ") + cut);
+        }
+        if (move.notMoved) {
+            entry->problems.push_back(std::to_string(move.notMoved) +
+                                      " rows written into the scratch table could not be moved into the table" +
+                                      (move.problem.empty() ? std::string() : ": " + move.problem));
+        }
+        if (scratch && !move.deleted && !WriteFailed()) {
+            entry->problems.push_back("the scratch table " + std::string(kScratchTable) + " could not be deleted");
+        }
+        if (stopped) entry->problems.push_back("the save was stopped while its rows were written");
+    };
     try {
         // DAO's arguments as the save has always passed them: a dynaset
         // (dbOpenDynaset), options 2 (dbDenyRead: no one else reads the table
@@ -79,27 +161,28 @@ bool COutputDatabase::SaveTable(size_t position, const std::string& outputName) 
         // Update stores them). The embedded SQLite engine takes no notice of
         // the options and the lock.
         set_.recordset = set_.database->OpenRecordset(target, dao::dbOpenDynaset, 2, 3);
+        opened = true;
         SendProgress(kProgressStart, static_cast<intptr_t>(table.recordCount));
         if (!SaveTableRows(table)) {
             // Stopped: the rows written so far through the scratch table are
             // moved into their own table first, so that they stay where they belong.
-            if (scratch && !MoveScratchRecords(kScratchTable, outputName)) {
-                Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
-            }
+            moveFromScratch();
+            record(true);
             return false;
         }
     } catch (const dao::ComError& error) {
         NoteOutputError(error);  // ends this table's transfer
+        cut = describe(error);
     }
-    if (scratch && !MoveScratchRecords(kScratchTable, outputName)) {
-        Log("Records not moved from the scratch table kept in  : " + std::string(kScratchTable));
-    }
+    moveFromScratch();
     CloseRecordset();
+    if (WriteFailed()) return false;
+    record(false);
     SendProgress(kProgressEnd);
     Log(log::Counted("Total record(s) Repaired  :", recordsWritten));
     if (recordsRefused) Log(log::Counted("Record(s) refused by the output database  :", recordsRefused));
     // Saved with the part that could be read; the rest is lost.
-    if (const uint64_t partly = statistics.valuesIncomplete - incompleteBefore) {
+    if (const uint64_t partly = statistics.valuesIncomplete - valuesBefore) {
         Log(log::Counted("Long value(s) only partly recovered  :", partly));
     }
     Log(log::kSeparator);
@@ -108,7 +191,7 @@ bool COutputDatabase::SaveTable(size_t position, const std::string& outputName) 
 
 COutputDatabase::Step COutputDatabase::SaveTables() {
     if (!set_.database || !CreateOutputTables()) {
-        CloseOutputDatabase();  // whatever was created is closed, not left open
+        DiscardOutput();  // whatever was created is closed and removed
         return Step::Failed;
     }
     app.outputStarted = true;
@@ -163,7 +246,16 @@ bool COutputDatabase::SaveQuery(size_t position) {
         set_.database->AppendQueryDef(set_.queryDef);
     } catch (const dao::ComError& error) {
         NoteOutputError(error);
+        ReportObject("query", query.name, false,
+                     query.sqlText.empty() ? "its SQL text could not be rebuilt from the file"
+                                           : "the output database refused it: " + describe(error));
         return false;
+    }
+    // Its name is kept; a text the reader could not rebuild is a loss all the same.
+    if (query.sqlText.empty()) {
+        ReportObject("query", query.name, false, "its SQL text could not be rebuilt from the file");
+    } else {
+        ReportObject("query", query.name, true);
     }
     return true;
 }

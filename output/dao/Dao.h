@@ -41,6 +41,15 @@ inline const int32_t kErrZeroLength = DaoError(3315);         // a zero-length t
 inline const int32_t kErrValidation = DaoError(3317);         // a validation rule refused the value
 inline const int32_t kErrOverflow = DaoError(3349);           // a number outside the range of the field's type
 inline const int32_t kErrConversion = DaoError(3421);         // data type conversion error
+// The file itself could not be written: nothing written since the last
+// commit is certain to be in it, and nothing more can be.
+inline const int32_t kErrDiskFull = DaoError(3026);           // not enough space on disk
+inline const int32_t kErrResources = DaoError(3035);          // system resources exceeded (memory)
+inline const int32_t kErrDiskIO = DaoError(3043);             // disk or network error
+
+// A failure of the file rather than a refusal of one object: the save cannot
+// go on, and what it wrote cannot be trusted.
+inline bool IsWriteFailure(int32_t code) { return code == kErrDiskFull || code == kErrDiskIO || code == kErrResources; }
 
 // Field data types (DAO's numbers).
 enum DataType : int {
@@ -122,6 +131,13 @@ public:
 };
 
 class Recordset;
+class Field;
+
+// SetValueFrom could not read its source's value: the read failed, not the
+// assignment (nothing was assigned).
+struct FieldReadError : ComError {
+    explicit FieldReadError(const ComError& error) : ComError(error) {}
+};
 
 class Field : public PropertyOwner {
 public:
@@ -145,6 +161,23 @@ public:
     virtual Variant Value() const = 0;
     virtual void SetValue(const Variant& value) = 0;
     virtual void AppendChunk(const Bytes& chunk) = 0;
+    // DAO's `target = source` between two recordsets' fields: this field of
+    // the pending record takes the value of `source` on its current record,
+    // as SetValue(source.Value()) would. An engine may hand the stored value
+    // over as it is where that gives the same result. A failure to read the
+    // source raises FieldReadError; a value this field refuses raises what
+    // SetValue raises.
+    virtual void SetValueFrom(const Field& source) {
+        Variant value;
+        try {
+            value = source.Value();
+        } catch (const FieldReadError&) {
+            throw;
+        } catch (const ComError& error) {
+            throw FieldReadError(error);
+        }
+        SetValue(value);
+    }
 
     // ---- Complex fields: attachments (101), multi-valued fields (102 to 109), version history (110) ----
     // In a recordset, the values of such a field are a recordset of their own:
@@ -187,6 +220,13 @@ public:
     // Linked tables
     virtual void SetConnect(const std::string& connect) = 0;
     virtual void SetSourceTableName(const std::string& name) = 0;
+    // A scratch table: filled, read back and deleted again while the database
+    // is written. An engine may keep its rows apart from the database file,
+    // so that they take no room in it once the table is deleted; a scratch
+    // table that still exists when the database is closed is kept in the file
+    // as any other table. Set before TableDefs.Append; other engines may
+    // ignore it.
+    virtual void SetScratch(bool scratch) { (void)scratch; }
 };
 using TableDefPtr = std::shared_ptr<TableDef>;
 
@@ -236,6 +276,31 @@ public:
 };
 using RelationPtr = std::shared_ptr<Relation>;
 
+// What a save recovered and lost, as the output keeps it beside its tables
+// (the embedded engine: the metadata tables _talmera_report and
+// _talmera_report_objects). Counts of -1 are unknown.
+struct RecoveryRows {
+    struct Table {
+        std::string name, outputName;
+        int64_t expectedRows = -1, recoveredRows = 0, lostRows = -1, unreadablePages = 0, refusedRows = 0,
+                partialValues = 0, deletedRows = 0;
+        std::vector<std::string> renamedColumns;
+        bool saved = false;
+        std::vector<std::string> problems;
+    };
+    struct Object {
+        std::string kind, name;
+        bool saved = false;
+        std::vector<std::string> problems;
+    };
+    std::string source;
+    bool complete = false;
+    bool stopped = false;
+    int64_t rowsLost = 0, tablesLost = 0;
+    std::vector<Table> tables;
+    std::vector<Object> objects;
+};
+
 class Database {
 public:
     virtual ~Database() = default;
@@ -253,6 +318,11 @@ public:
     virtual RelationPtr CreateRelation(const std::string& name, const std::string& table,
                                        const std::string& foreignTable, int32_t attributes) = 0;
     virtual void AppendRelation(const RelationPtr& relation) = 0;
+    // Kept with the file when it is closed; a later call replaces it. An
+    // engine without a place for it keeps nothing.
+    virtual void SetRecoveryReport(const RecoveryRows&) {}
+    // Throws ComError when the file cannot be completed (IsWriteFailure: it
+    // could not be written); a refusal of one object is not such a failure.
     virtual void Close() = 0;
 };
 using DatabasePtr = std::shared_ptr<Database>;

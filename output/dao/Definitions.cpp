@@ -380,7 +380,7 @@ void TableImpl::AppendField(const FieldPtr& field) {
                 if (f->type_ == dbBoolean) column += " NOT NULL DEFAULT 0";
                 f->inSchema_ = {};
                 f->inSchema_.notNull = f->type_ == dbBoolean;
-                execute(database->db, "ALTER TABLE " + QuoteIdentifier(sqliteName_) + " ADD COLUMN " + column);
+                execute(database->db, "ALTER TABLE " + database->tableRef(*this) + " ADD COLUMN " + column);
                 columnDefinitions_.push_back(column);
             } catch (const ComError&) {
                 fields_.pop_back();
@@ -405,6 +405,12 @@ FieldPtr TableImpl::FieldItem(int ordinal) const {
 }
 
 IndexPtr TableImpl::CreateIndex(const std::string& name) { return std::make_shared<IndexImpl>(name); }
+
+void TableImpl::SetScratch(bool scratch) {
+    if (appended_)
+        Refuse(kErrInvalidOperation, "DAO.TableDef", "Table '" + name_ + "' is appended already; it stays as it is.");
+    scratch_ = scratch;
+}
 
 const IndexImpl* TableImpl::primaryIndex() const {
     for (const auto& i : indexes_)

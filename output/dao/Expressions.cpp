@@ -21,12 +21,20 @@ std::string upper(std::string_view s) {
 bool sameName(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
 
 std::string quoteText(std::string_view s) {
+    // SQL text ends at a NUL, so a NUL of the value is joined in as char(0).
     std::string out = "'";
+    bool joined = false;
     for (char c : s) {
+        if (c == '\0') {
+            out += "' || char(0) || '";
+            joined = true;
+            continue;
+        }
         if (c == '\'') out += '\'';
         out += c;
     }
-    return out + "'";
+    out += "'";
+    return joined ? "(" + out + ")" : out;
 }
 
 // --- tokens -----------------------------------------------------------------
@@ -533,9 +541,19 @@ double localNowDays(bool date, bool time) {
 
 }  // namespace
 
+std::string SqliteName(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (char c : name) {
+        if (c == '\0') out += "\xEF\xBF\xBD";  // U+FFFD
+        else out += c;
+    }
+    return out;
+}
+
 std::string QuoteIdentifier(std::string_view name) {
     std::string out = "\"";
-    for (char c : name) {
+    for (char c : SqliteName(name)) {
         if (c == '"') out += '"';
         out += c;
     }

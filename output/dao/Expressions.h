@@ -14,6 +14,11 @@
 
 namespace talmera::dao::sqlite {
 
+// A name as the file holds it: SQL text cannot carry a NUL, so each becomes
+// U+FFFD, in the schema and in the metadata alike (a damaged name's NUL is
+// shown as text that was not valid is). Everything else is kept.
+std::string SqliteName(std::string_view name);
+// A name quoted for SQL ("" for "), whatever it holds.
 std::string QuoteIdentifier(std::string_view name);
 std::string SqlLiteral(const Stored& value);
 

@@ -27,6 +27,9 @@ namespace talmera::dao::sqlite {
 struct DbState;
 class TableImpl;
 
+// The schema name of the scratch database (DbState::attachScratch).
+inline constexpr const char* kScratchSchema = "talmera_scratch";
+
 [[noreturn]] void Refuse(int32_t code, const std::string& source, const std::string& description);
 std::string Fold(std::string_view name);  // the case-insensitive key of a name (ASCII letters, as SQLite)
 bool SameName(std::string_view a, std::string_view b);
@@ -162,6 +165,9 @@ public:
     bool appended_ = false;
     std::string sqliteName_;
     bool inSchema_ = false;
+    // A plain index of a table being filled is made once its rows are in
+    // (one sorted build instead of an insert per record).
+    bool deferred_ = false;
 };
 
 class TableImpl : public TableDef, public std::enable_shared_from_this<TableImpl> {
@@ -179,6 +185,7 @@ public:
     void AppendIndex(const IndexPtr& index) override;
     void SetConnect(const std::string& connect) override { connect_ = connect; }
     void SetSourceTableName(const std::string& name) override { sourceTable_ = name; }
+    void SetScratch(bool scratch) override;
 
     PropertyPtr CreateProperty(const std::string& name, int type, const Variant& value, bool ddl) override;
     void AppendProperty(const PropertyPtr& property) override;
@@ -206,6 +213,8 @@ public:
     // The SQLite table.
     std::string sqliteName_;
     bool materialised_ = false;
+    bool scratch_ = false;    // SetScratch
+    bool inScratch_ = false;  // materialised in the scratch database, not the file
     std::vector<std::string> columnDefinitions_;  // as created, for rebuilding
     std::vector<std::string> tableConstraints_;   // primary key and table rule, as created
     bool ruleInSchema_ = false;
@@ -291,6 +300,7 @@ public:
     Variant Value() const override;
     void SetValue(const Variant& value) override;
     void AppendChunk(const Bytes& chunk) override;
+    void SetValueFrom(const Field& source) override;
     RecordsetPtr ChildRecordset() override;
 
     PropertyPtr CreateProperty(const std::string& name, int type, const Variant& value, bool ddl) override {
@@ -415,10 +425,20 @@ struct DbState : std::enable_shared_from_this<DbState> {
     std::vector<std::shared_ptr<RelationImpl>> relations;
     std::vector<std::weak_ptr<RecordsetImpl>> recordsets;
     int writeDepth = 0;
+    // The scratch database: a private temporary database beside the file
+    // (attached as kScratchSchema) that holds the rows of scratch tables.
+    bool scratchAttached = false;
     std::set<std::string> sqliteNames;  // folded names of tables, views and indexes in the file
     std::set<std::string> exactValueTables;  // folded names of tables with rows in _talmera_exact_values
+    // The first failure of the file itself (a full disk, an I/O error, a
+    // transaction rolled back by SQLite): nothing more is written, and Close
+    // raises it.
+    std::optional<ComError> writeFailure;
+    std::optional<RecoveryRows> report;  // kept in the metadata when the file is closed
 
     ~DbState();
+    void noteWriteFailure(const ComError& error);  // keeps it when IsWriteFailure
+    void ensureWritable() const;                   // raises the write failure, if any
     void ensureOpen(const char* source) const;
     std::shared_ptr<TableImpl> findTable(const std::string& name) const;
     std::shared_ptr<QueryImpl> findQuery(const std::string& name) const;
@@ -431,13 +451,31 @@ struct DbState : std::enable_shared_from_this<DbState> {
     void endWrite();
 
     void createComplexView(const TableImpl& table, const FieldImpl& field);
-    void materialise(TableImpl& table);
+    // Creates the table in SQLite; with deferIndexes (a recordset is about to
+    // fill it) its plain indexes wait until createDeferredIndexes.
+    void materialise(TableImpl& table, bool deferIndexes = false);
     void materialiseAll();
+    void createDeferredIndexes(TableImpl& table);
+    // The table as SQL names it: its SQLite name, in the scratch database
+    // when it lives there.
+    std::string tableRef(const TableImpl& table) const;
+    // Attaches a fresh scratch database; false when SQLite refuses (scratch
+    // tables then live in the file).
+    bool attachScratch();
+    // Moves a scratch table that must stay (the database closes, a view or a
+    // relation names it) from the scratch database into the file, rowids kept.
+    void settle(TableImpl& table);
+    // Deletes a scratch table's SQLite table.
+    void dropScratch(TableImpl& table);
     bool tableHasRows(const TableImpl& table) const;
+    // schema: empty for the file's own tables (or a schema name to qualify the new table with).
     std::string createTableSql(const TableImpl& table, const std::string& sqliteName,
-                               const std::vector<std::string>& extra) const;
+                               const std::vector<std::string>& extra, const std::string& schema = "") const;
     std::string createIndexSql(const TableImpl& table, const IndexImpl& index) const;
     void createIndex(TableImpl& table, IndexImpl& index);
+    // The rowid column a copy of the table's rows names, or empty when the
+    // primary key is the rowid (or every name of it is a column's).
+    std::string copyableRowid(const TableImpl& table) const;
     // Creates the table again from its definition columns, keeping rows and rowids.
     void rebuild(TableImpl& table, const std::vector<std::string>& foreignKeys);
     void recreateEmpty(TableImpl& table);
@@ -454,6 +492,7 @@ struct DbState : std::enable_shared_from_this<DbState> {
 
     void close();
     void writeMetadata();
+    void writeReport();
 };
 
 }  // namespace talmera::dao::sqlite

@@ -43,17 +43,76 @@ void RecordsetField::SetValue(const Variant& value) {
         Refuse(kErrInvalidOperation, kFieldSource,
                "Field '" + def_->name_ + "' holds several values and takes them through its own recordset.");
     try {
-        pending_ = ToStored(shape_, value, def_->name_);
+        // Converted into the pending value, whose buffers serve every record.
+        ToStoredInto(shape_, value, def_->name_, pending_);
         assigned_ = true;
         refusal_.reset();
     } catch (const ComError& e) {
         // DAO callers often ignore this result; the record remembers the
         // refusal so that Update does not store it without the value.
         assigned_ = false;
-        pending_ = Stored{};
         refusal_ = e;
         throw;
     }
+}
+
+namespace {
+
+// Whether a value stored by a field of shape `from` is, as it is, what a
+// field of shape `to` stores for it: SetValue(FromStored(...)) would give it
+// back. That holds for one type and the stored forms the conversions make
+// (a text field's text, a date's storage text or day number, numbers as
+// SQLite keeps them); a text must also fit the target's size.
+bool storedAsIs(const FieldShape& from, const FieldShape& to, const Stored& v) {
+    if (from.type != to.type) return false;
+    if (v.kind == Stored::Null) return true;
+    switch (to.type) {
+        case dbText:
+            return v.kind == Stored::Text && (to.size <= 0 || Utf16Length(v.text) <= static_cast<size_t>(to.size));
+        case dbMemo:
+        case dbGUID: return v.kind == Stored::Text;
+        case dbBinary:
+            return v.kind == Stored::Blob && (to.size <= 0 || v.blob.size() <= static_cast<size_t>(to.size));
+        case dbLongBinary: return v.kind == Stored::Blob;
+        case dbBoolean: return v.kind == Stored::Integer && (v.integer == 0 || v.integer == 1);
+        case dbByte:
+        case dbInteger:
+        case dbLong:
+        case dbBigInt: return v.kind == Stored::Integer;
+        case dbSingle:
+        case dbDouble: return v.kind == Stored::Real;
+        case dbCurrency: return v.kind == Stored::Real || v.kind == Stored::Integer;
+        case dbDate: return v.kind == Stored::Text || v.kind == Stored::Real;
+        case dbDecimal:
+            return from.precision == to.precision && from.scale == to.scale &&
+                   (v.kind == Stored::Real || v.kind == Stored::Integer);
+        default: return false;
+    }
+}
+
+void copyStored(const Stored& from, Stored& to) {
+    to.kind = from.kind;
+    to.integer = from.integer;
+    to.real = from.real;
+    to.text.assign(from.text);
+    to.blob.assign(from.blob.begin(), from.blob.end());
+    to.exact.assign(from.exact);
+}
+
+}  // namespace
+
+void RecordsetField::SetValueFrom(const Field& source) {
+    const auto* other = dynamic_cast<const RecordsetField*>(&source);
+    // A field of this engine on a record it has read: its stored value is
+    // taken as it is where converting it out and in again would give it back.
+    if (other && !other->state_->closed && !other->state_->pending && other->hasCurrent_ && !def_->isComplex() &&
+        state_->pending && !state_->closed && storedAsIs(other->shape_, shape_, other->current_)) {
+        copyStored(other->current_, pending_);
+        assigned_ = true;
+        refusal_.reset();
+        return;
+    }
+    Field::SetValueFrom(source);
 }
 
 void RecordsetField::AppendChunk(const Bytes& chunk) {
@@ -62,6 +121,19 @@ void RecordsetField::AppendChunk(const Bytes& chunk) {
     if (type != dbMemo && type != dbLongBinary && type != dbBinary)
         Refuse(kErrInvalidOperation, kFieldSource,
                "AppendChunk needs a Memo, OLE Object or Binary field; '" + def_->name_ + "' is " + DataTypeName(type) + ".");
+    if (type == dbLongBinary && (!assigned_ || pending_.isNull())) {
+        // The first chunk of an OLE object is the whole value so far: taken
+        // as it is, as the conversion of those bytes would.
+        pending_.kind = Stored::Blob;
+        pending_.integer = 0;
+        pending_.real = 0;
+        pending_.text.clear();
+        pending_.exact.clear();
+        pending_.blob.assign(chunk.begin(), chunk.end());
+        assigned_ = true;
+        refusal_.reset();
+        return;
+    }
     if (!assigned_ || pending_.isNull()) {
         pending_ = Stored{};
         pending_.kind = type == dbMemo ? Stored::Text : Stored::Blob;
@@ -85,7 +157,8 @@ void RecordsetField::AppendChunk(const Bytes& chunk) {
 
 RecordsetImpl::RecordsetImpl(std::shared_ptr<DbState> db, std::shared_ptr<TableImpl> table)
     : db_(std::move(db)), table_(std::move(table)), state_(std::make_shared<RecordsetState>()) {
-    db_->materialise(*table_);
+    // The records are about to come: plain indexes are built after them.
+    db_->materialise(*table_, true);
     std::string columns, marks;
     for (const auto& def : table_->fields_) {
         auto f = std::make_shared<RecordsetField>(state_, def, table_->name_);
@@ -103,7 +176,7 @@ RecordsetImpl::RecordsetImpl(std::shared_ptr<DbState> db, std::shared_ptr<TableI
             break;
         }
     }
-    insert_ = Statement(db_->db, "INSERT INTO " + QuoteIdentifier(table_->sqliteName_) + " (" + columns + ") VALUES (" +
+    insert_ = Statement(db_->db, "INSERT INTO " + db_->tableRef(*table_) + " (" + columns + ") VALUES (" +
                                      marks + ")");
     db_->beginWrite();
     ++table_->openRecordsets_;
@@ -172,7 +245,7 @@ void RecordsetImpl::CancelUpdate(int) {
 
 int64_t RecordsetImpl::nextAutoNumber(FieldImpl& def) {
     if (!def.nextAutoNumber_) {
-        Statement max(db_->db, "SELECT max(" + QuoteIdentifier(def.name_) + ") FROM " + QuoteIdentifier(table_->sqliteName_));
+        Statement max(db_->db, "SELECT max(" + QuoteIdentifier(def.name_) + ") FROM " + db_->tableRef(*table_));
         int64_t next = 1;
         if (max.step() == SQLITE_ROW && sqlite3_column_type(max.get(), 0) != SQLITE_NULL) next = max.integer(0) + 1;
         def.nextAutoNumber_ = std::max<int64_t>(next, 1);
@@ -182,6 +255,8 @@ int64_t RecordsetImpl::nextAutoNumber(FieldImpl& def) {
 
 void RecordsetImpl::Update(int, bool) {
     ensureOpen();
+    // Nothing is stored in a file that has failed.
+    db_->ensureWritable();
     if (!state_->pending) Refuse(kErrInvalidOperation, kSource, "Update or CancelUpdate without AddNew or Edit.");
     for (const auto& f : fields_)
         if (f->refusal_) throw *f->refusal_;
@@ -281,6 +356,15 @@ void RecordsetImpl::refuseFromSqlite(int rc) {
                              "' set for '" + table + "'. Enter a value that the expression for this table can accept.");
         }
     }
+    // A full disk or an I/O error is the file's failure, not this record's.
+    if (daoCodeOf(rc) != kErrGeneric) {
+        const ComError failure(daoCodeOf(rc), kSource,
+                               std::string(daoCodeOf(rc) == kErrDiskFull ? "Not enough space on disk. "
+                                                                         : "Disk or network error. ") +
+                                   "The record was not stored in table '" + table + "': " + message);
+        db_->noteWriteFailure(failure);
+        throw failure;
+    }
     Refuse(kErrGeneric, kSource, "The record was not stored in table '" + table + "': " + message);
 }
 
@@ -291,8 +375,17 @@ void RecordsetImpl::Close() {
     insert_ = Statement();
     select_ = Statement();
     for (const auto& f : fields_) f->hasCurrent_ = false;
-    --table_->openRecordsets_;
+    // The last recordset on a table built its plain indexes once its rows are in.
+    std::optional<ComError> failure;
+    if (--table_->openRecordsets_ == 0 && table_->materialised_) {
+        try {
+            db_->createDeferredIndexes(*table_);
+        } catch (const ComError& e) {
+            failure = e;
+        }
+    }
     db_->endWrite();
+    if (failure) throw *failure;
 }
 
 void RecordsetImpl::readRow() const {
@@ -302,10 +395,11 @@ void RecordsetImpl::readRow() const {
         const int offset = rowid_.empty() ? 0 : 1;
         state_->hasRowid = !rowid_.empty();
         state_->currentRowid = rowid_.empty() ? 0 : select_.integer(0);
-        const bool exact = state_->hasRowid && db_->exactValueTables.count(Fold(table_->name_));
+        const bool exact =
+            state_->hasRowid && !db_->exactValueTables.empty() && db_->exactValueTables.count(Fold(table_->name_));
         for (size_t i = 0; i < fields_.size(); ++i) {
             Stored& v = fields_[i]->current_;
-            v = select_.column(static_cast<int>(i) + offset);
+            select_.columnInto(static_cast<int>(i) + offset, v);
             fields_[i]->hasCurrent_ = true;
             const int type = fields_[i]->def_->type_;
             if (exact && (type == dbCurrency || type == dbDecimal) && (v.kind == Stored::Real || v.kind == Stored::Integer)) {
@@ -327,7 +421,7 @@ void RecordsetImpl::position() const {
         for (const auto& f : fields_) columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(f->def_->name_);
         const std::string order = rowid_.empty() ? "" : " ORDER BY " + rowid_;
         select_ = Statement(db_->db, "SELECT " + (rowid_.empty() ? "" : rowid_ + ", ") + columns + " FROM " +
-                                         QuoteIdentifier(table_->sqliteName_) + order);
+                                         db_->tableRef(*table_) + order);
     }
     select_.reset();
     positioned_ = true;
@@ -356,7 +450,7 @@ bool RecordsetImpl::EOF_() const {
 
 long RecordsetImpl::RecordCount() const {
     ensureOpen();
-    Statement count(db_->db, "SELECT count(*) FROM " + QuoteIdentifier(table_->sqliteName_));
+    Statement count(db_->db, "SELECT count(*) FROM " + db_->tableRef(*table_));
     if (count.step() != SQLITE_ROW) sqliteFailure(db_->db, "Cannot count the records of '" + table_->name_ + "'");
     return static_cast<long>(count.integer(0));
 }
@@ -423,8 +517,8 @@ ChildRecordsetImpl::ChildRecordsetImpl(std::shared_ptr<RecordsetField> parent)
                                              "table_name = ? AND field_name = ? AND row_id = ? ORDER BY position"
                                            : "SELECT value, modified FROM _talmera_complex_values WHERE table_name = ? AND "
                                              "field_name = ? AND row_id = ? ORDER BY position");
-        select.bindText(1, parent_->table_);
-        select.bindText(2, parent_->def_->name_);
+        select.bindText(1, SqliteName(parent_->table_));
+        select.bindText(2, SqliteName(parent_->def_->name_));
         select.bindInt(3, parent_->state_->currentRowid);
         while (select.step() == SQLITE_ROW) {
             std::vector<Stored> row;
@@ -529,8 +623,8 @@ void StoreChildRows(DbState& db, const std::string& table, const std::string& fi
                                          "row_id, position, value, modified) VALUES (?, ?, ?, ?, ?, ?)");
     for (size_t k = 0; k < rows.size(); ++k) {
         insert.reset();
-        insert.bindText(1, table);
-        insert.bindText(2, field);
+        insert.bindText(1, SqliteName(table));
+        insert.bindText(2, SqliteName(field));
         insert.bindInt(3, rowid);
         insert.bindInt(4, static_cast<int64_t>(k));
         // A multi-valued Decimal whose real does not give its digits back is kept as its text.
@@ -548,8 +642,8 @@ void StoreExactValue(DbState& db, const std::string& table, const std::string& f
                      const std::string& text) {
     Statement insert(db.db, "INSERT OR REPLACE INTO _talmera_exact_values (table_name, field_name, row_id, value) "
                             "VALUES (?, ?, ?, ?)");
-    insert.bindText(1, table);
-    insert.bindText(2, field);
+    insert.bindText(1, SqliteName(table));
+    insert.bindText(2, SqliteName(field));
     insert.bindInt(3, rowid);
     insert.bindText(4, text);
     insert.run("Cannot store the exact text of a value");
@@ -558,8 +652,8 @@ void StoreExactValue(DbState& db, const std::string& table, const std::string& f
 
 std::optional<std::string> ExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid) {
     Statement select(db.db, "SELECT value FROM _talmera_exact_values WHERE table_name = ? AND field_name = ? AND row_id = ?");
-    select.bindText(1, table);
-    select.bindText(2, field);
+    select.bindText(1, SqliteName(table));
+    select.bindText(2, SqliteName(field));
     select.bindInt(3, rowid);
     if (select.step() != SQLITE_ROW) return std::nullopt;
     const Stored v = select.column(0);
@@ -571,7 +665,7 @@ void DeleteChildRows(DbState& db, const std::string& table) {
     db.exactValueTables.erase(Fold(table));
     for (const char* metadata : {"_talmera_attachments", "_talmera_complex_values", "_talmera_exact_values"}) {
         Statement remove(db.db, std::string("DELETE FROM ") + metadata + " WHERE table_name = ?");
-        remove.bindText(1, table);
+        remove.bindText(1, SqliteName(table));
         remove.run("Cannot delete the complex values of a table");
     }
 }

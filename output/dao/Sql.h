@@ -11,8 +11,30 @@
 
 namespace talmera::dao::sqlite {
 
+// DAO's code for a result of SQLite: the failures of the file itself (a full
+// disk, an I/O error, memory) apart from the refusal of one statement.
+inline int32_t daoCodeOf(int result) {
+    switch (result & 0xFF) {
+        case SQLITE_FULL: return kErrDiskFull;
+        case SQLITE_IOERR:
+        case SQLITE_CANTOPEN:
+        case SQLITE_READONLY:
+        case SQLITE_CORRUPT:
+        case SQLITE_NOTADB:
+        case SQLITE_NOLFS:
+        case SQLITE_PROTOCOL: return kErrDiskIO;
+        case SQLITE_NOMEM: return kErrResources;
+        default: return kErrGeneric;
+    }
+}
+
+// The failure of the last call on db, raised as DAO raises it.
 [[noreturn]] inline void sqliteFailure(sqlite3* db, const std::string& what) {
-    throw ComError(kErrGeneric, "DAO.Database", what + ": " + (db ? sqlite3_errmsg(db) : "no database"));
+    const int32_t code = db ? daoCodeOf(sqlite3_extended_errcode(db)) : kErrGeneric;
+    std::string text = what + ": " + (db ? sqlite3_errmsg(db) : "no database");
+    if (code == kErrDiskFull) text = "Not enough space on disk. " + text;
+    else if (code == kErrDiskIO) text = "Disk or network error. " + text;
+    throw ComError(code, "DAO.Database", text);
 }
 
 class Statement {
@@ -93,6 +115,38 @@ public:
         }
         return v;
     }
+    // The same into `v`, whose buffers are reused.
+    void columnInto(int index, Stored& v) const {
+        v.integer = 0;
+        v.real = 0;
+        v.text.clear();
+        v.blob.clear();
+        v.exact.clear();
+        switch (sqlite3_column_type(s_, index)) {
+            case SQLITE_INTEGER:
+                v.kind = Stored::Integer;
+                v.integer = sqlite3_column_int64(s_, index);
+                break;
+            case SQLITE_FLOAT:
+                v.kind = Stored::Real;
+                v.real = sqlite3_column_double(s_, index);
+                break;
+            case SQLITE_TEXT:
+                v.kind = Stored::Text;
+                v.text.assign(reinterpret_cast<const char*>(sqlite3_column_text(s_, index)),
+                              static_cast<size_t>(sqlite3_column_bytes(s_, index)));
+                break;
+            case SQLITE_BLOB: {
+                v.kind = Stored::Blob;
+                const auto* b = static_cast<const uint8_t*>(sqlite3_column_blob(s_, index));
+                v.blob.assign(b, b + sqlite3_column_bytes(s_, index));
+                break;
+            }
+            default:
+                v.kind = Stored::Null;
+                break;
+        }
+    }
     int64_t integer(int index) const { return sqlite3_column_int64(s_, index); }
 
 private:
@@ -102,10 +156,14 @@ private:
 
 inline void execute(sqlite3* db, const std::string& sql) {
     char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+    if (result != SQLITE_OK) {
         std::string text = message ? message : sqlite3_errmsg(db);
         sqlite3_free(message);
-        throw ComError(kErrGeneric, "DAO.Database", text + " (in \"" + sql.substr(0, 200) + "\")");
+        const int32_t code = daoCodeOf(result);
+        if (code == kErrDiskFull) text = "Not enough space on disk. " + text;
+        else if (code == kErrDiskIO) text = "Disk or network error. " + text;
+        throw ComError(code, "DAO.Database", text + " (in \"" + sql.substr(0, 200) + "\")");
     }
 }
 

@@ -26,9 +26,17 @@ const char* const kTableDefsSource = "DAO.TableDefs";
 // is the duplicate DAO reports, anything else a plain failure.
 void executeSchema(sqlite3* db, const std::string& sql, const std::string& table) {
     char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return;
+    const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+    if (result == SQLITE_OK) return;
     std::string text = message ? message : sqlite3_errmsg(db);
     sqlite3_free(message);
+    if (daoCodeOf(result) != kErrGeneric) {
+        // The file, not the statement: a full disk or an I/O error.
+        throw ComError(daoCodeOf(result), kDatabaseSource,
+                       std::string(daoCodeOf(result) == kErrDiskFull ? "Not enough space on disk. "
+                                                                     : "Disk or network error. ") +
+                           text + " (in \"" + sql.substr(0, 200) + "\")");
+    }
     if ((sqlite3_errcode(db) & 0xFF) == SQLITE_CONSTRAINT)
         throw ComError(kErrDuplicate, kDatabaseSource,
                        "The changes you requested to the table '" + table +
@@ -152,6 +160,32 @@ CREATE TABLE _talmera_complex_values (
   modified,
   PRIMARY KEY (table_name, field_name, row_id, position)
 );
+CREATE TABLE _talmera_report (
+  key TEXT PRIMARY KEY NOT NULL,
+  value
+);
+CREATE TABLE _talmera_report_tables (
+  position INTEGER PRIMARY KEY NOT NULL,
+  name TEXT NOT NULL,
+  output_name TEXT,
+  expected_rows INTEGER,
+  recovered_rows INTEGER NOT NULL,
+  lost_rows INTEGER,
+  unreadable_pages INTEGER NOT NULL,
+  refused_rows INTEGER NOT NULL,
+  partial_values INTEGER NOT NULL,
+  deleted_rows INTEGER NOT NULL,
+  renamed_columns TEXT,
+  saved INTEGER NOT NULL,
+  problems TEXT
+);
+CREATE TABLE _talmera_report_objects (
+  position INTEGER PRIMARY KEY NOT NULL,
+  kind TEXT NOT NULL,
+  name TEXT NOT NULL,
+  saved INTEGER NOT NULL,
+  problems TEXT
+);
 CREATE TABLE _talmera_exact_values (
   table_name TEXT NOT NULL COLLATE NOCASE,
   field_name TEXT NOT NULL COLLATE NOCASE,
@@ -163,7 +197,12 @@ CREATE TABLE _talmera_exact_values (
 
 const char* const kMetadataTables[] = {"_talmera_tables",     "_talmera_fields",  "_talmera_indexes",
                                        "_talmera_index_fields", "_talmera_properties", "_talmera_queries",
-                                       "_talmera_relationships", "_talmera_relationship_fields", "_talmera_links"};
+                                       "_talmera_relationships", "_talmera_relationship_fields", "_talmera_links",
+                                       "_talmera_report", "_talmera_report_tables", "_talmera_report_objects"};
+
+// The output's page size and the cache of its pages.
+constexpr int kPageSize = 8192;
+constexpr int kCacheKiB = 16384;
 
 // "TALM" in the header's application id, so that tools can tell the file.
 constexpr int kApplicationId = 0x54414C4D;
@@ -192,18 +231,21 @@ std::string formatName(int option) {
     return "Jet4";
 }
 
-void syncFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+// Waits until the file's bytes are on the disk; the reason when they cannot be.
+std::string syncFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::strerror(errno);
+    std::string problem;
+    if (::fsync(fd) != 0) problem = std::strerror(errno);
+    ::close(fd);
+    if (!problem.empty()) return problem;
     std::filesystem::path dir = std::filesystem::absolute(path).parent_path();
-    fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
+    return {};
 }
 
 }  // namespace
@@ -246,15 +288,44 @@ std::string DbState::reserveSqliteName(const std::string& wanted) {
     return candidate;
 }
 
+void DbState::noteWriteFailure(const ComError& error) {
+    if (IsWriteFailure(error.code) && !writeFailure) writeFailure = error;
+}
+
+void DbState::ensureWritable() const {
+    if (writeFailure) throw *writeFailure;
+}
+
 void DbState::beginWrite() {
-    if (writeDepth++ == 0) execute(db, "BEGIN");
+    ensureWritable();
+    if (writeDepth++ == 0) {
+        try {
+            execute(db, "BEGIN");
+        } catch (const ComError& e) {
+            noteWriteFailure(e);
+            throw;
+        }
+    }
 }
 
 void DbState::endWrite() {
     if (writeDepth == 0) return;
     if (--writeDepth == 0) {
-        if (sqlite3_get_autocommit(db)) return;
-        execute(db, "COMMIT");
+        if (sqlite3_get_autocommit(db)) {
+            // Rolled back under us: the records of the transaction are gone.
+            noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource,
+                                      "Disk or network error. The transaction ended before it was committed."));
+            ensureWritable();
+            return;
+        }
+        try {
+            execute(db, "COMMIT");
+        } catch (const ComError& e) {
+            // A commit that fails is a write that failed, whatever its code.
+            noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+            ensureWritable();
+            throw;
+        }
     }
 }
 
@@ -325,8 +396,9 @@ std::string DbState::columnDefinition(const TableImpl& table, FieldImpl& f) cons
 }
 
 std::string DbState::createTableSql(const TableImpl& table, const std::string& sqliteName,
-                                    const std::vector<std::string>& extra) const {
-    std::string sql = "CREATE TABLE " + QuoteIdentifier(sqliteName) + " (\n  ";
+                                    const std::vector<std::string>& extra, const std::string& schema) const {
+    std::string sql = "CREATE TABLE " + (schema.empty() ? std::string() : QuoteIdentifier(schema) + ".") +
+                      QuoteIdentifier(sqliteName) + " (\n  ";
     std::vector<std::string> parts = table.columnDefinitions_;
     if (const IndexImpl* pk = table.primaryIndex()) {
         std::string key = "CONSTRAINT " + QuoteIdentifier(pk->name_) + " PRIMARY KEY (";
@@ -349,7 +421,9 @@ std::string DbState::createIndexSql(const TableImpl& table, const IndexImpl& ind
         columns += (columns.empty() ? "" : ", ") + name + ((f->attributes_ & dbDescending) ? " DESC" : "");
         where += (where.empty() ? "" : " AND ") + name + " IS NOT NULL";
     }
+    // An index lives in its table's database.
     std::string sql = std::string("CREATE ") + (index.unique_ ? "UNIQUE " : "") + "INDEX " +
+                      (table.inScratch_ ? QuoteIdentifier(kScratchSchema) + "." : std::string()) +
                       QuoteIdentifier(index.sqliteName_) + " ON " + QuoteIdentifier(table.sqliteName_) + " (" +
                       columns + ")";
     // Ignore-nulls: records with a Null in the key are not in the index.
@@ -362,7 +436,12 @@ void DbState::createIndex(TableImpl& table, IndexImpl& index) {
     index.inSchema_ = true;
 }
 
-void DbState::materialise(TableImpl& table) {
+std::string DbState::tableRef(const TableImpl& table) const {
+    if (table.inScratch_) return QuoteIdentifier(kScratchSchema) + "." + QuoteIdentifier(table.sqliteName_);
+    return QuoteIdentifier(table.sqliteName_);
+}
+
+void DbState::materialise(TableImpl& table, bool deferIndexes) {
     if (table.materialised_ || table.linked() || !table.appended_) return;
     table.columnDefinitions_.clear();
     for (const auto& f : table.fields_) table.columnDefinitions_.push_back(columnDefinition(table, *f));
@@ -374,12 +453,93 @@ void DbState::materialise(TableImpl& table) {
             table.ruleInSchema_ = true;
         }
     }
-    executeSchema(db, createTableSql(table, table.sqliteName_, {}), table.name_);
+    // A scratch table's rows go to the scratch database, when there is one.
+    table.inScratch_ = table.scratch_ && scratchAttached;
+    executeSchema(db, createTableSql(table, table.sqliteName_, {}, table.inScratch_ ? kScratchSchema : ""), table.name_);
     for (const auto& index : table.indexes_) {
         index->inSchema_ = index->primary_;
-        if (!index->primary_) createIndex(table, *index);
+        index->deferred_ = false;
+        if (index->primary_) continue;
+        // A unique index refuses duplicates record by record, so it is there
+        // from the start; a plain one is built once the rows are in.
+        if (deferIndexes && !index->unique_) index->deferred_ = true;
+        else createIndex(table, *index);
     }
     table.materialised_ = true;
+}
+
+void DbState::createDeferredIndexes(TableImpl& table) {
+    for (const auto& index : table.indexes_) {
+        if (!index->deferred_) continue;
+        index->deferred_ = false;
+        createIndex(table, *index);
+    }
+}
+
+bool DbState::attachScratch() {
+    if (scratchAttached) return true;
+    try {
+        // An empty name: a private database in a temporary file, deleted when
+        // the connection closes. Its pages are written without a journal on
+        // disk; a small cache, as its rows are written and read in order.
+        execute(db, std::string("ATTACH DATABASE '' AS ") + QuoteIdentifier(kScratchSchema));
+        const std::string schema = QuoteIdentifier(kScratchSchema);
+        execute(db, "PRAGMA " + schema + ".page_size = 8192; PRAGMA " + schema + ".journal_mode = MEMORY; PRAGMA " +
+                        schema + ".synchronous = OFF; PRAGMA " + schema + ".cache_size = -4096;");
+    } catch (const ComError&) {
+        return false;
+    }
+    scratchAttached = true;
+    return true;
+}
+
+void DbState::dropScratch(TableImpl& table) {
+    // The only table of the scratch database: the whole database goes, which
+    // frees its pages at once; else the table is dropped.
+    bool alone = true;
+    for (const auto& t : tables) alone = alone && (t.get() == &table || !t->inScratch_ || !t->materialised_);
+    if (alone && sqlite3_get_autocommit(db)) {
+        try {
+            execute(db, "DETACH DATABASE " + QuoteIdentifier(kScratchSchema));
+            scratchAttached = false;
+            table.inScratch_ = false;
+            attachScratch();
+            return;
+        } catch (const ComError&) {
+        }
+    }
+    execute(db, "DROP TABLE " + tableRef(table));
+    table.inScratch_ = false;
+}
+
+void DbState::settle(TableImpl& table) {
+    if (!table.inScratch_ || !table.materialised_ || table.openRecordsets_ > 0) return;
+    std::string columns;
+    for (const auto& f : table.fields_) columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(f->name_);
+    const std::string rowid = copyableRowid(table);
+    const std::string copyColumns = rowid.empty() ? columns : rowid + ", " + columns;
+    const std::string target = QuoteIdentifier("main") + "." + QuoteIdentifier(table.sqliteName_);
+    execute(db, "SAVEPOINT settle");
+    try {
+        executeSchema(db, createTableSql(table, table.sqliteName_, {}, "main"), table.name_);
+        executeSchema(db,
+                      "INSERT INTO " + target + " (" + copyColumns + ") SELECT " + copyColumns + " FROM " +
+                          tableRef(table) + (rowid.empty() ? "" : " ORDER BY " + rowid),
+                      table.name_);
+        execute(db, "DROP TABLE " + tableRef(table));
+        table.inScratch_ = false;
+        for (const auto& index : table.indexes_) {
+            if (index->primary_ || !(index->inSchema_ || index->deferred_)) continue;
+            index->deferred_ = false;
+            createIndex(table, *index);
+        }
+        execute(db, "RELEASE settle");
+    } catch (const ComError&) {
+        table.inScratch_ = true;
+        execute(db, "ROLLBACK TO settle");
+        execute(db, "RELEASE settle");
+        throw;
+    }
 }
 
 void DbState::materialiseAll() {
@@ -388,7 +548,7 @@ void DbState::materialiseAll() {
 
 bool DbState::tableHasRows(const TableImpl& table) const {
     if (!table.materialised_) return false;
-    Statement any(db, "SELECT EXISTS (SELECT 1 FROM " + QuoteIdentifier(table.sqliteName_) + ")");
+    Statement any(db, "SELECT EXISTS (SELECT 1 FROM " + tableRef(table) + ")");
     return any.step() == SQLITE_ROW && any.integer(0) != 0;
 }
 
@@ -398,7 +558,7 @@ void DbState::recreateEmpty(TableImpl& table) {
     const bool rule = table.ruleInSchema_;
     execute(db, "SAVEPOINT recreate");
     try {
-        execute(db, "DROP TABLE " + QuoteIdentifier(table.sqliteName_));
+        execute(db, "DROP TABLE " + tableRef(table));
         table.materialised_ = false;
         materialise(table);
         execute(db, "RELEASE recreate");
@@ -413,36 +573,48 @@ void DbState::recreateEmpty(TableImpl& table) {
     }
 }
 
+std::string DbState::copyableRowid(const TableImpl& table) const {
+    // A primary key on one Long field is the rowid itself; else the rowid
+    // is copied under a name no column hides, when there is one.
+    const IndexImpl* pk = table.primaryIndex();
+    const bool rowidAlias = pk && pk->fields_.size() == 1 && table.findField(pk->fields_[0]->name_)->type_ == dbLong;
+    if (rowidAlias) return {};
+    for (const char* name : {"rowid", "oid", "_rowid_"}) {
+        if (!table.findField(name)) return name;
+    }
+    return {};
+}
+
 void DbState::rebuild(TableImpl& table, const std::vector<std::string>& foreignKeys) {
     // The documented way to change a SQLite table: create the new one, copy,
     // drop, rename. Rowids are kept, so that later rows keyed by them match.
     const std::string scratch = "_talmera_rebuild";
+    // Indexes still waiting for the rows are made with the others, once.
+    std::vector<IndexImpl*> waiting;
+    for (const auto& index : table.indexes_) {
+        if (!index->deferred_) continue;
+        waiting.push_back(index.get());
+        index->deferred_ = false;
+        index->inSchema_ = true;
+    }
     std::string columns;
     for (const auto& f : table.fields_) columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(f->name_);
-    std::string rowid;
-    const IndexImpl* pk = table.primaryIndex();
-    const bool rowidAlias = pk && pk->fields_.size() == 1 && table.findField(pk->fields_[0]->name_)->type_ == dbLong;
-    if (!rowidAlias) {
-        for (const char* name : {"rowid", "oid", "_rowid_"}) {
-            if (!table.findField(name)) {
-                rowid = name;
-                break;
-            }
-        }
-    }
+    const std::string rowid = copyableRowid(table);
     const std::string copyColumns = rowid.empty() ? columns : rowid + ", " + columns;
+    const std::string schema = table.inScratch_ ? kScratchSchema : "";
+    const std::string scratchRef = (schema.empty() ? std::string() : QuoteIdentifier(schema) + ".") + QuoteIdentifier(scratch);
     execute(db, "SAVEPOINT rebuild");
     try {
-        executeSchema(db, createTableSql(table, scratch, foreignKeys), table.name_);
+        executeSchema(db, createTableSql(table, scratch, foreignKeys, schema), table.name_);
         executeSchema(db,
-                      "INSERT INTO " + QuoteIdentifier(scratch) + " (" + copyColumns + ") SELECT " + copyColumns +
-                          " FROM " + QuoteIdentifier(table.sqliteName_) + (rowid.empty() ? "" : " ORDER BY " + rowid),
+                      "INSERT INTO " + scratchRef + " (" + copyColumns + ") SELECT " + copyColumns + " FROM " +
+                          tableRef(table) + (rowid.empty() ? "" : " ORDER BY " + rowid),
                       table.name_);
-        execute(db, "DROP TABLE " + QuoteIdentifier(table.sqliteName_));
+        execute(db, "DROP TABLE " + tableRef(table));
         // The legacy rename leaves views alone: they name the table, which
         // exists again under its own name once the rename is done.
         execute(db, "PRAGMA legacy_alter_table = ON");
-        execute(db, "ALTER TABLE " + QuoteIdentifier(scratch) + " RENAME TO " + QuoteIdentifier(table.sqliteName_));
+        execute(db, "ALTER TABLE " + scratchRef + " RENAME TO " + QuoteIdentifier(table.sqliteName_));
         execute(db, "PRAGMA legacy_alter_table = OFF");
         for (const auto& index : table.indexes_)
             if (!index->primary_ && index->inSchema_) executeSchema(db, createIndexSql(table, *index), table.name_);
@@ -451,6 +623,10 @@ void DbState::rebuild(TableImpl& table, const std::vector<std::string>& foreignK
         execute(db, "PRAGMA legacy_alter_table = OFF");
         execute(db, "ROLLBACK TO rebuild");
         execute(db, "RELEASE rebuild");
+        for (IndexImpl* index : waiting) {
+            index->deferred_ = true;
+            index->inSchema_ = false;
+        }
         throw;
     }
 }
@@ -482,7 +658,16 @@ bool DbState::tryCreateView(QueryImpl& query) {
         query.noViewReason_ = "is a pass-through query: its SQL runs on its ODBC source";
         return false;
     }
-    ViewTranslation view = TranslateQueryToView(query.sql_, [this](const std::string& n) { return viewSource(n); });
+    ViewTranslation view = TranslateQueryToView(query.sql_, [this](const std::string& n) {
+        // A view reads the file's tables: a scratch table it names is kept there.
+        if (auto t = findTable(n)) {
+            try {
+                settle(*t);
+            } catch (const ComError&) {
+            }
+        }
+        return viewSource(n);
+    });
     if (view.select.empty()) {
         query.noViewReason_ = view.reason;
         return false;
@@ -524,7 +709,7 @@ void DbState::dropView(QueryImpl& query) {
 void DbState::createComplexView(const TableImpl& table, const FieldImpl& field) {
     auto literal = [](const std::string& text) {
         std::string quoted = "'";
-        for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+        for (char c : SqliteName(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
         return quoted + "'";
     };
     const bool attachment = field.type_ == dbAttachment;
@@ -545,14 +730,18 @@ void DbState::writeMetadata() {
         for (size_t i = 0; i < values.size(); ++i) s.bind(static_cast<int>(i) + 1, values[i]);
         s.run(("Cannot write " + table).c_str());
     };
-    auto txt = [](const std::string& s) { return Stored::Txt(s); };
+    // Names as the schema holds them (SqliteName); other texts as they are.
+    auto txt = [](const std::string& s) { return Stored::Txt(SqliteName(s)); };
     auto num = [](int64_t v) { return Stored::Int(v); };
+    auto text = [](const std::string& s) { return Stored::Txt(s); };
     auto optText = [](const std::string& s) { return s.empty() ? Stored{} : Stored::Txt(s); };
 
     int64_t tablePosition = 0;
     for (const auto& t : tables) {
+        // A table the file could not take has no rows of metadata either.
+        if (!t->linked() && !t->materialised_) continue;
         if (t->linked()) {
-            insert("_talmera_links", {txt(t->name_), txt(t->connect_), txt(t->sourceTable_.empty() ? t->name_ : t->sourceTable_)});
+            insert("_talmera_links", {txt(t->name_), text(t->connect_), txt(t->sourceTable_.empty() ? t->name_ : t->sourceTable_)});
         } else {
             insert("_talmera_tables", {txt(t->name_), txt(t->sqliteName_), num(tablePosition++),
                                        optText(t->validationRule_), optText(t->validationText_), num(t->ruleInSchema_)});
@@ -587,19 +776,60 @@ void DbState::writeMetadata() {
     }
     int64_t queryPosition = 0;
     for (const auto& q : queries)
-        insert("_talmera_queries", {txt(q->name_), num(queryPosition++), txt(q->sql_), num(q->viewCreated_),
-                                    q->viewCreated_ ? txt(q->viewSql_) : Stored{},
-                                    q->viewCreated_ ? Stored{} : txt(q->noViewReason_), optText(q->connect_)});
+        insert("_talmera_queries", {txt(q->name_), num(queryPosition++), text(q->sql_), num(q->viewCreated_),
+                                    q->viewCreated_ ? text(q->viewSql_) : Stored{},
+                                    q->viewCreated_ ? Stored{} : text(q->noViewReason_), optText(q->connect_)});
     for (const auto& r : relations) {
         const char* join = (r->attributes_ & 0x01000000) ? "left" : (r->attributes_ & 0x02000000) ? "right" : "inner";
         insert("_talmera_relationships",
                {txt(r->name_), txt(r->table_), txt(r->foreignTable_), num(r->attributes_), num(r->enforced()),
                 num(r->foreignKeyInSchema_), num((r->attributes_ & 1) != 0),
                 num(r->enforced() && (r->attributes_ & 0x100)), num(r->enforced() && (r->attributes_ & 0x1000)),
-                txt(join)});
+                text(join)});
         int64_t k = 0;
         for (const auto& f : r->fields_) insert("_talmera_relationship_fields", {txt(r->name_), num(k++), txt(f->name_), txt(f->foreignName_)});
     }
+    writeReport();
+}
+
+void DbState::writeReport() {
+    if (!report) return;
+    auto insert = [&](const char* table, const std::vector<Stored>& values) {
+        std::string marks;
+        for (size_t i = 0; i < values.size(); ++i) marks += i ? ", ?" : "?";
+        Statement s(db, std::string("INSERT INTO ") + table + " VALUES (" + marks + ")");
+        for (size_t i = 0; i < values.size(); ++i) s.bind(static_cast<int>(i) + 1, values[i]);
+        s.run((std::string("Cannot write ") + table).c_str());
+    };
+    auto name = [](const std::string& s) { return Stored::Txt(SqliteName(s)); };
+    auto num = [](int64_t v) { return Stored::Int(v); };
+    auto count = [](int64_t v) { return v < 0 ? Stored{} : Stored::Int(v); };
+    auto lines = [](const std::vector<std::string>& texts) {
+        if (texts.empty()) return Stored{};
+        std::string joined;
+        for (const std::string& t : texts) joined += (joined.empty() ? "" : "\n") + t;
+        return Stored::Txt(joined);
+    };
+    const RecoveryRows& r = *report;
+    const std::pair<const char*, Stored> facts[] = {
+        {"source", Stored::Txt(r.source)},     {"complete", num(r.complete)},
+        {"stopped", num(r.stopped)},           {"rows_lost", num(r.rowsLost)},
+        {"tables_lost", num(r.tablesLost)},
+    };
+    for (const auto& [key, value] : facts) insert("_talmera_report", {Stored::Txt(key), value});
+    int64_t position = 0;
+    for (const RecoveryRows::Table& t : r.tables) {
+        std::vector<std::string> renamed;
+        for (const std::string& c : t.renamedColumns) renamed.push_back(SqliteName(c));
+        insert("_talmera_report_tables",
+               {num(position++), name(t.name), t.outputName.empty() ? Stored{} : name(t.outputName),
+                count(t.expectedRows), num(t.recoveredRows), count(t.lostRows), num(t.unreadablePages),
+                num(t.refusedRows), num(t.partialValues), num(t.deletedRows), lines(renamed), num(t.saved),
+                lines(t.problems)});
+    }
+    position = 0;
+    for (const RecoveryRows::Object& o : r.objects)
+        insert("_talmera_report_objects", {num(position++), Stored::Txt(o.kind), name(o.name), num(o.saved), lines(o.problems)});
 }
 
 void DbState::close() {
@@ -613,18 +843,38 @@ void DbState::close() {
             }
         }
     recordsets.clear();
-    std::optional<ComError> failure;
+    // Only a failure of the file itself fails the close: an object the file
+    // refused (a table, a foreign key, a view) is left out, and its state
+    // (not materialised, no foreign key, no view) says so in the metadata.
+    // Once the file has failed, nothing more is written into it.
     auto attempt = [&](auto&& step) {
+        if (writeFailure) return;
         try {
             step();
         } catch (const ComError& e) {
-            if (!failure) failure = e;
+            noteWriteFailure(e);
         }
     };
-    if (!sqlite3_get_autocommit(db)) attempt([&] { execute(db, "COMMIT"); });
+    if (!sqlite3_get_autocommit(db)) {
+        attempt([&] {
+            try {
+                execute(db, "COMMIT");
+            } catch (const ComError& e) {
+                throw IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description);
+            }
+        });
+    } else if (writeDepth > 0) {
+        noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource,
+                                  "Disk or network error. The transaction ended before it was committed."));
+    }
     writeDepth = 0;
     attempt([&] { execute(db, "BEGIN"); });
-    for (const auto& t : tables) attempt([&] { materialise(*t); });
+    // A scratch table still there stays in the file.
+    for (const auto& t : tables) attempt([&] { settle(*t); });
+    for (const auto& t : tables) {
+        attempt([&] { materialise(*t); });
+        attempt([&] { createDeferredIndexes(*t); });
+    }
 
     // Relations become foreign keys of the tables on their many side.
     for (const auto& t : tables) {
@@ -709,15 +959,32 @@ void DbState::close() {
             attempt([&] { createComplexView(*t, *f); });
         }
     }
-    attempt([&] { execute(db, "COMMIT"); });
-    if (!sqlite3_get_autocommit(db)) attempt([&] { execute(db, "ROLLBACK"); });
-    if (sqlite3_close(db) != SQLITE_OK && !failure)
-        failure = ComError(kErrGeneric, kDatabaseSource, std::string("Cannot close the database: ") + sqlite3_errmsg(db));
+    attempt([&] {
+        try {
+            execute(db, "COMMIT");
+        } catch (const ComError& e) {
+            throw IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description);
+        }
+    });
+    if (!sqlite3_get_autocommit(db)) {
+        try {
+            execute(db, "ROLLBACK");
+        } catch (const ComError&) {
+        }
+    }
+    if (sqlite3_close(db) != SQLITE_OK)
+        noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource,
+                                  std::string("Disk or network error. Cannot close the database: ") + sqlite3_errmsg(db)));
     db = nullptr;
     closed = true;
-    // The file was written without waiting for the disk; it is complete only now.
-    syncFile(path);
-    if (failure) throw *failure;
+    // The file was written without waiting for the disk; it is complete only
+    // when its bytes are there.
+    if (!writeFailure) {
+        const std::string problem = syncFile(path);
+        if (!problem.empty())
+            noteWriteFailure(ComError(kErrDiskIO, kDatabaseSource, "Disk or network error. Cannot flush '" + path + "' to the disk: " + problem));
+    }
+    if (writeFailure) throw *writeFailure;
 }
 
 // --- the Database and Engine objects ----------------------------------------------------
@@ -779,7 +1046,10 @@ public:
             if (SameName(r->table_, t->name_) || SameName(r->foreignTable_, t->name_))
                 Refuse(kErrInvalidOperation, kTableDefsSource,
                        "Cannot delete table '" + t->name_ + "': it takes part in relationship '" + r->name_ + "'.");
-        if (t->materialised_) execute(s_->db, "DROP TABLE " + QuoteIdentifier(t->sqliteName_));
+        if (t->materialised_) {
+            if (t->inScratch_) s_->dropScratch(*t);
+            else execute(s_->db, "DROP TABLE " + QuoteIdentifier(t->sqliteName_));
+        }
         if (!t->linked()) DeleteChildRows(*s_, t->name_);
         if (!t->linked()) {
             s_->releaseSqliteName(t->sqliteName_);
@@ -837,7 +1107,8 @@ public:
         try {
             s_->materialiseAll();
             s_->tryCreateView(*q);
-        } catch (const ComError&) {
+        } catch (const ComError& e) {
+            s_->noteWriteFailure(e);
         }
     }
 
@@ -895,6 +1166,9 @@ public:
             foreignKey = !unique->ignoreNulls_;
             s_->materialise(*primary);
             s_->materialise(*many);
+            // A relation joins tables of the file.
+            s_->settle(*primary);
+            s_->settle(*many);
             std::string match, present;
             for (const auto& f : r->fields_) {
                 const std::string c = "c." + QuoteIdentifier(many->findField(f->foreignName_)->name_);
@@ -913,6 +1187,11 @@ public:
         r->foreignKeyPossible_ = foreignKey;
         r->appended_ = true;
         s_->relations.push_back(r);
+    }
+
+    void SetRecoveryReport(const RecoveryRows& report) override {
+        s_->ensureOpen(kDatabaseSource);
+        s_->report = report;
     }
 
     void Close() override { s_->close(); }
@@ -939,7 +1218,10 @@ public:
         state->path = path;
         state->locale = locale;
         state->option = option;
-        if (sqlite3_open_v2(path.c_str(), &state->db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        // One connection, used by one thread at a time (the save hands it
+        // from thread to thread, never sharing it): no locking in SQLite.
+        if (sqlite3_open_v2(path.c_str(), &state->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+            SQLITE_OK) {
             std::string message = state->db ? sqlite3_errmsg(state->db) : "out of memory";
             sqlite3_close(state->db);
             state->db = nullptr;
@@ -950,10 +1232,15 @@ public:
         try {
             sqlite3_extended_result_codes(state->db, 1);
             // A new file, written by one connection: no journal on disk and no
-            // waiting for the disk; Close makes the file durable.
+            // waiting for the disk; Close makes the file durable. Large pages
+            // for bulk loading; a bounded cache, and sorting (index builds) in
+            // temporary files, so that memory stays flat however large the
+            // tables are.
             execute(state->db,
-                    "PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE; "
-                    "PRAGMA cache_size = -65536; PRAGMA temp_store = MEMORY; PRAGMA foreign_keys = OFF; "
+                    "PRAGMA page_size = " + std::to_string(kPageSize) +
+                        "; PRAGMA journal_mode = MEMORY; PRAGMA synchronous = OFF; PRAGMA locking_mode = EXCLUSIVE; "
+                    "PRAGMA cache_size = -" + std::to_string(kCacheKiB) +
+                        "; PRAGMA temp_store = FILE; PRAGMA foreign_keys = OFF; "
                     "PRAGMA application_id = " + std::to_string(kApplicationId) + "; PRAGMA user_version = " +
                         std::to_string(kMetadataVersion) + ";");
             execute(state->db, "BEGIN");
@@ -976,6 +1263,9 @@ public:
                 row.run("Cannot write _talmera_database");
             }
             execute(state->db, "COMMIT");
+            // Scratch tables are written apart from the file; without the
+            // scratch database they are written into it.
+            state->attachScratch();
         } catch (const ComError& e) {
             sqlite3_close(state->db);
             state->db = nullptr;

@@ -655,8 +655,8 @@ std::optional<double> ComposeDays(int y, int mo, int d, int h, int mi, int s, in
     return whole >= 0 ? whole + fraction : whole - fraction;
 }
 
-std::optional<std::string> DateStorageText(double days) {
-    if (!std::isfinite(days) || days < kFirstDay || days > kLastDay) return std::nullopt;
+bool DateStorageTextInto(double days, std::string& out) {
+    if (!std::isfinite(days) || days < kFirstDay || days > kLastDay) return false;
     const double whole = std::trunc(days);
     const long double fraction = std::fabs(static_cast<long double>(days) - whole);
     int y, m, d;
@@ -688,9 +688,16 @@ std::optional<std::string> DateStorageText(double days) {
             put(20, part, digits);
             length = 20 + static_cast<size_t>(digits);
         }
-        return std::string(buf, length);
+        out.assign(buf, length);
+        return true;
     }
-    return std::nullopt;
+    return false;
+}
+
+std::optional<std::string> DateStorageText(double days) {
+    std::string text;
+    if (!DateStorageTextInto(days, text)) return std::nullopt;
+    return text;
 }
 
 std::string IsoDate(double days) {
@@ -795,6 +802,110 @@ Stored ToStored(const FieldShape& shape, const Variant& value, const std::string
         case dbBinary:
         case dbLongBinary: return toBinary(shape, value, fieldName);
         default: conversionError(value, shape, fieldName);
+    }
+}
+
+namespace {
+
+// `out` as a value of `kind`, its buffers kept for the next value.
+void resetStored(Stored& out, Stored::Kind kind) {
+    out.kind = kind;
+    out.integer = 0;
+    out.real = 0;
+    out.text.clear();
+    out.blob.clear();
+    out.exact.clear();
+}
+
+// Currency values of at most 15 significant digits: the nearest double is
+// the quotient of the exact ten-thousandths by 10,000 (one correctly rounded
+// division, as parsing their text gives), and "%.4f" of it gives the digits
+// back, so no exact text is kept. Larger ones take the general way.
+constexpr int64_t kPlainCurrencyLimit = 1000000000000000;
+
+}  // namespace
+
+void ToStoredInto(const FieldShape& shape, const Variant& value, const std::string& fieldName, Stored& out) {
+    try {
+        // The common assignments of a record transfer, converted in place;
+        // each gives what ToStored gives.
+        switch (shape.type) {
+            case dbText:
+            case dbMemo:
+                if (const auto* s = std::get_if<std::string>(&value)) {
+                    resetStored(out, Stored::Text);
+                    out.text.assign(*s);
+                    sanitiseUtf8(out.text);
+                    if (shape.type == dbText && shape.size > 0) {
+                        const size_t length = Utf16Length(out.text);
+                        if (length > static_cast<size_t>(shape.size))
+                            refuse(kErrTooSmall, "The field is too small to accept the amount of data you attempted to add: "
+                                                 "field '" + fieldName + "' holds " + std::to_string(shape.size) +
+                                                     " characters, the value has " + std::to_string(length) + ".");
+                    }
+                    return;
+                }
+                break;
+            case dbBinary:
+            case dbLongBinary:
+                if (const auto* b = std::get_if<Bytes>(&value)) {
+                    if (shape.type == dbBinary && shape.size > 0 && b->size() > static_cast<size_t>(shape.size)) break;
+                    resetStored(out, Stored::Blob);
+                    out.blob.assign(b->begin(), b->end());
+                    return;
+                }
+                break;
+            case dbDate:
+                if (const auto* t = std::get_if<Date>(&value)) {
+                    if (!std::isfinite(t->days) || t->days < kFirstDay || t->days > kLastDay) break;
+                    resetStored(out, Stored::Text);
+                    if (DateStorageTextInto(t->days, out.text)) return;
+                    resetStored(out, Stored::Real);
+                    out.real = t->days;
+                    return;
+                }
+                break;
+            case dbCurrency:
+                if (const auto* c = std::get_if<Currency>(&value)) {
+                    if (c->tenThousandths <= -kPlainCurrencyLimit || c->tenThousandths >= kPlainCurrencyLimit) break;
+                    resetStored(out, Stored::Real);
+                    out.real = static_cast<double>(c->tenThousandths) / 10000.0;
+                    return;
+                }
+                break;
+            case dbDouble:
+                if (const auto* r = std::get_if<double>(&value)) {
+                    if (!std::isfinite(*r)) break;
+                    resetStored(out, Stored::Real);
+                    out.real = *r;
+                    return;
+                }
+                break;
+            case dbLong:
+            case dbBigInt:
+                if (const auto* i = std::get_if<int64_t>(&value)) {
+                    if (shape.type == dbLong &&
+                        (*i < std::numeric_limits<int32_t>::min() || *i > std::numeric_limits<int32_t>::max()))
+                        break;
+                    resetStored(out, Stored::Integer);
+                    out.integer = *i;
+                    return;
+                }
+                break;
+            case dbBoolean:
+                if (const auto* b = std::get_if<bool>(&value)) {
+                    resetStored(out, Stored::Integer);
+                    out.integer = *b ? 1 : 0;
+                    return;
+                }
+                break;
+            default:
+                break;
+        }
+        out = ToStored(shape, value, fieldName);
+    } catch (...) {
+        resetStored(out, Stored::Null);
+        throw;
     }
 }
 

@@ -68,6 +68,10 @@ struct FieldShape {
 // kErrOverflow when a number is out of the type's range, kErrTooSmall when a
 // text or binary value is longer than the field's size. Null stays Null.
 Stored ToStored(const FieldShape& shape, const Variant& value, const std::string& fieldName);
+// The same conversion into `out`, whose text and byte buffers are reused (a
+// recordset's pending values, converted once for every record). When it
+// throws, `out` is Null.
+void ToStoredInto(const FieldShape& shape, const Variant& value, const std::string& fieldName, Stored& out);
 
 // The value DAO hands out for a stored value of a field of that type.
 Variant FromStored(int type, const Stored& stored);
@@ -79,6 +83,8 @@ Variant FromStored(int type, const Stored& stored);
 inline constexpr double kFirstDay = -657434.0;                 // 1 January 100
 inline constexpr double kLastDay = 2958465.9999999884;         // 31 December 9999, 23:59:59.999
 std::optional<std::string> DateStorageText(double days);       // nullopt: no text gives the value back
+// The storage text into `out` (its buffer reused); false when no text gives the value back.
+bool DateStorageTextInto(double days, std::string& out);
 std::optional<double> ParseDateText(std::string_view text);    // ISO, the locale's date and time, US
 std::string IsoDate(double days);                              // storage text, or the nearest second
 double DaysFromCivil(int year, int month, int day);            // whole days of a calendar date

@@ -71,19 +71,25 @@ TEST(ProgressBarTest, ShowsTheShareDone) {
         uint64_t total;
         int steps;
         std::string expected;
+        std::string label;
     };
     const Case cases[] = {
         {3, 0, "\r[------------------------------]   0% 0/3"},
-        {200, 100, "\r[###############---------------]  50% 100/200"},
-        // More steps than announced: the bar stays full, the count stays true.
-        {10, 12, "\r[##############################] 100% 12/10"},
-        // No announced total: only the count.
-        {0, 7, "\r[------------------------------] 7"},
+        // After a second: the rate and the time left at that rate.
+        {200, 100, "\r[###############---------------]  50% 100/200, 100/s, 0:01 left"},
+        // More steps than announced: the bar stays full, the count stays true,
+        // and no time is left to tell.
+        {10, 12, "\r[##############################] 100% 12/10, 12/s"},
+        // No announced total: only the count and the rate.
+        {0, 7, "\r[------------------------------] 7, 7/s"},
+        // The bar names what it measures.
+        {4, 2, "\rOrders: rows [###############---------------]  50% 2/4, 2/s, 0:01 left", "Orders: rows"},
     };
     for (const Case& c : cases) {
         ManualClock clock;
         std::ostringstream err;
         ProgressBar bar(err, true, clock.function());
+        bar.setLabel(c.label);
         bar.start(c.total);
         if (c.steps > 0) {
             err.str("");

@@ -86,10 +86,11 @@ TEST(RelatedCommandsTest, AttachmentsAreListedAndWrittenOutUnderSafeNewNames) {
     const std::string path = writeDatabase(dir, "docs.accdb", relatedDatabase());
     const CommandResult list = runTool({"attachments", path, "Docs"});
     ASSERT_EQ(list.status, 0) << list.err;
+    // Names are escaped as preview's tsv escapes them (a backslash doubled).
     EXPECT_EQ(list.out,
               "column\trow key\tfile name\tbytes\n"
               "Files\t1\t../../escape.txt\t3\n"
-              "Files\t1\tdir/sub\\name.txt\t3\n"
+              "Files\t1\tdir/sub\\\\name.txt\t3\n"
               "Files\t2\tbell\a.txt\t5\n"
               "Files\t2\tsame.txt\t4\n"
               "Files\t2\tsame.txt\t4\n");

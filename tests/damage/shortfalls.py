@@ -40,13 +40,6 @@ SHORTFALLS = [
     # the map alone.
     Shortfall("nwind.mdb", "zero-usage-maps", "extra", "Umsätze", None,
               "stale pages are read when the usage map is gone"),
-    # When the output refuses some of a table's rows (values made impossible
-    # by flipped bits or a torn page), the save keeps the scratch table with
-    # every row it received ("Records not moved from the scratch table kept
-    # in  : QTARTable"), so most of those rows are in the output twice.
-    # Waits for the save that never leaves the scratch table behind.
-    Shortfall("*", "*", "scratch", "*", None,
-              "the scratch table stays in the output when rows were refused"),
 ]
 
 

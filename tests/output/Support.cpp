@@ -22,8 +22,10 @@ OutputFile::OutputFile(int option) : path((folder.path() / "out.sqlite").string(
     db = engine->CreateDatabase(path, ";LANGID=0x0419;CP=1251;COUNTRY=7;", option);
 }
 
-TableDefPtr AddTable(const DatabasePtr& db, const std::string& name, const std::vector<FieldSpec>& fields) {
+TableDefPtr AddTable(const DatabasePtr& db, const std::string& name, const std::vector<FieldSpec>& fields,
+                     bool scratch) {
     TableDefPtr t = db->CreateTableDef(name);
+    if (scratch) t->SetScratch(true);
     for (const FieldSpec& spec : fields) {
         FieldPtr f = t->CreateField(spec.name, spec.type);
         if (spec.size) f->SetSize(spec.size);

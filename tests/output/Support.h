@@ -43,7 +43,9 @@ struct FieldSpec {
     int32_t attributes = 0;
 };
 
-TableDefPtr AddTable(const DatabasePtr& db, const std::string& name, const std::vector<FieldSpec>& fields);
+// Appended with its fields; `scratch` marks it as a scratch table first.
+TableDefPtr AddTable(const DatabasePtr& db, const std::string& name, const std::vector<FieldSpec>& fields,
+                     bool scratch = false);
 
 struct IndexSpec {
     std::string name;

@@ -267,18 +267,15 @@ TEST(Values, AutoNumbersKeepAssignedValuesAndCountOnFromTheLargest) {
 
 TEST(Values, TheScratchMoveCopiesEveryValueExactly) {
     // The save fills tables with auto-numbers through a scratch table and
-    // moves the records with Value and SetValue; nothing may change on the way.
+    // moves the records field by field; nothing may change on the way, whether
+    // the value goes through Value and SetValue or SetValueFrom hands the
+    // stored value over, and whether the scratch table lives in the file or
+    // apart from it.
     const std::vector<FieldSpec> fields = {{"ID", dbLong},        {"Flag", dbBoolean}, {"Small", dbByte},
                                            {"Price", dbCurrency}, {"Ratio", dbSingle}, {"Exact", dbDecimal},
                                            {"When", dbDate},      {"Tag", dbGUID},     {"Name", dbText, 20},
-                                           {"Notes", dbMemo},     {"Blob", dbLongBinary}};
-    OutputFile file;
-    std::vector<FieldSpec> real = fields;
-    real[0].attributes = dbAutoIncrField;
-    auto target = AddTable(file.db, "Real", real);
-    AddIndex(target, {"PrimaryKey", {"ID"}, true});
-    AddTable(file.db, "QTARTable", fields);
-
+                                           {"Notes", dbMemo},     {"Blob", dbLongBinary}, {"Plain", dbCurrency},
+                                           {"Day", dbDate}};
     const Assignments first = {{"ID", int64_t{7}},
                                {"Flag", true},
                                {"Small", int64_t{200}},
@@ -289,46 +286,119 @@ TEST(Values, TheScratchMoveCopiesEveryValueExactly) {
                                {"Tag", std::string("{00112233-4455-6677-8899-AABBCCDDEEFF}")},
                                {"Name", std::string("Ünïcödé")},
                                {"Notes", std::string(5000, 'n')},
-                               {"Blob", Bytes{1, 2, 3}}};
-    auto source = file.db->OpenRecordset("QTARTable");
-    AddRecord(source, first);
-    AddRecord(source, {{"ID", int64_t{3}}});  // the other fields Null, the Yes/No No
+                               {"Blob", Bytes{1, 2, 3}},
+                               {"Plain", Currency{123456789}},
+                               {"Day", Date{-657434.0}}};
+    struct Case {
+        bool scratch;
+        bool valueFrom;
+    };
+    for (const Case c : {Case{false, false}, Case{true, false}, Case{false, true}, Case{true, true}}) {
+        SCOPED_TRACE(std::string(c.scratch ? "scratch table" : "plain table") +
+                     (c.valueFrom ? ", SetValueFrom" : ", SetValue(Value())"));
+        OutputFile file;
+        std::vector<FieldSpec> real = fields;
+        real[0].attributes = dbAutoIncrField;
+        auto target = AddTable(file.db, "Real", real);
+        AddIndex(target, {"PrimaryKey", {"ID"}, true});
+        AddTable(file.db, "QTARTable", fields, c.scratch);
 
-    auto to = file.db->OpenRecordset("Real");
-    ASSERT_EQ(source->RecordCount(), 2);
-    int moved = 0;
-    for (source->MoveFirst(); !source->EOF_(); source->MoveNext()) {
-        to->AddNew();
-        for (int f = 0; f < to->FieldCount(); ++f) to->FieldItem(f)->SetValue(source->FieldItem(f)->Value());
-        to->Update();
-        ++moved;
+        auto source = file.db->OpenRecordset("QTARTable");
+        AddRecord(source, first);
+        AddRecord(source, {{"ID", int64_t{3}}});  // the other fields Null, the Yes/No No
+
+        auto to = file.db->OpenRecordset("Real");
+        ASSERT_EQ(source->RecordCount(), 2);
+        int moved = 0;
+        for (source->MoveFirst(); !source->EOF_(); source->MoveNext()) {
+            to->AddNew();
+            for (int f = 0; f < to->FieldCount(); ++f) {
+                if (c.valueFrom) to->FieldItem(f)->SetValueFrom(*source->FieldItem(f));
+                else to->FieldItem(f)->SetValue(source->FieldItem(f)->Value());
+            }
+            to->Update();
+            ++moved;
+        }
+        EXPECT_EQ(moved, 2);
+        to->Close();
+        source->Close();
+        file.db->DeleteTableDef("QTARTable");
+        // The next table with an auto-number uses the name again.
+        AddTable(file.db, "QTARTable", fields, c.scratch);
+        file.db->OpenRecordset("QTARTable")->Close();
+        file.db->DeleteTableDef("QTARTable");
+
+        auto check = file.db->OpenRecordset("Real");
+        check->MoveFirst();  // in key order: the auto-number is the rowid
+        EXPECT_TRUE(Same(check->FieldItem("ID")->Value(), int64_t{3}));
+        EXPECT_TRUE(Same(check->FieldItem("Flag")->Value(), false));
+        EXPECT_TRUE(Same(check->FieldItem("Price")->Value(), std::monostate{}));
+        check->MoveNext();
+        for (const auto& [name, value] : first) {
+            const Variant back = check->FieldItem(name)->Value();
+            EXPECT_TRUE(Same(back, value)) << name << ": " << Show(back);
+        }
+        check->MoveNext();
+        EXPECT_TRUE(check->EOF_());
+        check->Close();
+        file.db->Close();
+
+        Reader reader(file.path);
+        EXPECT_EQ(reader.value("SELECT count(*) FROM sqlite_master WHERE name = 'QTARTable'"), "0");
+        EXPECT_EQ(reader.value("PRAGMA integrity_check"), "ok");
+        // A scratch table kept apart leaves no free pages behind in the file.
+        if (c.scratch) {
+            EXPECT_EQ(reader.value("PRAGMA freelist_count"), "0");
+        }
     }
-    EXPECT_EQ(moved, 2);
+}
+
+TEST(Values, SetValueFromRefusesWhatSetValueRefuses) {
+    // A stored value handed over as it is still meets the target's rules.
+    OutputFile file;
+    AddTable(file.db, "Wide", {{"Name", dbText, 40}, {"Count", dbLong}});
+    AddTable(file.db, "Narrow", {{"Name", dbText, 5}, {"Count", dbByte}});
+    auto source = file.db->OpenRecordset("Wide");
+    AddRecord(source, {{"Name", std::string("far too long")}, {"Count", int64_t{300}}});
+    source->MoveFirst();
+    auto to = file.db->OpenRecordset("Narrow");
+    to->AddNew();
+    const auto tooLong = ErrorOf([&] { to->FieldItem("Name")->SetValueFrom(*source->FieldItem("Name")); });
+    ASSERT_TRUE(tooLong);
+    EXPECT_EQ(tooLong->code, kErrTooSmall);
+    const auto tooLarge = ErrorOf([&] { to->FieldItem("Count")->SetValueFrom(*source->FieldItem("Count")); });
+    ASSERT_TRUE(tooLarge);
+    EXPECT_EQ(tooLarge->code, kErrOverflow);
+    to->CancelUpdate();
     to->Close();
     source->Close();
-    file.db->DeleteTableDef("QTARTable");
-    // The next table with an auto-number uses the name again.
-    AddTable(file.db, "QTARTable", fields);
-    file.db->OpenRecordset("QTARTable")->Close();
-    file.db->DeleteTableDef("QTARTable");
+    file.db->Close();
+}
 
-    auto check = file.db->OpenRecordset("Real");
-    check->MoveFirst();  // in key order: the auto-number is the rowid
-    EXPECT_TRUE(Same(check->FieldItem("ID")->Value(), int64_t{3}));
-    EXPECT_TRUE(Same(check->FieldItem("Flag")->Value(), false));
-    EXPECT_TRUE(Same(check->FieldItem("Price")->Value(), std::monostate{}));
-    check->MoveNext();
-    for (const auto& [name, value] : first) {
-        const Variant back = check->FieldItem(name)->Value();
-        EXPECT_TRUE(Same(back, value)) << name << ": " << Show(back);
-    }
-    check->MoveNext();
-    EXPECT_TRUE(check->EOF_());
-    check->Close();
+TEST(Values, AScratchTableLeftAtCloseStaysInTheFile) {
+    // A stopped save leaves its scratch table, rows and all, where the user
+    // finds it; a view and a relation that name it read it there.
+    OutputFile file;
+    auto scratch = AddTable(file.db, "QTARTable", {{"ID", dbLong}, {"Name", dbText, 20}}, true);
+    AddIndex(scratch, {"ByName", {"Name"}});
+    AddIndex(scratch, {"Key", {"ID"}, false, true});
+    auto rs = file.db->OpenRecordset("QTARTable");
+    for (int64_t id : {5, 2, 9}) AddRecord(rs, {{"ID", id}, {"Name", "row " + std::to_string(id)}});
+    // The unique index refuses a duplicate while the rows come in.
+    rs->AddNew();
+    rs->FieldItem("ID")->SetValue(int64_t{2});
+    EXPECT_TRUE(ErrorOf([&] { rs->Update(); }));
+    rs->CancelUpdate();
+    rs->Close();
+    file.db->CreateQueryDef("Named", "SELECT Name FROM QTARTable WHERE ID > 2");
     file.db->Close();
 
     Reader reader(file.path);
-    EXPECT_EQ(reader.value("SELECT count(*) FROM sqlite_master WHERE name = 'QTARTable'"), "0");
+    const std::vector<std::vector<std::string>> rows = {{"1", "5", "row 5"}, {"2", "2", "row 2"}, {"3", "9", "row 9"}};
+    EXPECT_EQ(reader.rows("SELECT rowid, ID, Name FROM QTARTable ORDER BY rowid"), rows);
+    EXPECT_EQ(reader.value("SELECT count(*) FROM Named"), "2");
+    EXPECT_EQ(reader.value("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND tbl_name = 'QTARTable'"), "2");
+    EXPECT_EQ(reader.value("PRAGMA integrity_check"), "ok");
 }
 
 }  // namespace
