@@ -41,6 +41,8 @@ Json columnJson(const columnInfo& column) {
                             {"multipleValues", column.allowsMultipleValues},
                             {"values", column.complexValues.size()},
                             {"attachments", column.attachments.size()}};
+        // The hidden version history of an append-only memo: its versions.
+        if (column.isVersionHistory) c["complex"]["versions"] = column.versions.size();
     }
     return c;
 }

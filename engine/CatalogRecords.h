@@ -57,6 +57,17 @@ struct colRecordAttachmentInfo {
     uint64_t inRowPosition = 0;  // file position of data kept in the value row (0: on pages)
 };
 
+// One version of an append-only memo, as its hidden version-history column
+// keeps it: the text and when it was saved, each possibly NULL.
+struct MemoVersionData {
+    uint32_t key = 0;
+    bool hasText = false;
+    std::string text;
+    bool textIncomplete = false;  // a long value whose storage broke part-way
+    bool hasModified = false;
+    double modified = 0;          // days since 30 December 1899
+};
+
 // One row of MSysComplexColumns: which hidden value table serves which column.
 struct AttachmentInfo {
     uint32_t tableId = 0;
@@ -124,6 +135,10 @@ struct columnInfo {
     bool allowsMultipleValues = false;
     std::vector<ComplexData> complexValues;
     std::vector<colRecordAttachmentInfo> attachments;
+    // A complex column whose value table holds a memo and a date: the hidden
+    // version history of an append-only memo, and its versions.
+    bool isVersionHistory = false;
+    std::vector<MemoVersionData> versions;
 };
 
 struct indexInfo {

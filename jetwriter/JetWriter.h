@@ -187,6 +187,21 @@ Table attachmentValueTable(const std::string& owner, const std::string& column,
 // kSingle, kDouble, kGuid, kDecimal or kText): one row per (key, value).
 Table multiValueTable(const std::string& owner, const std::string& column, uint8_t valueType,
                       const std::vector<std::pair<uint32_t, Value>>& rows);
+// An append-only memo column (ACE, AppendOnly set) keeps its earlier values
+// in a hidden complex column of the same table, which Access names
+// "VersionHistory_" followed by a GUID in capitals. Its value table holds one
+// row per version: the memo's text, in a column named as the memo column, and
+// the date and time of the change.
+struct MemoVersion {
+    Value text;       // std::string, or NULL
+    Value modified;   // double (days since 1899-12-30), or NULL
+};
+// The hidden column's name for a GUID of 32 hexadecimal digits.
+std::string versionHistoryColumnName(const std::string& guidHex);
+// The value table of such a column: one row per (key, version).
+Table versionHistoryValueTable(const std::string& owner, const std::string& memoColumn,
+                               const std::string& historyColumn,
+                               const std::vector<std::pair<uint32_t, MemoVersion>>& rows);
 // ---------------------------------------------------------------------------
 
 enum class ObjectKind { Form, Report, Macro, Module, Query, LinkedTable, OdbcLink, DatabaseEntry };
@@ -368,6 +383,11 @@ void saveFile(const std::string& path, const std::vector<uint8_t>& image);
 // A small database with every column type and every catalog entry kind: the demo
 // database of the README and a convenient fixture.
 Database demoDatabase(Format format);
+
+// An ACE database whose table Notes has the append-only memo Remarks: row 1
+// with three versions, row 2 NULL now (a version of text, then one of NULL),
+// row 3 with no history, row 4 a long text and its one version.
+Database appendOnlyMemoDatabase();
 
 // One table, "AllTypes", with every column type the format has: hyperlink,
 // GUID, decimals of every scale from 0 to 28 (Jet 4, ACE), large numbers,

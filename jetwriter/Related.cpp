@@ -3,6 +3,7 @@
 // data deflated the way Access does it.
 #include <zlib.h>
 
+#include <cctype>
 #include <stdexcept>
 
 #include "jetwriter/Internal.h"
@@ -198,6 +199,69 @@ Table multiValueTable(const std::string& owner, const std::string& columnName, u
         t.rows.push_back(std::move(r));
     }
     return t;
+}
+
+std::string versionHistoryColumnName(const std::string& guidHex) {
+    if (guidHex.size() != 32) throw std::invalid_argument("a version history GUID has 32 hexadecimal digits");
+    std::string name = "VersionHistory_";
+    for (size_t i = 0; i < 32; ++i) {
+        if (i == 8 || i == 12 || i == 16 || i == 20) name += '-';
+        name += char(std::toupper(static_cast<unsigned char>(guidHex[i])));
+    }
+    return name;
+}
+
+// Laid out as Access lays out the value table of a memo's version history:
+// the date of the change is the one fixed column; the variable entries are
+// the memo's text, the row's auto-number and the key, in that order; the
+// key's column entry comes first in the definition, as in the other value
+// tables.
+Table versionHistoryValueTable(const std::string& owner, const std::string& memoColumn,
+                               const std::string& historyColumn,
+                               const std::vector<std::pair<uint32_t, MemoVersion>>& rows) {
+    Table t;
+    t.name = "f_" + owner + "_" + historyColumn;
+    t.system = true;
+    t.columns = {
+        column(memoColumn, kMemo),
+        column("DateModified", kDateTime),
+        valueRowId(owner, historyColumn),
+        valueRowKey(historyColumn),
+    };
+    t.descriptorOrder = {3, 0, 1, 2};
+    int64_t id = 0;
+    for (const auto& [key, v] : rows) {
+        Row r;
+        r.values = {v.text, v.modified, ++id, int64_t(key)};
+        t.rows.push_back(std::move(r));
+    }
+    return t;
+}
+
+Database appendOnlyMemoDatabase() {
+    Database db;
+    db.format = Format::Ace;
+    const std::string history = versionHistoryColumnName("5f8e3a1c0b7d4e2f9a6c1d3b8e0f4a27");
+    Table notes;
+    notes.name = "Notes";
+    notes.columns = {column("ID", kLong), column("Remarks", kMemo), column(history, kComplex)};
+    notes.properties = {PropertyGroup{"Remarks", false, {byteProperty("AppendOnly", 1)}}};
+    const std::string longText = std::string(1500, 'x') + " and more";
+    notes.rows = {{{int64_t(1), std::string("third"), int64_t(1)}},
+                  {{int64_t(2), Value{}, int64_t(2)}},
+                  {{int64_t(3), std::string("never changed"), int64_t(3)}},
+                  {{int64_t(4), longText, int64_t(4)}}};
+    db.tables.push_back(notes);
+    db.tables.push_back(versionHistoryValueTable(
+        "Notes", "Remarks", history,
+        {{1, {std::string("first"), 45000.25}},
+         {1, {std::string("second"), 45001.5}},
+         {1, {std::string("third"), 45002.75}},
+         {2, {std::string("was here"), 45010.0}},
+         {2, {Value{}, 45011.125}},
+         {4, {longText, 45020.0}}}));
+    db.complexColumns.push_back({"Notes", history, db.tables.back().name});
+    return db;
 }
 
 }  // namespace jetwriter

@@ -13,6 +13,10 @@ namespace talmera {
 
 namespace {
 
+// A column entry's flags: fixed length, and a Long's auto-number.
+constexpr uint8_t kFixedFlag = 0x01;
+constexpr uint8_t kAutoNumberFlag = 0x04;
+
 // The tables read here have fixed layouts of at most 8 columns: their rows
 // end with a one-byte null mask.
 constexpr uint32_t kComplexNullMaskBytes = 1;
@@ -114,6 +118,8 @@ void RelatedReader::ReadComplexValues() {
 void RelatedReader::ReadComplexValues(columnInfo& column) {
     column.complexValues.clear();
     column.attachments.clear();
+    column.versions.clear();
+    column.isVersionHistory = false;
     const uint32_t v = column.valueTableId;
     if (!jet4Layout || v == 0 || static_cast<uint64_t>(v) * pageSize >= fileLength) return;
 
@@ -128,12 +134,17 @@ void RelatedReader::ReadComplexValues(columnInfo& column) {
     struct Descriptor {
         uint8_t type;
         uint16_t number;
+        uint16_t variableIndex;
+        uint8_t flags;
+        uint16_t fixedOffset;
+        uint16_t length;
         std::string name;
     };
     std::vector<Descriptor> descriptors;
     for (uint32_t k = 0; k < columnCount; ++k, at += 25) {
         if (at + 25 > def.size()) return;  // a definition longer than a page: not a value table
-        descriptors.push_back({def.u8(at), def.u16(at + 5), {}});
+        descriptors.push_back({def.u8(at), def.u16(at + 5), def.u16(at + 7), def.u8(at + 15), def.u16(at + 21),
+                               def.u16(at + 23), {}});
     }
     for (Descriptor& d : descriptors) {
         const uint16_t n = def.u16(at);
@@ -151,6 +162,62 @@ void RelatedReader::ReadComplexValues(columnInfo& column) {
     }
     const bool byNumber = fileName >= 0 && fileName < 6 && fileUrl >= 0 && fileUrl < 6 && fileData >= 0 &&
                           fileData < 6 && fileFlags >= 0 && fileFlags < 6;
+
+    // An append-only memo's version history: a value table of a memo (the
+    // version's text) and a date (when it was saved) besides its two Longs.
+    // Told by those types, not by names; its rows are ordinary rows, read by
+    // the engine's row decoder with a definition made of the descriptors.
+    int memoColumn = -1, dateColumn = -1, keyColumn = -1;
+    for (size_t k = 0; k < descriptors.size(); ++k) {
+        const Descriptor& d = descriptors[k];
+        if (d.type == kJetMemo && memoColumn < 0) memoColumn = static_cast<int>(k);
+        if (d.type == kJetDateTime && dateColumn < 0) dateColumn = static_cast<int>(k);
+        if (d.type == kJetLong && !(d.flags & kAutoNumberFlag)) keyColumn = static_cast<int>(k);
+    }
+    if (!multiValued && fileData < 0 && memoColumn >= 0 && dateColumn >= 0 && keyColumn >= 0) {
+        column.isVersionHistory = true;
+        tableInfo history;
+        history.definitionPage = v;
+        for (const Descriptor& d : descriptors) {
+            columnInfo c;
+            c.name = d.name;
+            c.type = d.type;
+            c.columnNumber = d.number;
+            c.variableIndex = d.variableIndex;
+            c.fixedOffset = d.fixedOffset;
+            c.length = d.length;
+            c.isFixed = (d.flags & kFixedFlag) != 0;
+            c.isVariable = !c.isFixed;
+            history.hasVariableColumns = history.hasVariableColumns || c.isVariable;
+            history.columns.push_back(std::move(c));
+        }
+        history.columnCount = static_cast<uint32_t>(history.columns.size());
+        std::vector<RowValue> values;
+        forEachOwnedPage(engine_, v, [&](const related::Page& p) {
+            for (const auto& [start, end] : ownedRows(p)) {
+                if (!engine_.DecodeRowAt(history, p.position + start, end - start, true, values, false)) {
+                    ++relatedStatistics.complexRowsSkipped;
+                    continue;
+                }
+                const RowValue& k = values[static_cast<size_t>(keyColumn)];
+                const RowValue& text = values[static_cast<size_t>(memoColumn)];
+                const RowValue& date = values[static_cast<size_t>(dateColumn)];
+                if (k.state != RowValue::State::Value || k.integer == 0) {
+                    ++relatedStatistics.complexRowsSkipped;  // a version that belongs to no row
+                    continue;
+                }
+                MemoVersionData version;
+                version.key = static_cast<uint32_t>(k.integer);
+                version.hasText = text.state == RowValue::State::Value;
+                if (version.hasText) version.text = text.string;
+                version.textIncomplete = text.incomplete;
+                version.hasModified = date.state == RowValue::State::Value;
+                if (version.hasModified) version.modified = date.real;
+                column.versions.push_back(std::move(version));
+            }
+        });
+        return;
+    }
 
     forEachOwnedPage(engine_, v, [&](const related::Page& p) {
         for (const auto& bounds : ownedRows(p)) {

@@ -13,9 +13,9 @@
 
 namespace talmera {
 
-// The output field type of a complex column: dao::dbAttachment, or the
-// multi-valued type (dbComplexByte to dbComplexText) of its value table's
-// third column.
+// The output field type of a complex column: dao::dbVersionHistory for an
+// append-only memo's hidden history, dao::dbAttachment, or the multi-valued
+// type (dbComplexByte to dbComplexText) of its value table's third column.
 int ComplexFieldType(CMDBRecovery& engine, uint32_t tableId, const std::string& columnName, tableInfo& table);
 
 // The values a multi-valued column keeps for the row whose complex key is

@@ -164,6 +164,10 @@ void COutputDatabase::SaveLinkedTables() {
 
 
 int ComplexFieldType(CMDBRecovery& engine, uint32_t tableId, const std::string& columnName, tableInfo& table) {
+    // An append-only memo's hidden history was told by its value table when
+    // the values were read.
+    for (const columnInfo& c : table.columns)
+        if (c.name == columnName && c.type == kJetComplex && c.isVersionHistory) return dao::dbVersionHistory;
     // The value table's third column decides the type of a multi-valued
     // field; anything else is an attachment field.
     switch (RelatedReader(engine).ComplexValueType(tableId, columnName, table)) {
@@ -253,6 +257,17 @@ void COutputDatabase::WriteComplexValue(const columnInfo& column, uint32_t key, 
             child->FieldItem("FileData")->SetValue(content);
             child->Update(1, false);
         }
+    } else if (type == dao::dbVersionHistory) {
+        // Each version as stored, in the order Access kept them; NULL stays NULL.
+        for (const MemoVersionData& v : column.versions) {
+            if (v.key != key) continue;
+            if (v.textIncomplete) Log("Version stored incomplete  : " + column.name);
+            child->AddNew();
+            child->FieldItem("Value")->SetValue(v.hasText ? dao::Variant(v.text) : dao::Variant(std::monostate{}));
+            child->FieldItem("DateModified")
+                ->SetValue(v.hasModified ? dao::Variant(dao::Date{v.modified}) : dao::Variant(std::monostate{}));
+            child->Update(1, false);
+        }
     } else if (type >= dao::dbComplexByte && type <= dao::dbComplexText) {
         for (dao::Variant& value : MultiValuedValues(engine_, column, key, type)) {
             child->AddNew();
@@ -279,6 +294,8 @@ void COutputDatabase::CopyAttachments(dao::Field& source, dao::Field& target) {
             }
         } else {
             to->FieldItem("Value")->SetValue(from->FieldItem("Value")->Value());
+            if (source.Type() == dao::dbVersionHistory)
+                to->FieldItem("DateModified")->SetValue(from->FieldItem("DateModified")->Value());
         }
         to->Update(1, false);
         from->MoveNext();

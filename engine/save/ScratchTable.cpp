@@ -91,7 +91,7 @@ COutputDatabase::ScratchMove COutputDatabase::MoveScratchRecords(const std::stri
                 }
                 if (pair.to->Name() != pair.from->Name()) continue;
                 // Attachments and multi-valued values are rows of their own.
-                pair.complex = pair.to->Type() >= dao::dbAttachment && pair.to->Type() <= dao::dbComplexText;
+                pair.complex = pair.to->Type() >= dao::dbAttachment && pair.to->Type() <= dao::dbVersionHistory;
                 pairs.push_back(std::move(pair));
             }
             while (!source->EOF_()) {

@@ -77,6 +77,10 @@ enum DataType : int {
     dbComplexGUID = 107,
     dbComplexDecimal = 108,
     dbComplexText = 109,
+    // Not a DAO constant: the versions of an append-only memo, kept by
+    // Access in a hidden complex column. Each has its text ("Value") and the
+    // date and time it was saved ("DateModified").
+    dbVersionHistory = 110,
 };
 
 // Field attributes.
@@ -175,10 +179,10 @@ public:
         SetValue(value);
     }
 
-    // ---- Complex fields: attachments (101) and multi-valued fields (102 to 109) ----
+    // ---- Complex fields: attachments (101), multi-valued fields (102 to 109), version history (110) ----
     // In a recordset, the values of such a field are a recordset of their own:
     // fields "FileName", "FileType" and "FileData" of an attachment field,
-    // "Value" of a multi-valued one. Rows added to it while the record is new
+    // "Value" of a multi-valued one, "Value" and "DateModified" of a version history. Rows added to it while the record is new
     // are stored with the record by its Update (and dropped by CancelUpdate);
     // on a current record it reads the record's stored values. Other fields
     // refuse.

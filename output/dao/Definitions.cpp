@@ -46,7 +46,7 @@ bool knownFieldType(int type) {
         case dbDate: case dbBinary: case dbText: case dbLongBinary: case dbMemo: case dbGUID: case dbBigInt:
         case dbDecimal:
             return true;
-        default: return type >= dbAttachment && type <= dbComplexText;
+        default: return type >= dbAttachment && type <= dbVersionHistory;
     }
 }
 

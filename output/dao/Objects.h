@@ -123,7 +123,7 @@ public:
     // "Scale" from the field's properties).
     FieldShape shape() const;
     bool autoIncrement() const { return (attributes_ & dbAutoIncrField) && (type_ == dbLong || type_ == dbGUID); }
-    bool isComplex() const { return type_ >= dbAttachment && type_ <= dbComplexText; }
+    bool isComplex() const { return type_ >= dbAttachment && type_ <= dbVersionHistory; }
     bool isTextual() const { return type_ == dbText || type_ == dbMemo; }
     // Once its table is in the database, a field's type, size and attributes stay.
     bool locked() const;

@@ -503,6 +503,8 @@ ChildRecordsetImpl::ChildRecordsetImpl(std::shared_ptr<RecordsetField> parent)
     if (IsAttachmentType(type)) {
         defs = {childField("FileName", dbText, 255), childField("FileType", dbText, 255),
                 childField("FileData", dbLongBinary, 0)};
+    } else if (type == dbVersionHistory) {
+        defs = {childField("Value", dbMemo, 0), childField("DateModified", dbDate, 0)};
     } else {
         defs = {childField("Value", valueType(type), valueType(type) == dbText ? 255 : 0)};
     }
@@ -513,14 +515,14 @@ ChildRecordsetImpl::ChildRecordsetImpl(std::shared_ptr<RecordsetField> parent)
         const bool attachment = IsAttachmentType(type);
         Statement select(db.db, attachment ? "SELECT file_name, file_type, file_data FROM _talmera_attachments WHERE "
                                              "table_name = ? AND field_name = ? AND row_id = ? ORDER BY position"
-                                           : "SELECT value FROM _talmera_complex_values WHERE table_name = ? AND "
+                                           : "SELECT value, modified FROM _talmera_complex_values WHERE table_name = ? AND "
                                              "field_name = ? AND row_id = ? ORDER BY position");
         select.bindText(1, SqliteName(parent_->table_));
         select.bindText(2, SqliteName(parent_->def_->name_));
         select.bindInt(3, parent_->state_->currentRowid);
         while (select.step() == SQLITE_ROW) {
             std::vector<Stored> row;
-            for (int c = 0; c < (attachment ? 3 : 1); ++c) row.push_back(select.column(c));
+            for (int c = 0; c < static_cast<int>(defs.size()); ++c) row.push_back(select.column(c));
             rows_.push_back(std::move(row));
         }
     }
@@ -618,7 +620,7 @@ void StoreChildRows(DbState& db, const std::string& table, const std::string& fi
     Statement insert(db.db, attachment ? "INSERT OR REPLACE INTO _talmera_attachments (table_name, field_name, row_id, "
                                          "position, file_name, file_type, file_data) VALUES (?, ?, ?, ?, ?, ?, ?)"
                                        : "INSERT OR REPLACE INTO _talmera_complex_values (table_name, field_name, "
-                                         "row_id, position, value) VALUES (?, ?, ?, ?, ?)");
+                                         "row_id, position, value, modified) VALUES (?, ?, ?, ?, ?, ?)");
     for (size_t k = 0; k < rows.size(); ++k) {
         insert.reset();
         insert.bindText(1, SqliteName(table));

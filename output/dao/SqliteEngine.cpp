@@ -157,6 +157,7 @@ CREATE TABLE _talmera_complex_values (
   row_id INTEGER NOT NULL,
   position INTEGER NOT NULL,
   value,
+  modified,
   PRIMARY KEY (table_name, field_name, row_id, position)
 );
 CREATE TABLE _talmera_report (
@@ -357,6 +358,7 @@ std::string DbState::declaredType(const FieldImpl& f) const {
             return "DECIMAL";
         }
         case dbAttachment: return "ATTACHMENT";
+        case dbVersionHistory: return "VERSIONHISTORY";
         default: return "MULTIVALUE";
     }
 }
@@ -712,9 +714,10 @@ void DbState::createComplexView(const TableImpl& table, const FieldImpl& field) 
     };
     const bool attachment = field.type_ == dbAttachment;
     const std::string name = reserveSqliteName(table.name_ + "." + field.name_);
-    execute(db, "CREATE VIEW " + QuoteIdentifier(name) + " AS SELECT row_id, position, " +
-                    (attachment ? "file_name, file_type, file_data FROM _talmera_attachments"
-                                : "value FROM _talmera_complex_values") +
+    const char* columns = attachment                          ? "file_name, file_type, file_data FROM _talmera_attachments"
+                          : field.type_ == dbVersionHistory ? "value, modified FROM _talmera_complex_values"
+                                                              : "value FROM _talmera_complex_values";
+    execute(db, "CREATE VIEW " + QuoteIdentifier(name) + " AS SELECT row_id, position, " + columns +
                     " WHERE table_name = " + literal(table.name_) + " AND field_name = " + literal(field.name_));
 }
 

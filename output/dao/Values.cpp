@@ -776,6 +776,7 @@ std::string DataTypeName(int type) {
         case dbComplexGUID: return "Complex GUID";
         case dbComplexDecimal: return "Complex Decimal";
         case dbComplexText: return "Complex Text";
+        case dbVersionHistory: return "Version History";
         default: return "type " + std::to_string(type);
     }
 }

@@ -418,6 +418,39 @@ TEST(RelatedObjectsTest, AnAttachmentThatDoesNotInflateKeepsWhatWasInflatedAndIs
     EXPECT_EQ(logged, 1);
 }
 
+// An append-only memo: its current value in its own field, each earlier
+// version with its date in the hidden version-history field, NULL kept.
+TEST(RelatedObjectsTest, AppendOnlyMemoKeepsItsVersionHistory) {
+    TempDir dir;
+    const jw::Database db = jw::appendOnlyMemoDatabase();
+    const std::string history = db.tables[0].columns[2].name;
+    Saved s = saveAll(writeDatabase(dir, "history.accdb", db), dir);
+    ASSERT_TRUE(s.started);
+    const std::string& out = s.output;
+    using Rows = std::vector<std::vector<std::optional<std::string>>>;
+    const std::string longText = std::get<std::string>(db.tables[0].rows[3].values[1]);
+    EXPECT_EQ(queryRows(out, "SELECT rowid, ID, Remarks FROM Notes ORDER BY ID"),
+              (Rows{{"1", "1", "third"}, {"2", "2", std::nullopt}, {"3", "3", "never changed"}, {"4", "4", longText}}));
+    const Rows versions = {{"1", "0", "first", "2023-03-15 06:00:00"},
+                           {"1", "1", "second", "2023-03-16 12:00:00"},
+                           {"1", "2", "third", "2023-03-17 18:00:00"},
+                           {"2", "0", "was here", "2023-03-25 00:00:00"},
+                           {"2", "1", std::nullopt, "2023-03-26 03:00:00"},
+                           {"4", "0", longText, "2023-04-04 00:00:00"}};
+    EXPECT_EQ(queryRows(out, "SELECT row_id, position, value, modified FROM _talmera_complex_values WHERE "
+                             "table_name = 'Notes' AND field_name = '" + history + "' ORDER BY row_id, position"),
+              versions);
+    // The field's own child view gives the same rows; row 3 has none.
+    EXPECT_EQ(queryRows(out, "SELECT row_id, position, value, modified FROM \"Notes." + history +
+                                 "\" ORDER BY row_id, position"),
+              versions);
+    EXPECT_EQ(scalar(out, "SELECT count(*) FROM _talmera_complex_values WHERE row_id = 3"), "0");
+    EXPECT_EQ(scalar(out, "SELECT type FROM _talmera_fields WHERE table_name = 'Notes' AND name = '" + history + "'"),
+              "110");
+    EXPECT_EQ(scalar(out, "SELECT count(*) FROM _talmera_complex_values WHERE table_name <> 'Notes'"), "0");
+    EXPECT_EQ(s.scan.engine->relatedStatistics.complexRowsSkipped, 0u);
+}
+
 TEST(RelatedObjectsTest, Jet3RelationshipsAreReadToo) {
     TempDir dir;
     jw::Database db;

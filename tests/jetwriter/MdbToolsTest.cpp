@@ -364,6 +364,36 @@ TEST_P(MdbToolsReads, TableBeyondAnInlineUsageMap) {
     }
 }
 
+// An append-only memo's hidden version-history column: both oracles read the
+// owner table and the value table with the rows the writer stored.
+TEST(MdbToolsReadsAce, AppendOnlyMemoHistory) {
+    if (!haveMdbTools()) GTEST_SKIP() << "mdbtools not installed";
+    TempDir dir;
+    const Database db = appendOnlyMemoDatabase();
+    const std::string path = dir.file("history.accdb");
+    saveFile(path, write(db));
+    const Table& notes = db.tables[0];
+    const Table& history = db.tables[1];
+    EXPECT_EQ(mdbTables(path), (std::vector<std::string>{"Notes"}));
+    const std::vector<std::string> system = mdbTables(path, true);
+    EXPECT_NE(std::find(system.begin(), system.end(), history.name), system.end());
+    EXPECT_EQ(mdbExport(path, notes.name), expectedRows(db.format, notes));
+    EXPECT_EQ(mdbExport(path, history.name), expectedRows(db.format, history));
+    if (oracle::haveMdbReader()) {
+        SCOPED_TRACE("mdb-reader");
+        expectReaderRows(oracle::mdbReaderDump(path, {history.name}, true)["tables"][history.name], history, false);
+        // mdb-reader reads complex columns as attachments only: the owner
+        // table's other columns are read, the hidden column is marked.
+        const nlohmann::json owner = oracle::mdbReaderDump(path, {notes.name})["tables"][notes.name];
+        ASSERT_EQ(owner["rows"].size(), notes.rows.size());
+        for (size_t r = 0; r < notes.rows.size(); ++r) {
+            EXPECT_EQ(owner["rows"][r][0], std::get<int64_t>(notes.rows[r].values[0]));
+            EXPECT_EQ(owner["rows"][r][1], expectedReaderCell(notes.columns[1], notes.rows[r].values[1]));
+            EXPECT_TRUE(owner["rows"][r][2].contains("error")) << owner["rows"][r][2].dump();
+        }
+    }
+}
+
 // The object storage's table: the chunk rows (Jet 3, Jet 4) or the storage
 // rows (ACE) are rows mdbtools reads like any other.
 TEST_P(MdbToolsReads, ObjectStorageTable) {
