@@ -380,14 +380,15 @@ TEST(ObjectsCommand, SaveAnnouncesTheStoredSelection) {
     f.scan.engine->mainWindow = &receiver;
     ObjectsState(*f.scan.engine).keptProjects.clear();
     app.savedPath = f.dir.file("Repaired_objects.sqlite");
-    // A name the storage lacks is not announced; the others count up.
+    // A name the storage lacks is not announced; the others by their place
+    // in the selection.
     app.selectedForms = {"Orders", "Missing", "Customer Form"};
     app.selectedModules = {"Utilities"};
     ObjectsTransfer(*f.scan.engine).SaveAccessObjects();
     std::vector<intptr_t> saved;
     for (const auto& e : receiver.events)
         if (e.message == UM_OBJECT_SAVED) saved.push_back(e.lParam);
-    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 1, 0}));
+    EXPECT_EQ(saved, (std::vector<intptr_t>{0, 2, 0}));
     EXPECT_FALSE(f.scan.engine->savingForms || f.scan.engine->savingModules);
     EXPECT_TRUE(std::filesystem::is_regular_file(f.dir.path() / "Repaired_objects_objects" / "project.adp"));
     EXPECT_NE(std::find(receiver.logLines.begin(), receiver.logLines.end(), "Object(s) kept in the project file  :  2"),

@@ -174,7 +174,9 @@ def check_file(args, source, work):
     name = os.path.basename(source)
     os.makedirs(work)
     r = run([args.repair, "repair", source, "--output-dir", work, "--overwrite"])
-    if r.returncode != 0:
+    # 5: saved, with losses the recovery report names (a damaged file, a
+    # catalog entry without its object): the output is there to compare.
+    if r.returncode not in (0, 5):
         fail("%s: repair ended with %d: %s" % (name, r.returncode, r.stderr.decode(errors="replace")))
         return None
     output = glob.glob(os.path.join(work, "Repaired_*.sqlite"))[0]
