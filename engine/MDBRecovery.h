@@ -303,10 +303,7 @@ public:
     // Errors of output calls: formatted, kept for the log's counts, never shown.
     std::vector<std::string> outputErrors;
 
-    // Usage map (UsageMap.cpp): the pages the map lists, or false when it is
-    // unreadable or disagrees with the pages.
-    bool ReadUsageMap(const tableInfo& table, std::vector<uint32_t>& listed) const;
-    // The pages the map lists, whatever they hold (false: no readable map):
+    // Usage map (UsageMap.cpp): the pages the map lists, whatever they hold (false: no readable map):
     // the recovery report counts those that are no data page of the table.
     bool ListUsageMapPages(const tableInfo& table, std::vector<uint32_t>& listed) const;
 
