@@ -17,26 +17,9 @@
 #include "engine/MDBRecovery.h"
 #include "engine/run/RecoverThread.h"
 #include "engine/save/OutputDatabase.h"
+#include "fuzz/FuzzSupport.h"
 #include "platform/MessageReceiver.h"
 #include "related/Related.h"
-
-namespace {
-
-class SilentReceiver : public talmera::IMessageReceiver {
-public:
-    intptr_t send(uint32_t, uintptr_t, intptr_t) override { return 0; }
-    void post(uint32_t, uintptr_t, intptr_t) override {}
-    void showMessageBox(const std::string&, const std::string&) override {}
-    void showPlatformMessage(const std::string&) override {}
-    // Encrypted inputs (the seeds' password) are decoded, so that the page
-    // decoders and the pages behind them are reached too.
-    std::optional<std::string> askPassword(const std::string&, int attempt) override {
-        if (attempt > 0) return std::nullopt;
-        return std::string("password");
-    }
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The engine reads files by path; an anonymous in-memory file gives it one
@@ -52,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
     for (bool deleted : {false, true}) {
         talmera::CQuorvinAccessRecoveryApp app;
-        SilentReceiver receiver;
+        talmera::fuzz::SilentReceiver receiver;
         app.selectedPath = path;
         app.scanRun = true;
         app.includeDeletedRecords = deleted;
