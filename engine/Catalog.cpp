@@ -311,7 +311,6 @@ void CMDBRecovery::ParseCatalogRow(const uint8_t* page, uint64_t pagePosition, u
     t.recordCount = tdefRowCount;
     t.definitionRecordCount = tdefRowCount;
     t.definitionRecordCountRead = true;
-    t.definitionRowCount = tdefRowCount;
     t.columnCount = 0;
     t.catalogPagePosition = pagePosition;
     t.propertyLength = headerLength;

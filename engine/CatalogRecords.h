@@ -191,8 +191,6 @@ struct tableInfo {
     std::vector<uint8_t> storedName;
     // Found from its definition page alone: no readable catalog row names it.
     bool foundWithoutCatalog = false;
-    // The row count the definition claims (recordCount is what the pages hold).
-    uint32_t definitionRowCount = 0;
     std::vector<columnInfo> columns;
     std::vector<indexInfo> indexes;
     std::vector<uint64_t> pages;          // file positions of the table's data pages

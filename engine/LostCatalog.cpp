@@ -268,7 +268,7 @@ void CMDBRecovery::RecoverTablesWithoutCatalog() {
         tableInfo t;
         t.definitionPage = page;
         tdefRowCount = databaseFile.u32(pos + d.rowCount);
-        t.recordCount = t.definitionRowCount = tdefRowCount;
+        t.recordCount = tdefRowCount;
         t.definitionRecordCount = tdefRowCount;
         t.definitionRecordCountRead = true;
         definitionCursor = pos + d.tableType + 1;

@@ -212,7 +212,7 @@ void CMDBRecovery::ChooseTablePages(tableInfo& table, const std::vector<uint64_t
             for (OwnedPage& p : pages) {
                 if (!p.listed) p.choice = mapTrusted ? PageChoice::Requested : PageChoice::NoUsableMap;
             }
-        } else if (mapTrusted && rowsTaken >= table.definitionRowCount) {
+        } else if (mapTrusted && rowsTaken >= table.definitionRecordCount) {
             // The listed pages hold every row the definition counts: the
             // others are older states (the usual case; no row is read).
             for (OwnedPage& p : pages) {
@@ -343,7 +343,7 @@ void CMDBRecovery::JudgeUnlistedPages(const tableInfo& table, std::vector<OwnedP
     // table's rows; one most of whose rows repeat rows taken is an older
     // copy; the others are taken while the definition's row count is not
     // reached (a count of 0 may itself be damage, and stops nothing).
-    const uint64_t claimed = table.definitionRowCount;
+    const uint64_t claimed = table.definitionRecordCount;
     const std::vector<uint32_t>& free = FreePages();
     for (size_t i = 0; i < pages.size(); ++i) {
         OwnedPage& p = pages[i];
