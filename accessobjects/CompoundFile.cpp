@@ -4,15 +4,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 
 namespace talmera::cfb {
 
 namespace {
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) { return le16(p) | (static_cast<uint32_t>(le16(p + 2)) << 16); }
-uint64_t le64(const uint8_t* p) { return le32(p) | (static_cast<uint64_t>(le32(p + 4)) << 32); }
 void set16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -77,23 +75,23 @@ void EncodeEntry(const Entry& e, uint8_t* out) {
 
 Entry DecodeEntry(const uint8_t* in) {
     Entry e;
-    const size_t bytes = std::min<size_t>(le16(in + 64), 64);
+    const size_t bytes = std::min<size_t>(le::U16(in + 64), 64);
     for (size_t i = 0; i + 1 < bytes; i += 2) {
-        const char16_t c = static_cast<char16_t>(le16(in + i));
+        const char16_t c = static_cast<char16_t>(le::U16(in + i));
         if (c == 0) break;
         e.name.push_back(c);
     }
     e.type = in[66];
     e.color = in[67];
-    e.left = le32(in + 68);
-    e.right = le32(in + 72);
-    e.child = le32(in + 76);
+    e.left = le::U32(in + 68);
+    e.right = le::U32(in + 72);
+    e.child = le::U32(in + 76);
     std::memcpy(e.classId, in + 80, 16);
-    e.stateBits = le32(in + 96);
-    e.created = le64(in + 100);
-    e.modified = le64(in + 108);
-    e.start = le32(in + 116);
-    e.size = le64(in + 120);
+    e.stateBits = le::U32(in + 96);
+    e.created = le::U64(in + 100);
+    e.modified = le::U64(in + 108);
+    e.start = le::U32(in + 116);
+    e.size = le::U64(in + 120);
     return e;
 }
 
@@ -227,32 +225,32 @@ std::vector<uint8_t> Write(std::vector<Entry> entries) {
 Reader::Reader(std::vector<uint8_t> image) : image_(std::move(image)) {
     if (image_.size() < kSectorSize || std::memcmp(image_.data(), kSignature, 8) != 0) return;
     const uint8_t* h = image_.data();
-    sectorShift_ = le16(h + 30) == 12 ? 12 : 9;
+    sectorShift_ = le::U16(h + 30) == 12 ? 12 : 9;
     const size_t sectorSize = size_t{1} << sectorShift_;
     const size_t sectorCount = image_.size() / sectorSize;  // an upper bound for any count
     // FAT sectors: the header's 109 places, then the DIFAT chain.
     std::vector<uint32_t> fatPlaces;
-    const size_t fatCount = std::min<size_t>(le32(h + 44), sectorCount);
-    for (size_t k = 0; k < 109 && fatPlaces.size() < fatCount; ++k) fatPlaces.push_back(le32(h + 76 + 4 * k));
-    uint32_t difat = le32(h + 68);
+    const size_t fatCount = std::min<size_t>(le::U32(h + 44), sectorCount);
+    for (size_t k = 0; k < 109 && fatPlaces.size() < fatCount; ++k) fatPlaces.push_back(le::U32(h + 76 + 4 * k));
+    uint32_t difat = le::U32(h + 68);
     for (size_t visits = 0; difat < kDifatSector && fatPlaces.size() < fatCount && visits < sectorCount; ++visits) {
         const std::vector<uint8_t> s = WholeSector(difat);
         if (s.empty()) break;
-        for (size_t k = 0; k + 1 < sectorSize / 4 && fatPlaces.size() < fatCount; ++k) fatPlaces.push_back(le32(&s[4 * k]));
-        difat = le32(&s[sectorSize - 4]);
+        for (size_t k = 0; k + 1 < sectorSize / 4 && fatPlaces.size() < fatCount; ++k) fatPlaces.push_back(le::U32(&s[4 * k]));
+        difat = le::U32(&s[sectorSize - 4]);
     }
     for (uint32_t place : fatPlaces) {
         // A FAT sector cut short by the end of the image keeps the entries it
         // has; the missing ones are free.
         size_t available = 0;
         const uint8_t* s = Sector(place, &available);
-        for (size_t k = 0; k < sectorSize / 4; ++k) fat_.push_back(s && 4 * k + 4 <= available ? le32(s + 4 * k) : kFreeSector);
+        for (size_t k = 0; k < sectorSize / 4; ++k) fat_.push_back(s && 4 * k + 4 <= available ? le::U32(s + 4 * k) : kFreeSector);
     }
-    const std::vector<uint8_t> dir = ReadChain(le32(h + 48), UINT64_MAX, false);
+    const std::vector<uint8_t> dir = ReadChain(le::U32(h + 48), UINT64_MAX, false);
     for (size_t i = 0; i + kEntrySize <= dir.size(); i += kEntrySize) entries_.push_back(DecodeEntry(dir.data() + i));
     if (entries_.empty()) return;
-    const std::vector<uint8_t> miniFat = ReadChain(le32(h + 60), uint64_t{le32(h + 64)} * sectorSize, false);
-    for (size_t i = 0; i + 4 <= miniFat.size(); i += 4) miniFat_.push_back(le32(miniFat.data() + i));
+    const std::vector<uint8_t> miniFat = ReadChain(le::U32(h + 60), uint64_t{le::U32(h + 64)} * sectorSize, false);
+    for (size_t i = 0; i + 4 <= miniFat.size(); i += 4) miniFat_.push_back(le::U32(miniFat.data() + i));
     miniStream_ = ReadChain(entries_[0].start, entries_[0].size, false);
     valid_ = true;
 }
@@ -329,7 +327,7 @@ std::vector<uint8_t> Reader::ReadChain(uint32_t start, uint64_t size, bool mini,
 std::vector<uint8_t> Reader::ReadStream(uint32_t entry, bool* incomplete) const {
     if (entry >= entries_.size() || entries_[entry].type != kStream) return {};
     const Entry& e = entries_[entry];
-    const uint32_t cutoff = le32(image_.data() + 56);
+    const uint32_t cutoff = le::U32(image_.data() + 56);
     return ReadChain(e.start, e.size, e.size < cutoff, incomplete);
 }
 

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "accessobjects/CompoundFile.h"
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 
 namespace talmera {
@@ -24,7 +25,6 @@ constexpr ObjectKind kKinds[] = {ObjectKind::Form, ObjectKind::Report, ObjectKin
 constexpr size_t kMaxDirBytes = 16u << 20;
 constexpr size_t kMaxSourceBytes = 64u << 20;
 
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
 // A folder's name list ("\x03DirData"): four bytes, then per object a marker
 // byte, a length byte (the name's bytes plus four), the name in UTF-16 and the
@@ -36,7 +36,7 @@ std::map<uint32_t, std::string> ReadNameList(const std::vector<uint8_t>& data) {
         const size_t length = data[pos + 1];
         if (length < 4 || pos + 2 + length > data.size()) break;
         const uint8_t* name = data.data() + pos + 2;
-        names.emplace(le32(name + length - 4), ucs2ToUtf8(name, length - 4));
+        names.emplace(le::U32(name + length - 4), ucs2ToUtf8(name, length - 4));
         pos += 2 + length;
     }
     return names;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 
 namespace talmera::vba {
@@ -10,8 +11,6 @@ namespace {
 
 constexpr size_t kChunkSize = 4096;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) { return le16(p) | (static_cast<uint32_t>(le16(p + 2)) << 16); }
 
 // A copy token splits its 16 bits between offset and length by how far the
 // chunk's output has come: the more has been written, the more offset bits.
@@ -34,7 +33,7 @@ std::vector<uint8_t> Decompress(const uint8_t* data, size_t size, DecompressStat
     if (data[0] != 0x01) s.badSignature = true;
     size_t pos = 1;
     while (pos + 2 <= size && out.size() < maxOutput) {
-        const uint16_t header = le16(data + pos);
+        const uint16_t header = le::U16(data + pos);
         const size_t declaredEnd = pos + (header & 0x0FFF) + 3;
         const size_t chunkEnd = std::min(size, declaredEnd);
         const bool cut = declaredEnd > size;  // the container ends inside this chunk
@@ -67,7 +66,7 @@ std::vector<uint8_t> Decompress(const uint8_t* data, size_t size, DecompressStat
                     damaged = true;
                     break;
                 }
-                const uint16_t token = le16(data + pos);
+                const uint16_t token = le::U16(data + pos);
                 pos += 2;
                 size_t offset = 0, length = 0;
                 splitToken(out.size() - chunkStart, token, offset, length);
@@ -95,8 +94,8 @@ ProjectInfo ParseDirStream(const uint8_t* data, size_t size) {
     bool unicodeName = false, unicodeStream = false;
     size_t pos = 0;
     while (pos + 6 <= size) {
-        const uint16_t id = le16(data + pos);
-        uint32_t length = le32(data + pos + 2);
+        const uint16_t id = le::U16(data + pos);
+        uint32_t length = le::U32(data + pos + 2);
         pos += 6;
         // The version record's size field is a fixed 4 followed by six bytes.
         if (id == 0x0009) length = 6;
@@ -106,7 +105,7 @@ ProjectInfo ParseDirStream(const uint8_t* data, size_t size) {
         switch (id) {
             case 0x0003:  // code page of the project's 8-bit texts
                 if (length >= 2) {
-                    info.codePage = le16(value);
+                    info.codePage = le::U16(value);
                     codePage = codePageName(info.codePage);
                 }
                 break;
@@ -135,7 +134,7 @@ ProjectInfo ParseDirStream(const uint8_t* data, size_t size) {
                 }
                 break;
             case 0x0031:
-                if (inModule && length >= 4) module.sourceOffset = le32(value);
+                if (inModule && length >= 4) module.sourceOffset = le::U32(value);
                 break;
             case 0x0021: module.kind = ModuleKind::Standard; break;
             case 0x0022: module.kind = ModuleKind::Class; break;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "accessobjects/CompoundFile.h"
+#include "platform/LittleEndian.h"
 
 namespace talmera::cli {
 namespace {
@@ -26,14 +27,13 @@ struct Bytes {
     bool has(size_t n) const { return !failed && at <= size && size - at >= n; }
     uint16_t u16() {
         if (!has(2)) return failed = true, 0;
-        const uint16_t v = static_cast<uint16_t>(data[at] | (data[at + 1] << 8));
+        const uint16_t v = le::U16(data + at);
         at += 2;
         return v;
     }
     uint32_t u32() {
         if (!has(4)) return failed = true, 0;
-        uint32_t v = 0;
-        for (int k = 3; k >= 0; --k) v = (v << 8) | data[at + static_cast<size_t>(k)];
+        const uint32_t v = le::U32(data + at);
         at += 4;
         return v;
     }

@@ -8,6 +8,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 
 namespace talmera {
@@ -41,10 +42,11 @@ struct RowView {
         frame.read(page + start, size(), jet4, shape);
     }
     uint32_t size() const { return end - start; }
-    uint8_t u8(uint32_t rel) const { return rel < size() ? page[start + rel] : 0; }
-    uint16_t u16(uint32_t rel) const { return static_cast<uint16_t>(u8(rel) | (u8(rel + 1) << 8)); }
-    uint32_t u24(uint32_t rel) const { return u8(rel) | (u8(rel + 1) << 8) | (static_cast<uint32_t>(u8(rel + 2)) << 16); }
-    uint32_t u32(uint32_t rel) const { return u16(rel) | (static_cast<uint32_t>(u16(rel + 2)) << 16); }
+    le::Bounded bytes() const { return {page + start, size()}; }
+    uint8_t u8(uint32_t rel) const { return bytes().u8(rel); }
+    uint16_t u16(uint32_t rel) const { return bytes().u16(rel); }
+    uint32_t u24(uint32_t rel) const { return bytes().u24(rel); }
+    uint32_t u32(uint32_t rel) const { return bytes().u32(rel); }
     // Offset of variable column k, read at its place in the offset table
     // (also where a damaged count says there are fewer variable columns).
     uint32_t varOffset(int k) const { return frame.offsetAt(static_cast<uint32_t>(k)); }
@@ -75,9 +77,7 @@ int CMDBRecovery::ScanCatalogPage(uint64_t pagePosition) {
         // page may still be there, and is no table without a catalog entry.
         if (slot.kind == SlotKind::Deleted) {
             if (slot.hasBytes() && slot.size() > w + 8 && page[slot.start + w + 8] == 0x01) {
-                const uint8_t* id = page.data() + slot.start + w;
-                catalogDefinitionIds.push_back(id[0] | (id[1] << 8) | (id[2] << 16) |
-                                               (static_cast<uint32_t>(id[3]) << 24));
+                catalogDefinitionIds.push_back(le::U32(page.data() + slot.start + w));
             }
             continue;
         }

@@ -7,6 +7,7 @@
 #include "engine/ApplicationState.h"
 #include "engine/LogLines.h"
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 #include "platform/MessageReceiver.h"
 #include "platform/TextCodec.h"
 #include "platform/Utf8.h"
@@ -103,7 +104,7 @@ bool CMDBRecovery::RunAttempt(AttemptResult& result) {
         const uint8_t* head = databaseFile.view(pos, 8);
         pageMap.record(p, databaseFile.view(pos, pageSize), pageSize, Layout());
         if (head && head[0] == 0x01) {
-            const uint32_t owner = head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<uint32_t>(head[7]) << 24);
+            const uint32_t owner = le::U32(head + 4);
             if (owner == kCatalogDefinitionPage) {
                 if (head[1] == 0x01) {
                     catalogPages.push_back(pos);

@@ -11,6 +11,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 
 namespace talmera {
@@ -157,7 +158,7 @@ uint64_t CMDBRecovery::CountPageSignatures(uint32_t size) const {
         const uint64_t pos = p * size;
         const uint8_t* head = databaseFile.view(pos, 8);
         if (!head || head[1] != 0x01) continue;
-        const uint32_t link = head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<uint32_t>(head[7]) << 24);
+        const uint32_t link = le::U32(head + 4);
         if (head[0] == kDataPage) {
             // A data page names its table's definition page, which must be one.
             if (link == kLvalOwner) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 
 namespace talmera {
 
@@ -20,9 +21,6 @@ constexpr uint8_t kTypeUsageBitmap = 0x05;
 constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL"
 constexpr uint32_t kCatalogOwner = 2;             // MSysObjects' definition page
 
-uint32_t le32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 bool allZero(const uint8_t* bytes, size_t size) {
     static constexpr uint8_t kZeros[256] = {};
@@ -140,9 +138,9 @@ void PageMap::record(uint64_t page, const uint8_t* bytes, size_t size, const Pag
     } else {
         switch (bytes[0]) {
             case kTypeData: {
-                owner = le32(bytes + 4);
+                owner = le::U32(bytes + 4);
                 const size_t countAt = layout.rowCountOffset;
-                const uint16_t rows = countAt + 2 <= size ? static_cast<uint16_t>(bytes[countAt] | (bytes[countAt + 1] << 8)) : 0;
+                const uint16_t rows = countAt + 2 <= size ? le::U16(bytes + countAt) : 0;
                 if (owner == kLongValueOwner) {
                     kind = PageKind::LongValue;
                     owner = kNoOwner;
@@ -163,14 +161,14 @@ void PageMap::record(uint64_t page, const uint8_t* bytes, size_t size, const Pag
                 // the chain handed its owner on (below).
                 const size_t cell = cellOf(page);
                 owner = perCell_ == 1 && ownerIndex_[cell] != 0 ? this->owner(cell) : static_cast<uint32_t>(page);
-                const uint32_t next = le32(bytes + 4);
+                const uint32_t next = le::U32(bytes + 4);
                 if (next > page && next < pages_ && perCell_ == 1 && ownerIndex_[cellOf(next)] == 0) setOwner(next, owner);
                 break;
             }
             case kTypeIndexNode:
             case kTypeIndexLeaf:
                 kind = PageKind::Index;
-                owner = le32(bytes + 4);  // the table's definition page
+                owner = le::U32(bytes + 4);  // the table's definition page
                 if (owner >= pages_) owner = kNoOwner;
                 break;
             case kTypeUsageBitmap: kind = PageKind::UsageMap; break;

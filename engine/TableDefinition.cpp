@@ -7,6 +7,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 
 namespace talmera {
@@ -76,10 +77,8 @@ private:
     std::unordered_set<uint32_t> visited_;
 };
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t le32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
+using le::U16;
+using le::U32;
 
 // Index section sizes. Jet 4 and ACE: 52-byte real-index entries with the
 // flags at 46, 28-byte logical entries, names with a 2-byte length in UCS-2.
@@ -106,9 +105,9 @@ void CMDBRecovery::ReadTableDefinitionInto(tableInfo& table, uint32_t /*catalogI
         ++statistics.definitionsCut;
         return;
     }
-    const uint32_t c = le16(head + 4);
-    const uint32_t x = le32(head + 6);
-    const uint32_t r = le32(head + 10);
+    const uint32_t c = U16(head + 4);
+    const uint32_t x = U32(head + 6);
+    const uint32_t r = U32(head + 10);
     if (!s.skip(8 + static_cast<uint64_t>(jet4Layout ? 12 : 8) * r)) {
         ++statistics.definitionsCut;
         return;
@@ -137,20 +136,20 @@ void CMDBRecovery::ReadTableDefinitionInto(tableInfo& table, uint32_t /*catalogI
         // looked for at a running position that null fixed columns break.
         uint8_t flags;
         if (jet4Layout) {
-            col.columnNumber = le16(e + 5);
-            col.variableIndex = le16(e + 7);
+            col.columnNumber = U16(e + 5);
+            col.variableIndex = U16(e + 7);
             col.precision = e[11];
             col.scale = e[12];
             flags = e[15];
             col.isCalculated = e[16] == 0xC0;
-            col.fixedOffset = le16(e + 21);
-            col.length = le16(e + 23);
+            col.fixedOffset = U16(e + 21);
+            col.length = U16(e + 23);
         } else {
-            col.columnNumber = le16(e + 1);
-            col.variableIndex = le16(e + 3);
+            col.columnNumber = U16(e + 1);
+            col.variableIndex = U16(e + 3);
             flags = e[13];
-            col.fixedOffset = le16(e + 14);
-            col.length = le16(e + 16);
+            col.fixedOffset = U16(e + 14);
+            col.length = U16(e + 16);
         }
         if (flags & 0x01) {
             col.isFixed = true;
@@ -198,7 +197,7 @@ StoredName ReadStoredName(DefinitionStream& s, bool jet4) {
     uint8_t b[2] = {};
     if (!s.read(b, jet4 ? 2 : 1)) return n;
     n.lengthRead = true;
-    n.length = jet4 ? le16(b) : b[0];
+    n.length = jet4 ? U16(b) : b[0];
     n.bytes.resize(std::min(n.length, kStoredNameShown));
     if (!s.read(n.bytes.data(), n.bytes.size())) {
         n.bytes.clear();
@@ -372,7 +371,7 @@ void CMDBRecovery::ReadIndexes(tableInfo& table, void* streamPtr, uint32_t r, ui
         idx.realIndexNumber = k;
         for (uint32_t slot = 0; slot < 10; ++slot) {
             const uint8_t* p = entry.data() + L.mapStart + 3 * slot;
-            const uint16_t column = le16(p);
+            const uint16_t column = U16(p);
             if (column == 0xFFFF) continue;
             idx.columnNumbers.push_back(column);
             idx.columnOrders.push_back(p[2]);
@@ -388,7 +387,7 @@ void CMDBRecovery::ReadIndexes(tableInfo& table, void* streamPtr, uint32_t r, ui
     std::vector<uint32_t> used;  // real-index numbers of the kept logical indexes, in order
     for (uint32_t n = 0; n < x; ++n) {
         if (!s.read(entry.data(), L.logicalSize)) return;
-        const uint32_t real = le32(entry.data() + L.logicalReal);
+        const uint32_t real = U32(entry.data() + L.logicalReal);
         const uint8_t type = entry[L.logicalType];
         if (type == 2) {
             foreignKey[n] = true;
@@ -409,7 +408,7 @@ void CMDBRecovery::ReadIndexes(tableInfo& table, void* streamPtr, uint32_t r, ui
         if (jet4Layout) {
             uint8_t b[2];
             if (!s.read(b, 2)) break;
-            length = le16(b);
+            length = U16(b);
             if (length & 0x8000) continue;
         } else {
             uint8_t b;

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 #include "queries/Queries.h"
 
 namespace talmera {
@@ -22,7 +23,6 @@ constexpr size_t kMaxRowsPerQuery = 8192;
 // characters, so a claimed length beyond this is damage.
 constexpr uint32_t kMaxValueBytes = 1u << 20;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // MSysQueries has 7 or 8 columns: its rows end with a one-byte null mask.
 constexpr uint32_t kQueryNullMaskBytes = 1;
@@ -113,7 +113,7 @@ bool QueryReader::ReadQueryRow(size_t position, CMDBRecovery::QueryRow& row) {
     const uint8_t* r = databaseFile.view(first, L);
     const uint32_t wordAt = jet4Layout ? 6 : 5;
     if (!r || L < wordAt + 2) return false;
-    row.rowWord = le16(r + wordAt);
+    row.rowWord = le::U16(r + wordAt);
     row.nullMask = r[L - 1];
     // The fixed area (column count, ObjectId, Attribute, Flag and, in Jet 4,
     // LvExtra) comes before any value.
@@ -155,7 +155,7 @@ bool QueryReader::ReadQueryRow(size_t position, CMDBRecovery::QueryRow& row) {
             // over a chain of long-value pages (read along its chain).
             value.memoHeader = true;
             std::vector<uint8_t> column(r + start, r + end);
-            const uint32_t raw = column[0] | (column[1] << 8) | (column[2] << 16) | (static_cast<uint32_t>(column[3]) << 24);
+            const uint32_t raw = le::U32(column.data());
             const uint32_t flags = raw & 0xC0000000u;
             if (flags != 0x80000000u && (raw & 0x3FFFFFFF) > kMaxValueBytes) {
                 const uint32_t capped = flags | kMaxValueBytes;

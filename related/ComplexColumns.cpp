@@ -5,6 +5,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 #include "related/Page.h"
 #include "related/Related.h"
@@ -55,7 +56,7 @@ void forEachOwnedPage(CMDBRecovery& e, uint32_t owner, F&& visit) {
         const uint64_t position = n * e.pageSize;
         const uint8_t* head = e.databaseFile.view(position, 8);
         if (!head || head[0] != 0x01 || head[1] != 0x01) continue;
-        const uint32_t pageOwner = head[4] | (head[5] << 8) | (head[6] << 16) | (static_cast<uint32_t>(head[7]) << 24);
+        const uint32_t pageOwner = le::U32(head + 4);
         if (pageOwner != owner) continue;
         p.load(e.databaseFile, position, e.Layout());
         visit(p);
@@ -246,7 +247,7 @@ void RelatedReader::ReadComplexValues(columnInfo& column) {
                 if (!entry(k, from, to)) return uint32_t{0};
                 uint8_t b[4] = {};
                 for (uint32_t i = 0; i < 4 && from + i < to; ++i) b[i] = p.u8(from + i);
-                return static_cast<uint32_t>(b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24));
+                return le::U32(b);
             };
             if ((t == 2 || t == 3) && multiValued) {
                 ComplexData d;

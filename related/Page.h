@@ -8,6 +8,7 @@
 
 #include "engine/PageFile.h"
 #include "engine/PageRows.h"
+#include "platform/LittleEndian.h"
 
 namespace talmera::related {
 
@@ -24,10 +25,11 @@ struct Page {
         slots.read(bytes.data(), bytes.size(), layout);
     }
     uint32_t size() const { return static_cast<uint32_t>(bytes.size()); }
-    uint8_t u8(uint64_t at) const { return at < bytes.size() ? bytes[at] : 0; }
-    uint16_t u16(uint64_t at) const { return static_cast<uint16_t>(u8(at) | (u8(at + 1) << 8)); }
-    uint32_t u24(uint64_t at) const { return u16(at) | (static_cast<uint32_t>(u8(at + 2)) << 16); }
-    uint32_t u32(uint64_t at) const { return u16(at) | (static_cast<uint32_t>(u16(at + 2)) << 16); }
+    le::Bounded view() const { return {bytes.data(), bytes.size()}; }
+    uint8_t u8(uint64_t at) const { return view().u8(at); }
+    uint16_t u16(uint64_t at) const { return view().u16(at); }
+    uint32_t u24(uint64_t at) const { return view().u24(at); }
+    uint32_t u32(uint64_t at) const { return view().u32(at); }
     bool isDataPage() const { return u8(0) == 0x01; }
     bool isLongValuePage() const { return u8(4) == 'L' && u8(5) == 'V' && u8(6) == 'A' && u8(7) == 'L'; }
     // Bounds [start, end) of row r by the slot table. False when the slot is
@@ -41,13 +43,9 @@ struct Page {
 };
 
 // Little-endian reads from a byte buffer, bounded by it.
-inline uint8_t at8(const std::vector<uint8_t>& b, uint64_t at) { return at < b.size() ? b[at] : 0; }
-inline uint16_t at16(const std::vector<uint8_t>& b, uint64_t at) {
-    return static_cast<uint16_t>(at8(b, at) | (at8(b, at + 1) << 8));
-}
-inline uint32_t at32(const std::vector<uint8_t>& b, uint64_t at) {
-    return at16(b, at) | (static_cast<uint32_t>(at16(b, at + 2)) << 16);
-}
+inline uint8_t at8(const std::vector<uint8_t>& b, uint64_t at) { return le::Bounded{b.data(), b.size()}.u8(at); }
+inline uint16_t at16(const std::vector<uint8_t>& b, uint64_t at) { return le::Bounded{b.data(), b.size()}.u16(at); }
+inline uint32_t at32(const std::vector<uint8_t>& b, uint64_t at) { return le::Bounded{b.data(), b.size()}.u32(at); }
 
 // UTF-16LE bytes to UTF-8, cut at the first zero code unit.
 std::string Utf16Cut(const uint8_t* data, size_t size);

@@ -5,6 +5,7 @@
 
 #include "engine/ApplicationState.h"
 #include "engine/MDBRecovery.h"
+#include "platform/LittleEndian.h"
 #include "related/Page.h"
 #include "related/Related.h"
 
@@ -40,9 +41,12 @@ void RelatedReader::ReadRelationships() {
             }
             const uint32_t start = slot.start;
             const uint32_t size = slot.size();
-            auto u8 = [&](uint32_t rel) -> uint8_t { return rel < size ? p.u8(start + rel) : 0; };
-            auto u16 = [&](uint32_t rel) -> uint16_t { return static_cast<uint16_t>(u8(rel) | (u8(rel + 1) << 8)); };
-            auto u32 = [&](uint32_t rel) -> uint32_t { return u16(rel) | (static_cast<uint32_t>(u16(rel + 2)) << 16); };
+            // The row's bytes; a damaged offset reads zeros past its end.
+            const le::Bounded row{p.bytes.data() + std::min<size_t>(start, p.bytes.size()),
+                                  std::min<size_t>(size, p.bytes.size() - std::min<size_t>(start, p.bytes.size()))};
+            auto u8 = [&](uint32_t rel) { return row.u8(rel); };
+            auto u16 = [&](uint32_t rel) { return row.u16(rel); };
+            auto u32 = [&](uint32_t rel) { return row.u32(rel); };
 
             const uint32_t w = jet4Layout ? 2 : 1;
             RelationInfo r;

@@ -7,6 +7,7 @@
 #include <map>
 #include <string_view>
 
+#include "platform/LittleEndian.h"
 #include "platform/TextCodec.h"
 
 namespace talmera::encryption {
@@ -54,12 +55,7 @@ constexpr uint32_t kAgileReserved = 0x40;
 constexpr uint32_t kMaxSpinCount = 10000000;
 
 // Bounded little-endian reads of a byte range: past its end everything is zero.
-struct Reader {
-    const uint8_t* data;
-    size_t size;
-    uint8_t u8(size_t at) const { return at < size ? data[at] : 0; }
-    uint16_t u16(size_t at) const { return static_cast<uint16_t>(u8(at) | (u8(at + 1) << 8)); }
-    uint32_t u32(size_t at) const { return u16(at) | (static_cast<uint32_t>(u16(at + 2)) << 16); }
+struct Reader : le::Bounded {
     Bytes bytes(size_t at, size_t count) const {
         Bytes out(count, 0);
         for (size_t i = 0; i < count; ++i) out[i] = u8(at + i);
@@ -263,7 +259,7 @@ std::string readAgileProvider(const Reader& block, AgileProvider& out) {
 void readOfficeProvider(const Reader& header, EncryptionFacts& facts) {
     const uint16_t length = header.u16(kProviderLengthOffset);
     const size_t available = header.size > kProviderOffset ? header.size - kProviderOffset : 0;
-    const Reader block{header.data + std::min(header.size, kProviderOffset), std::min<size_t>(length, available)};
+    const Reader block{{header.data + std::min(header.size, kProviderOffset), std::min<size_t>(length, available)}};
     facts.providerMajor = block.u16(0);
     facts.providerMinor = block.u16(2);
     const uint16_t major = facts.providerMajor, minor = facts.providerMinor;
@@ -310,7 +306,7 @@ bool needsPassword(Protection protection) {
 
 EncryptionFacts ReadEncryptionFacts(const uint8_t* header, size_t size) {
     EncryptionFacts facts;
-    const Reader raw{header, size};
+    const Reader raw{{header, size}};
     for (const std::string_view name : {kJetSignature, kAceSignature}) {
         facts.accessHeader = facts.accessHeader || (size >= kSignatureOffset + name.size() &&
                                                     std::memcmp(header + kSignatureOffset, name.data(), name.size()) == 0);

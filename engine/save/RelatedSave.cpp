@@ -10,6 +10,7 @@
 #include "engine/save/ComplexValues.h"
 #include "engine/save/OutputDatabase.h"
 #include "engine/ValueText.h"
+#include "platform/LittleEndian.h"
 #include "platform/MessageReceiver.h"
 #include "related/Related.h"
 
@@ -197,7 +198,7 @@ std::vector<dao::Variant> MultiValuedValues(CMDBRecovery& engine, const columnIn
         dao::Variant value;
         switch (type) {
             case dao::dbComplexByte: value = int64_t{b[0]}; break;
-            case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(b[0] | (b[1] << 8))}; break;
+            case dao::dbComplexInteger: value = int64_t{static_cast<int16_t>(le::U16(b))}; break;
             case dao::dbComplexLong: {
                 uint32_t x = 0;
                 std::memcpy(&x, b, 4);
@@ -221,7 +222,7 @@ std::vector<dao::Variant> MultiValuedValues(CMDBRecovery& engine, const columnIn
                 unsigned __int128 magnitude = 0;
                 for (int k = 0; k < 4; ++k) {
                     const uint8_t* q = b + 1 + 4 * k;
-                    magnitude = (magnitude << 32) | (q[0] | (q[1] << 8) | (q[2] << 16) | (static_cast<uint32_t>(q[3]) << 24));
+                    magnitude = (magnitude << 32) | le::U32(q);
                 }
                 const unsigned scale = reader.ComplexValueScale(column);
                 value = dao::Decimal{FormatDecimal(b[0] != 0, magnitude, std::min(scale, 28u))};
