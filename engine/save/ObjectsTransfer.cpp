@@ -210,7 +210,7 @@ static bool PrepareScratchDatabase(CMDBRecovery& engine, AccessObjectsState& s, 
 
 ObjectsTransfer::ObjectsTransfer(CMDBRecovery& engine)
     : engine_(engine), app(engine.app), mainWindow(engine.mainWindow), jet4Layout(engine.jet4Layout),
-      pageSize(engine.pageSize), sourcePath(engine.sourcePath), outputPath(engine.outputPath),
+      pageSize(engine.pageSize), outputPath(engine.outputPath),
       outputErrors(engine.outputErrors), savingForms(engine.savingForms), savingReports(engine.savingReports),
       savingMacros(engine.savingMacros), savingModules(engine.savingModules) {}
 

@@ -37,7 +37,6 @@ private:
     IMessageReceiver*& mainWindow;
     bool& jet4Layout;
     uint16_t& pageSize;
-    const std::string& sourcePath;
     const std::string& outputPath;
     std::vector<std::string>& outputErrors;
     bool& savingForms;
