@@ -50,6 +50,17 @@ def main(paths):
             verdict = "within" if b["peak_RSS_MB"] <= MEMORY_LIMIT_MIB else "OVER"
             lines.append(f"{name[3:]}: peak RSS {b['peak_RSS_MB']:.0f} MiB on a {b['input_MB']:.0f} MB file "
                          f"({verdict} {MEMORY_LIMIT_MIB} MiB)")
+    scale = sorted((b for name, b in best.items() if name.startswith("BM_RepairScale/")),
+                   key=lambda b: (b["run_name"].split("/")[2], b["run_name"].split("/")[1], b["rows"]))
+    if scale:
+        print("\nRepair by rows (wall, rows/s, peak RSS, input and output size)")
+        print("  | file | format | rows | wall | rows/s | peak RSS | input | output |")
+        print("  |---|---|---|---|---|---|---|---|")
+        for b in scale:
+            _, subcommand, format_, _ = b["run_name"].split("/")[:4]
+            print(f"  | {subcommand} | {format_} | {b['rows']:,.0f} | {b['real_time'] / 1000:.2f} s | "
+                  f"{b['rows_per_s']:,.0f} | {b['peak_RSS_MB']:.0f} MiB | {b['input_MB']:.0f} MB | "
+                  f"{b['output_MB']:.0f} MB |")
     if lines:
         print("\nRatios")
         for line in lines:

@@ -13,7 +13,11 @@
 #            of a large file, as processes
 #   preview  only preview_bench: a large table previewed in the window's grid,
 #            beside the command line's preview of it (needs Qt 6)
-#   (none)   all five
+#   scale    only scale_bench: the repair at 100k, 1M, 3M and 10M rows of both
+#            benchmark files in Jet 4 and ACE, as a table (rows per second,
+#            peak memory, output size); not part of the default run, it
+#            generates about 7 GB of inputs and takes several minutes
+#   (none)   all five above but scale
 #
 # After the benchmarks it prints the ratios: the repair's speed against the
 # mdbtools pipeline and its output's size against the pipeline's, decoding
@@ -31,6 +35,7 @@
 #   TALMERA_SAVE_ROWS    rows of save_bench's table (default 1000000)
 #   TALMERA_MEMORY_ROWS  rows of memory_bench's file (default 3000000)
 #   TALMERA_PREVIEW_ROWS rows of preview_bench's table (default 1000000)
+#   TALMERA_SCALE_ROWS   scale_bench's row counts (default 100000,1000000,3000000,10000000)
 #   TALMERA_BUILD_DIR    build folder (default build/release in the repository)
 #
 # Input files are generated once with talmera-jetwriter and kept in the temp
@@ -46,6 +51,7 @@ case "${1:-}" in
   save) benches=(save_bench); shift ;;
   memory) benches=(memory_bench); shift ;;
   preview) benches=(preview_bench); shift ;;
+  scale) benches=(scale_bench); shift ;;
 esac
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 # preview_bench exists only where the window is built (Qt 6 Widgets).
