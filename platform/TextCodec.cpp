@@ -52,13 +52,27 @@ const CodePageTable& tableFor(const std::string& codePage) {
 
 }  // namespace
 
-std::string ucs2ToUtf8(const uint8_t* data, size_t size) {
+void appendUcs2AsUtf8(std::string& out, const uint8_t* data, size_t size) {
     // Written into a buffer sized for the worst case (three bytes per unit),
     // with a short path for the plain ASCII that most texts are.
     const size_t n = size / 2;
-    std::string out(n * 3, '\0');
-    char* o = out.data();
+    const size_t before = out.size();
+    out.resize(before + n * 3);
+    char* o = out.data() + before;
     for (size_t i = 0; i < n; ++i) {
+        // Four ASCII units at once: every high byte zero, every low byte below 0x80.
+        while (i + 4 <= n) {
+            uint64_t units;
+            std::memcpy(&units, data + 2 * i, sizeof units);
+            if (units & 0xFF80FF80FF80FF80ull) break;
+            o[0] = static_cast<char>(data[2 * i]);
+            o[1] = static_cast<char>(data[2 * i + 2]);
+            o[2] = static_cast<char>(data[2 * i + 4]);
+            o[3] = static_cast<char>(data[2 * i + 6]);
+            o += 4;
+            i += 4;
+        }
+        if (i >= n) break;
         uint32_t u = data[2 * i] | (static_cast<uint32_t>(data[2 * i + 1]) << 8);
         if (u < 0x80) {
             *o++ = static_cast<char>(u);
@@ -87,13 +101,23 @@ std::string ucs2ToUtf8(const uint8_t* data, size_t size) {
         *o++ = static_cast<char>(0x80 | (u & 0x3F));
     }
     out.resize(static_cast<size_t>(o - out.data()));
+}
+
+std::string ucs2ToUtf8(const uint8_t* data, size_t size) {
+    std::string out;
+    appendUcs2AsUtf8(out, data, size);
     return out;
 }
 
 std::string codePageToUtf8(const uint8_t* data, size_t size, const std::string& codePage) {
-    const CodePageTable& table = tableFor(codePage);
     std::string out;
-    out.reserve(size);
+    appendCodePageAsUtf8(out, data, size, codePage);
+    return out;
+}
+
+void appendCodePageAsUtf8(std::string& out, const uint8_t* data, size_t size, const std::string& codePage) {
+    const CodePageTable& table = tableFor(codePage);
+    out.reserve(out.size() + size);
     for (size_t i = 0; i < size; ++i) {
         uint8_t b = data[i];
         if (b < 0x80) {
@@ -102,7 +126,6 @@ std::string codePageToUtf8(const uint8_t* data, size_t size, const std::string& 
             utf8::Append(out, table.valid ? table.upper[b - 0x80] : kReplacement);
         }
     }
-    return out;
 }
 
 std::string utf8ToUcs2(std::string_view s) {

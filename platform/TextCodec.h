@@ -17,6 +17,11 @@ std::string ucs2ToUtf8(const uint8_t* data, size_t size);
 // UTF-8. Bytes the code page cannot map become U+FFFD.
 std::string codePageToUtf8(const uint8_t* data, size_t size, const std::string& codePage);
 
+// The same two appended to out, for readers that decode text after text into
+// one buffer.
+void appendUcs2AsUtf8(std::string& out, const uint8_t* data, size_t size);
+void appendCodePageAsUtf8(std::string& out, const uint8_t* data, size_t size, const std::string& codePage);
+
 // UTF-8 to UCS-2 little-endian bytes (for writers and tests).
 std::string utf8ToUcs2(std::string_view utf8);
 

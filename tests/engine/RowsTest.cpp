@@ -4,12 +4,16 @@
 // damage to long-value chains.
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
+#include <ctime>
 
 #include "engine/ValueDecoders.h"
 #include "engine/run/RecoverThread.h"
 #include "engine/ValueText.h"
 #include "platform/MessageReceiver.h"
+#include "platform/TextCodec.h"
 #include "tests/engine/Fixtures.h"
 
 namespace talmera::test {
@@ -275,6 +279,66 @@ TEST(Text, CompressedTextIsDecodedCompletely) {
         const auto rows = readAllRows(*scan.engine, 0, false);
         ASSERT_EQ(rows.size(), 1u);
         EXPECT_EQ(texts(rows[0]), (std::vector<std::string>{"Müller \u00a9 \u0092 ÿ", "Café crème"}));
+    }
+}
+
+// The value texts written without printf keep printf's forms: the general
+// form of doubles (28 digits) and singles (15), whole numbers as integers,
+// dates and times as strftime gives them in the C locale, and UCS-2 text with
+// ASCII runs of every length around other characters.
+TEST(Text, ValueTextsKeepTheFormsOfTheCLibrary) {
+    auto general = [](double d, int digits) {
+        char buffer[64];
+        return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::general, digits).ptr);
+    };
+    std::vector<double> doubles = {0.5, -0.5, 0.1, 1.0 / 3, 1e-5, 1.5e-5, 0.0001220703125, 3.0517578125e-05,
+                                   123456789.015625, -7812.5, 1e22, 1.5e300, 4.9e-324, 2.2250738585072014e-308,
+                                   9.3e18, 0.000244140625, 1234567890123456.5, 12345678901234567890.0};
+    uint64_t state = 12345;
+    auto next = [&] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 11;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        const double whole = static_cast<double>(static_cast<int64_t>(next() % 4000000001ull) - 2000000000);
+        doubles.push_back(whole / static_cast<double>(uint64_t{1} << (i % 40)));
+        uint64_t bits = next() << 11 | (next() & 0x7FF);
+        double any;
+        std::memcpy(&any, &bits, sizeof any);
+        if (std::isfinite(any)) doubles.push_back(any);
+    }
+    for (double d : doubles) {
+        const bool integral = d == std::trunc(d) && d >= -9.2e18 && d <= 9.2e18;
+        EXPECT_EQ(FormatDouble(d), integral ? std::to_string(static_cast<long long>(d)) : general(d, 28)) << d;
+        const float f = static_cast<float>(d);
+        if (!std::isfinite(f)) continue;
+        const bool fitsInt = f == std::trunc(f) && f >= -2147483648.0f && f < 2147483648.0f;
+        EXPECT_EQ(FormatSingle(f), fitsInt ? std::to_string(static_cast<int32_t>(f)) : general(f, 15)) << f;
+    }
+
+    for (double days : {-657434.0, -693593.25, -1.5, 0.0, 0.999994, 45293.75, 2958465.999, 2999999.5, 3.5e6}) {
+        int year, month, day, hour, minute, second;
+        SplitDateTime(days, year, month, day, hour, minute, second);
+        std::tm tm{};
+        tm.tm_year = year - 1900;
+        tm.tm_mon = month - 1;
+        tm.tm_mday = day;
+        tm.tm_hour = hour;
+        tm.tm_min = minute;
+        tm.tm_sec = second;
+        char buffer[128];
+        const size_t n = std::strftime(buffer, sizeof buffer, "%m/%d/%4Y %H:%M:%S", &tm);
+        EXPECT_EQ(FormatDateTime(days), std::string(buffer, n)) << days;
+    }
+
+    for (size_t run = 0; run < 10; ++run) {
+        const std::string text = std::string(run, 'a') + "\u00e9" + std::string(9 - run, 'b') + "\u20ac\U0001F600" +
+                                 std::string(run % 5, 'c');
+        const std::string units = utf8ToUcs2(text);
+        EXPECT_EQ(ucs2ToUtf8(reinterpret_cast<const uint8_t*>(units.data()), units.size()), text);
+        std::string appended = "kept ";
+        appendUcs2AsUtf8(appended, reinterpret_cast<const uint8_t*>(units.data()), units.size());
+        EXPECT_EQ(appended, "kept " + text);
     }
 }
 
