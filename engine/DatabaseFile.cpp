@@ -321,6 +321,16 @@ SlotTable CMDBRecovery::LoadPageRows(uint64_t pagePosition) const {
     return slots;
 }
 
+bool CMDBRecovery::LoadPageSlot(uint64_t pagePosition, size_t index, Slot& slot) const {
+    if (!fileOpened) return false;
+    if (const uint8_t* page = databaseFile.view(pagePosition, pageSize)) {
+        return SlotTable::readOne(page, pageSize, Layout(), index, slot);
+    }
+    std::vector<uint8_t> bytes(pageSize);
+    databaseFile.read(pagePosition, pageSize, bytes.data());
+    return SlotTable::readOne(bytes.data(), bytes.size(), Layout(), index, slot);
+}
+
 std::string CMDBRecovery::DecodeStoredText(const uint8_t* data, size_t size) const {
     if (jet4Layout) return ucs2ToUtf8(data, size);
     return codePageToUtf8(data, size, app.codePage);

@@ -23,9 +23,8 @@ constexpr uint32_t kLvalMarker = 0x4C41564C;  // "LVAL"
 // Compressed text: a zero byte switches between one-byte characters (the byte
 // is the code point U+0000 to U+00FF itself) and two-byte UCS-2 characters;
 // the text starts in one-byte mode.
-std::string decodeCompressed(const uint8_t* data, size_t size) {
-    std::string out;
-    out.reserve(size);
+void appendCompressed(std::string& out, const uint8_t* data, size_t size) {
+    out.reserve(out.size() + size);
     bool oneByte = true;
     size_t i = 0;
     while (i < size) {
@@ -34,48 +33,61 @@ std::string decodeCompressed(const uint8_t* data, size_t size) {
         if (oneByte) {
             for (size_t k = i; k < end; ++k) utf8::Append(out, data[k]);
         } else {
-            out += ucs2ToUtf8(data + i, end - i);
+            appendUcs2AsUtf8(out, data + i, end - i);
         }
         if (end < size) oneByte = !oneByte;  // the zero byte itself yields nothing
         i = end + 1;
     }
-    return out;
 }
 
 }  // namespace
 
 std::string CMDBRecovery::DecodeTextBytes(const uint8_t* data, size_t size) const {
-    if (size == 0) return {};
-    if (!jet4Layout) return codePageToUtf8(data, size, app.codePage);
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) return decodeCompressed(data + 2, size - 2);
-    return ucs2ToUtf8(data, size);
+    std::string text;
+    DecodeTextInto(data, size, text);
+    return text;
+}
+
+void CMDBRecovery::DecodeTextInto(const uint8_t* data, size_t size, std::string& text) const {
+    text.clear();
+    if (size == 0) return;
+    if (!jet4Layout) return appendCodePageAsUtf8(text, data, size, app.codePage);
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) return appendCompressed(text, data + 2, size - 2);
+    appendUcs2AsUtf8(text, data, size);
 }
 
 bool CMDBRecovery::LocateLongValueRow(uint64_t pagePosition, uint32_t r, uint32_t& start, uint32_t& end) const {
     if (pagePosition + pageSize > fileLength) return false;
     if (databaseFile.u32(pagePosition + 4) != kLvalMarker) return false;
-    const SlotTable slots = LoadPageRows(pagePosition);
-    if (r >= slots.size() || !slots[r].hasBytes()) return false;
-    start = slots[r].start;
-    end = slots[r].end;
+    Slot slot;
+    if (!LoadPageSlot(pagePosition, r, slot) || !slot.hasBytes()) return false;
+    start = slot.start;
+    end = slot.end;
     return true;
 }
 
 std::string CMDBRecovery::ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated) {
+    std::string text;
+    ReadLongTextSingleInto(pagePosition, length, row, calculated, text);
+    return text;
+}
+
+void CMDBRecovery::ReadLongTextSingleInto(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated,
+                                          std::string& text) {
+    text.clear();
     uint32_t start = 0, end = 0;
-    if (!LocateLongValueRow(pagePosition, row, start, end)) return {};
+    if (!LocateLongValueRow(pagePosition, row, start, end)) return;
     uint64_t pos = pagePosition + start;
     uint32_t extent = end - start;
     if (calculated && jet4Layout) {
         // A calculated value: 16 bytes of header, then its own 4-byte length.
-        if (extent < 20) return {};
+        if (extent < 20) return;
         length = databaseFile.u32(pos + 16) & 0xFFFF;
         pos += 20;
         extent -= 20;
     }
     const uint32_t take = std::min(length, extent);
-    const uint8_t* data = databaseFile.view(pos, take);
-    return data ? DecodeTextBytes(data, take) : std::string();
+    if (const uint8_t* data = databaseFile.view(pos, take)) DecodeTextInto(data, take, text);
 }
 
 // Walks a chain of long-value rows from (page, row) and collects up to length
@@ -152,7 +164,15 @@ void CMDBRecovery::ReadLongBinaryChain(uint64_t pagePosition, uint8_t row, uint3
 
 std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value,
                                         bool calculated) {
-    if (size < 12) return {};
+    std::string text;
+    ReadMemoInto(column, size, followChain, value, calculated, text);
+    return text;
+}
+
+void CMDBRecovery::ReadMemoInto(const uint8_t* column, size_t size, bool followChain, RowValue& value,
+                                bool calculated, std::string& text) {
+    text.clear();
+    if (size < 12) return;
     const uint32_t raw = column[0] | (column[1] << 8) | (column[2] << 16) | (static_cast<uint32_t>(column[3]) << 24);
     const uint32_t length = raw & 0x3FFFFFFF;
     const uint8_t where = static_cast<uint8_t>(raw >> 24) & 0xC0;
@@ -163,32 +183,37 @@ std::string CMDBRecovery::ReadMemoValue(const uint8_t* column, size_t size, bool
     // 4-byte length, wherever the long value is kept.
     calculated = calculated && jet4Layout;
     auto calculatedText = [&](const uint8_t* data, size_t n) {
-        if (n < 20) return std::string();
+        if (n < 20) return;
         const uint32_t own = data[16] | (data[17] << 8) | (data[18] << 16) | (static_cast<uint32_t>(data[19]) << 24);
-        return DecodeTextBytes(data + 20, std::min<size_t>(own, n - 20));
+        DecodeTextInto(data + 20, std::min<size_t>(own, n - 20), text);
     };
     if (where == 0x80) {
         const size_t take = std::min<size_t>(length, size - 12);
-        return calculated ? calculatedText(column + 12, take) : DecodeTextBytes(column + 12, take);
+        if (calculated) {
+            calculatedText(column + 12, take);
+        } else {
+            DecodeTextInto(column + 12, take, text);
+        }
+        return;
     }
-    if (where == 0x40) return ReadLongTextSingle(pagePosition, length, row, calculated);
+    if (where == 0x40) return ReadLongTextSingleInto(pagePosition, length, row, calculated, text);
     if (!followChain) {
         value.deferred = true;
-        return "LargeMemoData";
+        text = "LargeMemoData";
+        return;
     }
     bool incomplete = false;
-    std::string text;
+    const std::vector<uint8_t> bytes = readChain(*this, pagePosition, row, length, incomplete);
+    // Chained text is compressed or not, just like text stored in one row.
     if (calculated) {
-        const std::vector<uint8_t> bytes = readChain(*this, pagePosition, row, length, incomplete);
-        text = calculatedText(bytes.data(), bytes.size());
+        calculatedText(bytes.data(), bytes.size());
     } else {
-        text = ReadLongTextChain(pagePosition, row, length, incomplete);
+        DecodeTextInto(bytes.data(), bytes.size(), text);
     }
     if (incomplete) {
         value.incomplete = true;
         ++statistics.valuesIncomplete;
     }
-    return text;
 }
 
 }  // namespace talmera

@@ -171,6 +171,8 @@ public:
     // The slot table of the data page at pagePosition (engine/PageRows.h);
     // empty when the file is not open.
     SlotTable LoadPageRows(uint64_t pagePosition) const;
+    // Slot `index` of that page alone (SlotTable::readOne); false when there is none.
+    bool LoadPageSlot(uint64_t pagePosition, size_t index, Slot& slot) const;
     // The data page layout of the current attempt.
     PageLayout Layout() const { return {pageSize, rowCountOffset, jet4Layout}; }
     // Page count of the file in the current layout (a partial last page is not counted).
@@ -227,7 +229,12 @@ public:
     // carries a 16-byte header and a 4-byte length).
     std::string ReadMemoValue(const uint8_t* column, size_t size, bool followChain, RowValue& value,
                               bool calculated = false);
+    // The same into text (its buffer reused from value to value).
+    void ReadMemoInto(const uint8_t* column, size_t size, bool followChain, RowValue& value, bool calculated,
+                      std::string& text);
     std::string ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated = false);
+    void ReadLongTextSingleInto(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated,
+                                std::string& text);
     std::string ReadLongTextChain(uint64_t pagePosition, uint8_t row, uint32_t length, bool& incomplete);
     // The bytes of a value kept in one long-value row: up to length bytes of
     // the row, never more than the row holds. False when the row holds fewer
@@ -237,6 +244,8 @@ public:
                              bool& incomplete);
     // Text bytes of a text or memo value per layout (compressed, UCS-2, code page).
     std::string DecodeTextBytes(const uint8_t* data, size_t size) const;
+    // The same into text, replacing what it held (its buffer is reused).
+    void DecodeTextInto(const uint8_t* data, size_t size, std::string& text) const;
     // Row r of the long-value page at pagePosition as [start, end) within the
     // page; false when the page is no long-value page or the row has no bytes.
     // Rows marked deleted are read too (values of deleted records point at them).

@@ -21,30 +21,65 @@ SlotKind SlotKindOf(uint16_t entry) {
     return overflow ? SlotKind::OverflowPointer : SlotKind::Row;
 }
 
+namespace {
+
+// Slot i of a page from its entry, bound by where the row of the slot before it begins.
+void fillSlot(Slot& s, const uint8_t* page, size_t size, const PageLayout& layout, uint32_t rowArea, uint32_t i,
+              uint32_t bound) {
+    const uint32_t pageSize = layout.pageSize;
+    s = Slot{};
+    s.entry = le16At(page, size, layout.rowCountOffset + 2 + 2ull * i);
+    s.kind = SlotKindOf(s.entry);
+    s.start = SlotStart(s.entry);
+    s.inRowArea = s.start >= rowArea && s.start < pageSize;
+    s.end = bound;
+    if (s.kind == SlotKind::OverflowPointer && s.inRowArea && s.start + 4 <= pageSize) {
+        s.pointerRead = true;
+        s.targetRow = s.start < size ? page[s.start] : 0;
+        s.targetPage = le16At(page, size, s.start + 1) |
+                       (static_cast<uint32_t>(s.start + 3 < size ? page[s.start + 3] : 0) << 16);
+    }
+}
+
+uint32_t slotCount(const uint8_t* page, size_t size, const PageLayout& layout) {
+    return std::min<uint32_t>(le16At(page, size, layout.rowCountOffset), layout.maxSlots());
+}
+
+}  // namespace
+
 void SlotTable::read(const uint8_t* page, size_t size, const PageLayout& layout) {
     slots_.clear();
     pageSize_ = layout.pageSize;
     if (page == nullptr) size = 0;
     size = std::min<size_t>(size, layout.pageSize);
-    const uint32_t count = std::min<uint32_t>(le16At(page, size, layout.rowCountOffset), layout.maxSlots());
+    const uint32_t count = slotCount(page, size, layout);
     rowArea_ = layout.rowCountOffset + 2 + 2 * count;
     slots_.resize(count);
     uint32_t bound = pageSize_;  // where the row of the next slot ends
     for (uint32_t i = 0; i < count; ++i) {
         Slot& s = slots_[i];
-        s.entry = le16At(page, size, layout.rowCountOffset + 2 + 2ull * i);
-        s.kind = SlotKindOf(s.entry);
-        s.start = SlotStart(s.entry);
-        s.inRowArea = s.start >= rowArea_ && s.start < pageSize_;
-        s.end = bound;
+        fillSlot(s, page, size, layout, rowArea_, i, bound);
         if (s.inRowArea) bound = s.start;
-        if (s.kind == SlotKind::OverflowPointer && s.inRowArea && s.start + 4 <= pageSize_) {
-            s.pointerRead = true;
-            s.targetRow = s.start < size ? page[s.start] : 0;
-            s.targetPage = le16At(page, size, s.start + 1) |
-                           (static_cast<uint32_t>(s.start + 3 < size ? page[s.start + 3] : 0) << 16);
+    }
+}
+
+bool SlotTable::readOne(const uint8_t* page, size_t size, const PageLayout& layout, size_t index, Slot& slot) {
+    if (page == nullptr) size = 0;
+    size = std::min<size_t>(size, layout.pageSize);
+    const uint32_t count = slotCount(page, size, layout);
+    if (index >= count) return false;
+    const uint32_t rowArea = layout.rowCountOffset + 2 + 2 * count;
+    // The row ends where the nearest earlier slot in the row area begins.
+    uint32_t bound = layout.pageSize;
+    for (size_t i = index; i-- > 0;) {
+        const uint32_t start = SlotStart(le16At(page, size, layout.rowCountOffset + 2 + 2ull * i));
+        if (start >= rowArea && start < layout.pageSize) {
+            bound = start;
+            break;
         }
     }
+    fillSlot(slot, page, size, layout, rowArea, static_cast<uint32_t>(index), bound);
+    return true;
 }
 
 uint32_t SlotTable::rowEndAfter(uint32_t offset) const {
@@ -55,10 +90,6 @@ uint32_t SlotTable::rowEndAfter(uint32_t offset) const {
     return end;
 }
 
-uint32_t RowFrame::entryAt(int64_t at) const {
-    if (at < 0) return 0;
-    return jet4_ ? le16At(row_, size_, static_cast<uint64_t>(at)) : byteAt(at);
-}
 
 bool RowFrame::read(const uint8_t* row, uint32_t size, bool jet4, const FrameShape& shape) {
     row_ = row;
@@ -110,10 +141,6 @@ bool RowFrame::read(const uint8_t* row, uint32_t size, bool jet4, const FrameSha
     return true;
 }
 
-bool RowFrame::hasValue(uint32_t column) const {
-    const uint64_t at = static_cast<uint64_t>(maskStart_) + column / 8;
-    return at < size_ && ((row_[at] >> (column % 8)) & 1);
-}
 
 uint32_t RowFrame::offsetAt(uint32_t k) const {
     if (jet4_) {
@@ -129,11 +156,5 @@ uint32_t RowFrame::offsetAt(uint32_t k) const {
     return byteAt(at) + 256 * used;
 }
 
-void RowFrame::variableBounds(uint32_t k, uint32_t limit, uint32_t& start, uint32_t& end) const {
-    start = end = 0;
-    if (k >= variables_) return;
-    start = std::min(offsets_[k], limit);
-    end = std::min(std::max(offsets_[k + 1], start), limit);
-}
 
 }  // namespace talmera

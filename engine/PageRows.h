@@ -81,6 +81,10 @@ public:
     // zeros beyond them).
     SlotTable(const uint8_t* page, size_t size, const PageLayout& layout) { read(page, size, layout); }
     void read(const uint8_t* page, size_t size, const PageLayout& layout);
+    // Slot `index` alone, as read() would give it, without building the
+    // table: for readers that follow a pointer to one row. False when the
+    // page has no such slot.
+    static bool readOne(const uint8_t* page, size_t size, const PageLayout& layout, size_t index, Slot& slot);
 
     size_t size() const { return slots_.size(); }
     bool empty() const { return slots_.empty(); }
@@ -137,7 +141,10 @@ public:
     uint32_t maskStart() const { return maskStart_; }
     uint32_t maskBytes() const { return size_ - maskStart_; }
     // The null-mask bit of a column number (0 past the mask): 1 a value, 0 null.
-    bool hasValue(uint32_t column) const;
+    bool hasValue(uint32_t column) const {
+        const uint64_t at = static_cast<uint64_t>(maskStart_) + column / 8;
+        return at < size_ && ((row_[at] >> (column % 8)) & 1);
+    }
     // v as stored (also when the offset table does not fit).
     uint32_t storedVariables() const { return storedVariables_; }
     // v when the offset table fits the row, else 0.
@@ -154,11 +161,23 @@ public:
     uint32_t offsetAt(uint32_t k) const;
     // Variable column k's bytes [start, end) within the row, clipped to limit;
     // empty when k is not below variables().
-    void variableBounds(uint32_t k, uint32_t limit, uint32_t& start, uint32_t& end) const;
+    void variableBounds(uint32_t k, uint32_t limit, uint32_t& start, uint32_t& end) const {
+        start = end = 0;
+        if (k >= variables_) return;
+        start = offsets_[k] < limit ? offsets_[k] : limit;
+        const uint32_t next = offsets_[k + 1] > start ? offsets_[k + 1] : start;
+        end = next < limit ? next : limit;
+    }
 
 private:
     uint8_t byteAt(int64_t at) const { return at >= 0 && at < size_ ? row_[at] : 0; }
-    uint32_t entryAt(int64_t at) const;
+    uint32_t entryAt(int64_t at) const {
+        if (at < 0) return 0;
+        if (!jet4_) return byteAt(at);
+        const uint8_t low = at < size_ ? row_[at] : 0;
+        const uint8_t high = at + 1 < size_ ? row_[at + 1] : 0;
+        return static_cast<uint32_t>(low | (high << 8));
+    }
 
     const uint8_t* row_ = nullptr;
     uint32_t size_ = 0;

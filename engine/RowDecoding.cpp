@@ -19,10 +19,11 @@ uint32_t le32(const uint8_t* p) {
 }
 uint64_t le64(const uint8_t* p) { return le32(p) | (static_cast<uint64_t>(le32(p + 4)) << 32); }
 
-void setText(RowValue& v, std::string text, bool makeText) {
+// A text value whose characters are already in v.string; the preview shows
+// them as they are. The copy reuses the text's buffer from the row before.
+void textValue(RowValue& v, bool makeText) {
     v.state = RowValue::State::Value;
     v.kind = RowValue::Kind::Text;
-    v.string = std::move(text);
     if (makeText) v.text = v.string;
 }
 
@@ -35,34 +36,34 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
         case kJetByte:
             v.kind = RowValue::Kind::Integer;
             v.integer = b[0];
-            if (makeText) v.text = std::to_string(v.integer);
+            if (makeText) FormatIntegerInto(v.integer, v.text);
             break;
         case kJetInteger:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int16_t>(le16(b));
-            if (makeText) v.text = std::to_string(v.integer);
+            if (makeText) FormatIntegerInto(v.integer, v.text);
             break;
         case kJetLong:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int32_t>(le32(b));
-            if (makeText) v.text = std::to_string(v.integer);
+            if (makeText) FormatIntegerInto(v.integer, v.text);
             break;
         case kJetBigInt:
             v.kind = RowValue::Kind::Integer;
             v.integer = static_cast<int64_t>(le64(b));
-            if (makeText) v.text = std::to_string(v.integer);
+            if (makeText) FormatIntegerInto(v.integer, v.text);
             break;
         case kJetCurrency:
             v.kind = RowValue::Kind::Currency;
             v.integer = static_cast<int64_t>(le64(b));
-            if (makeText) v.text = FormatCurrency(v.integer);
+            if (makeText) FormatCurrencyInto(v.integer, v.text);
             break;
         case kJetSingle: {
             float f;
             std::memcpy(&f, b, 4);
             v.kind = RowValue::Kind::Real;
             v.real = f;
-            if (makeText) v.text = FormatSingle(f);
+            if (makeText) FormatSingleInto(f, v.text);
             break;
         }
         case kJetDouble: {
@@ -70,7 +71,7 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
             std::memcpy(&d, b, 8);
             v.kind = RowValue::Kind::Real;
             v.real = d;
-            if (makeText) v.text = FormatDouble(d);
+            if (makeText) FormatDoubleInto(d, v.text);
             break;
         }
         case kJetDateTime: {
@@ -78,7 +79,7 @@ void decodeFixedSize(uint8_t type, const uint8_t* data, size_t size, RowValue& v
             std::memcpy(&d, b, 8);
             v.kind = RowValue::Kind::DateTime;
             v.real = d;
-            if (makeText) v.text = FormatDateTime(d);
+            if (makeText) FormatDateTimeInto(d, v.text);
             break;
         }
         case kJetGuid:
@@ -127,14 +128,16 @@ void decodeDecimal(const uint8_t* data, size_t size, unsigned scale, bool calcul
     if (makeText) v.text = v.string;
 }
 
-std::string hyperlinkDisplay(const std::string& text) {
+void hyperlinkDisplay(const std::string& text, std::string& shown) {
     const size_t hash = text.find('#');
-    if (hash == std::string::npos) return text;
-    std::string shown;
+    if (hash == std::string::npos) {
+        shown = text;
+        return;
+    }
+    shown.clear();
     for (size_t i = hash; i < text.size(); ++i) {
         if (text[i] != '#') shown.push_back(text[i]);
     }
-    return shown;
 }
 
 }  // namespace
@@ -164,15 +167,14 @@ bool CMDBRecovery::DecodeRowValues(const tableInfo& table, uint64_t pagePosition
     // through its pointer.
     if (s->kind == SlotKind::Deleted || s->kind == SlotKind::OverflowTarget) return false;
     uint64_t P = pagePosition;
-    SlotTable target;
+    Slot target;
     if (s->kind == SlotKind::OverflowPointer) {
         // The row lies on another page, row r of that page's slot table.
         if (!s->pointerRead) return false;
         P = static_cast<uint64_t>(s->targetPage) * pageSize;
         if (P + pageSize > fileLength || databaseFile.u8(P) != 0x01) return false;
-        target = LoadPageRows(P);
-        if (s->targetRow >= target.size()) return false;
-        s = &target[s->targetRow];
+        if (!LoadPageSlot(P, s->targetRow, target)) return false;
+        s = &target;
     }
     return DecodeRowAt(table, P + s->start, s->size(), readLongValues, values, makeText);
 }
@@ -183,9 +185,8 @@ bool CMDBRecovery::DecodeDeletedRowValues(const tableInfo& table, size_t entry, 
     const delRecordTableInfo& e = table.deletedRows[entry];
     if (!IsDeletedRowEntry(e)) return false;
     // The row ends where the page's slot table says, as any row does.
-    const SlotTable slots = LoadPageRows(e.pagePosition);
-    if (e.slot >= slots.size() || slots[e.slot].entry != e.entry) return false;
-    const Slot& s = slots[e.slot];
+    Slot s;
+    if (!LoadPageSlot(e.pagePosition, e.slot, s) || s.entry != e.entry) return false;
     return DecodeRowAt(table, e.pagePosition + s.start, s.size(), readLongValues, values, makeText);
 }
 
@@ -273,18 +274,24 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 v.text = "Yes";
                 break;
             case kJetText:
-                setText(v, DecodeTextBytes(data, size), makeText);
+                DecodeTextInto(data, size, v.string);
+                textValue(v, makeText);
                 break;
             case kJetMemo: {
                 if (size == 0) {
-                    setText(v, "", makeText);
+                    textValue(v, makeText);
                     break;
                 }
-                std::string text = ReadMemoValue(data, size, readLongValues, v, col.isCalculated);
+                ReadMemoInto(data, size, readLongValues, v, col.isCalculated, v.string);
                 v.state = RowValue::State::Value;
                 v.kind = RowValue::Kind::Text;
-                if (makeText) v.text = col.isHyperlink ? hyperlinkDisplay(text) : text;
-                v.string = std::move(text);
+                if (makeText) {
+                    if (col.isHyperlink) {
+                        hyperlinkDisplay(v.string, v.text);
+                    } else {
+                        v.text = v.string;
+                    }
+                }
                 break;
             }
             case kJetOle: {
@@ -321,7 +328,7 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 break;
             case kJetDecimal:
                 if (size == 0) {
-                    setText(v, "", makeText);
+                    textValue(v, makeText);
                     break;
                 }
                 decodeDecimal(data, size, col.scale, col.isCalculated, v, makeText);
@@ -340,17 +347,18 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                 // Extended date/time: ISO text with seven decimals; bytes that
                 // are not such a value are kept as the characters stored.
                 if (auto iso = DecodeDateTimeExtended(data, size)) {
-                    setText(v, std::move(*iso), makeText);
+                    v.string = std::move(*iso);
+                    textValue(v, makeText);
                     break;
                 }
-                std::string text(reinterpret_cast<const char*>(data), size);
-                while (!text.empty() && (text.back() == '\0' || text.back() == ' ')) text.pop_back();
-                setText(v, std::move(text), makeText);
+                v.string.assign(reinterpret_cast<const char*>(data), size);
+                while (!v.string.empty() && (v.string.back() == '\0' || v.string.back() == ' ')) v.string.pop_back();
+                textValue(v, makeText);
                 break;
             }
             case kJetGuid:
                 if (col.isVariable && size == 0) {
-                    setText(v, "", makeText);
+                    textValue(v, makeText);
                     break;
                 }
                 decodeFixedSize(type, data, size, v, makeText);
@@ -366,12 +374,13 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                         if (type == kJetDateTime) {
                             decodeFixedSize(type, data, 0, v, makeText);
                         } else {
-                            setText(v, "", makeText);
+                            textValue(v, makeText);
                         }
                         break;
                     }
                     if (!jet4Layout) {
-                        setText(v, DecodeTextBytes(data, size), makeText);
+                        DecodeTextInto(data, size, v.string);
+                        textValue(v, makeText);
                         break;
                     }
                     if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
@@ -381,14 +390,14 @@ bool CMDBRecovery::DecodeRowAt(const tableInfo& table, uint64_t rowPosition, uin
                             v.state = RowValue::State::Value;
                             v.kind = RowValue::Kind::Integer;
                             v.integer = le16(b);
-                            if (makeText) v.text = std::to_string(v.integer);
+                            if (makeText) FormatIntegerInto(v.integer, v.text);
                         } else if (type == kJetDateTime) {
                             decodeFixedSize(type, b, 8, v, makeText);
                         } else {
                             v.state = RowValue::State::Value;
                             v.kind = RowValue::Kind::Integer;
                             v.integer = static_cast<int32_t>(le32(b));
-                            if (makeText) v.text = std::to_string(v.integer);
+                            if (makeText) FormatIntegerInto(v.integer, v.text);
                         }
                         break;
                     }
