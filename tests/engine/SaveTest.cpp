@@ -348,6 +348,30 @@ TEST(Save, BrokenMemoKeepsItsStartAndIsLogged) {
     EXPECT_NE(std::find(log.begin(), log.end(), "Long value(s) only partly recovered  :  1"), log.end());
 }
 
+// The rows are decoded ahead of their writing: a long value found broken in a
+// row that a stop kept from being written is not counted, neither in the
+// table's report nor in the decoder's count; written, it is.
+TEST(Save, IncompleteValuesCountOnlyForRowsWritten) {
+    std::vector<jw::Row> more;
+    for (int64_t i = 2; i <= 40; ++i) more.push_back({{i, std::string("short")}});
+    const ChainedMemo memo = chainedMemo(more);
+    ASSERT_GE(memo.chain.size(), 3u);
+    for (const bool stopFirst : {true, false}) {
+        SCOPED_TRACE(stopFirst ? "stopped before the first row" : "saved whole");
+        TempDir dir;
+        writeFile(dir.file("broken.mdb"), memo.withChainPageZeroed(1));
+        // The schema step sends one step; then one per row.
+        Saved s = saveAll(dir.file("broken.mdb"), dir, stopFirst ? 1 : -1);
+        ASSERT_EQ(s.started, 1);
+        EXPECT_EQ(outputRows(s.output, "Memos", "ID").size(), stopFirst ? 0u : 40u);
+        EXPECT_EQ(s.scan.engine->statistics.valuesIncomplete, stopFirst ? 0u : 1u);
+        ASSERT_TRUE(s.scan.app->recoveryReport);
+        uint64_t partial = 0;
+        for (const auto& t : s.scan.app->recoveryReport->tables) partial += t.partialValues;
+        EXPECT_EQ(partial, stopFirst ? 0u : 1u);
+    }
+}
+
 // A stop between two records leaves the records already stored.
 TEST(Save, StopKeepsWhatWasWritten) {
     // Also for a table with an auto-number column, whose rows go through the
