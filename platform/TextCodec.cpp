@@ -57,10 +57,26 @@ void appendUcs2AsUtf8(std::string& out, const uint8_t* data, size_t size) {
     // with a short path for the plain ASCII that most texts are.
     const size_t n = size / 2;
     const size_t before = out.size();
+    // Plain ASCII, four units at a time: every high byte zero, every low byte below 0x80.
+    size_t ascii = 0;
+    while (ascii + 4 <= n) {
+        uint64_t units;
+        std::memcpy(&units, data + 2 * ascii, sizeof units);
+        if (units & 0xFF80FF80FF80FF80ull) break;
+        ascii += 4;
+    }
+    while (ascii < n && data[2 * ascii] < 0x80 && data[2 * ascii + 1] == 0) ++ascii;
+    if (ascii == n) {
+        out.resize(before + n);
+        char* o = out.data() + before;
+        for (size_t i = 0; i < n; ++i) o[i] = static_cast<char>(data[2 * i]);
+        return;
+    }
     out.resize(before + n * 3);
     char* o = out.data() + before;
-    for (size_t i = 0; i < n; ++i) {
-        // Four ASCII units at once: every high byte zero, every low byte below 0x80.
+    for (size_t i = 0; i < ascii; ++i) *o++ = static_cast<char>(data[2 * i]);
+    for (size_t i = ascii; i < n; ++i) {
+        // Four ASCII units at once.
         while (i + 4 <= n) {
             uint64_t units;
             std::memcpy(&units, data + 2 * i, sizeof units);

@@ -339,6 +339,9 @@ TEST(Text, ValueTextsKeepTheFormsOfTheCLibrary) {
         std::string appended = "kept ";
         appendUcs2AsUtf8(appended, reinterpret_cast<const uint8_t*>(units.data()), units.size());
         EXPECT_EQ(appended, "kept " + text);
+        const std::string plain = std::string(run, 'x') + "plain text";
+        const std::string plainUnits = utf8ToUcs2(plain);
+        EXPECT_EQ(ucs2ToUtf8(reinterpret_cast<const uint8_t*>(plainUnits.data()), plainUnits.size()), plain);
     }
 }
 
