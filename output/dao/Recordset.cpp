@@ -374,6 +374,7 @@ void RecordsetImpl::Close() {
     state_->closed = true;
     insert_ = Statement();
     select_ = Statement();
+    bulk_ = BulkMove{};
     for (const auto& f : fields_) f->hasCurrent_ = false;
     // The last recordset on a table built its plain indexes once its rows are in.
     std::optional<ComError> failure;
@@ -415,15 +416,16 @@ void RecordsetImpl::readRow() const {
     if (rc != SQLITE_DONE) sqliteFailure(db_->db, "Cannot read table '" + table_->name_ + "'");
 }
 
-void RecordsetImpl::position() const {
+void RecordsetImpl::position(int64_t from) const {
     if (!select_) {
         std::string columns;
         for (const auto& f : fields_) columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(f->def_->name_);
-        const std::string order = rowid_.empty() ? "" : " ORDER BY " + rowid_;
+        const std::string order = rowid_.empty() ? "" : " WHERE " + rowid_ + " >= ?1 ORDER BY " + rowid_;
         select_ = Statement(db_->db, "SELECT " + (rowid_.empty() ? "" : rowid_ + ", ") + columns + " FROM " +
                                          db_->tableRef(*table_) + order);
     }
     select_.reset();
+    if (!rowid_.empty()) select_.bindInt(1, from);
     positioned_ = true;
     readRow();
 }
@@ -453,6 +455,197 @@ long RecordsetImpl::RecordCount() const {
     Statement count(db_->db, "SELECT count(*) FROM " + db_->tableRef(*table_));
     if (count.step() != SQLITE_ROW) sqliteFailure(db_->db, "Cannot count the records of '" + table_->name_ + "'");
     return static_cast<long>(count.integer(0));
+}
+
+// --- the scratch-table move in bulk -----------------------------------------------------
+
+namespace {
+
+// The SQL condition under which the value of column `c`, stored by a field of
+// shape `from`, is one that storedAsIs hands over as it is to a field of shape
+// `to` (a Null included); empty when none is.
+std::string storedAsIsSql(const FieldShape& from, const FieldShape& to, const std::string& c) {
+    if (from.type != to.type) return {};
+    const std::string type = "typeof(" + c + ")";
+    std::string same;
+    switch (to.type) {
+        case dbText:
+            same = type + " = 'text'";
+            if (to.size > 0) same += " AND talmera_utf16_length(" + c + ") <= " + std::to_string(to.size);
+            break;
+        case dbMemo:
+        case dbGUID: same = type + " = 'text'"; break;
+        case dbBinary:
+            same = type + " = 'blob'";
+            if (to.size > 0) same += " AND length(" + c + ") <= " + std::to_string(to.size);
+            break;
+        case dbLongBinary: same = type + " = 'blob'"; break;
+        case dbBoolean: same = type + " = 'integer' AND " + c + " IN (0, 1)"; break;
+        case dbByte:
+        case dbInteger:
+        case dbLong:
+        case dbBigInt: same = type + " = 'integer'"; break;
+        case dbSingle:
+        case dbDouble: same = type + " = 'real'"; break;
+        case dbCurrency: same = type + " IN ('real', 'integer')"; break;
+        case dbDate: same = type + " IN ('text', 'real')"; break;
+        case dbDecimal:
+            if (from.precision != to.precision || from.scale != to.scale) return {};
+            same = type + " IN ('real', 'integer')";
+            break;
+        default: return {};
+    }
+    return c + " IS NULL OR (" + same + ")";
+}
+
+}  // namespace
+
+bool RecordsetImpl::planBulkMove(const RecordsetImpl& source) {
+    bulk_ = BulkMove{};
+    bulk_.sourceTable = source.table_;
+    // Field by field, by ordinal and the same name, as the move pairs them;
+    // complex values are rows of their own and take the record loop.
+    if (source.db_ != db_ || source.table_ == table_ || source.rowid_.empty() || source.fields_.size() != fields_.size())
+        return false;
+    std::string columns, keep;
+    std::vector<std::pair<FieldImpl*, std::string>> counters;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        const RecordsetField& to = *fields_[i];
+        const RecordsetField& from = *source.fields_[i];
+        FieldImpl& def = *to.def_;
+        if (def.name_ != from.def_->name_ || def.isComplex() || from.def_->isComplex()) return false;
+        const std::string c = QuoteIdentifier(def.name_);
+        const std::string asIs = storedAsIsSql(from.shape_, to.shape_, c);
+        if (asIs.empty()) return false;
+        // Records whose values Update would refuse or change (a Null where
+        // the field needs a value, a Null Yes/No, an empty text the field
+        // does not allow) are left out, and so is the whole range.
+        std::string cond = "(" + asIs + ")";
+        if (def.required_ || to.inPrimaryKey_ || def.type_ == dbBoolean || def.autoIncrement())
+            cond += " AND " + c + " IS NOT NULL";
+        if (def.isTextual() && !def.allowZeroLength_)
+            cond += " AND NOT (typeof(" + c + ") = 'text' AND length(CAST(" + c + " AS BLOB)) = 0)";
+        keep += (keep.empty() ? "" : " AND ") + cond;
+        columns += (columns.empty() ? "" : ", ") + c;
+        if (def.autoIncrement() && def.type_ == dbLong) counters.emplace_back(&def, c);
+    }
+    const std::string from = db_->tableRef(*source.table_);
+    const std::string& rowid = source.rowid_;
+    try {
+        bulk_.chunk = Statement(db_->db, "SELECT count(*), max(r) FROM (SELECT " + rowid + " AS r FROM " + from +
+                                             " WHERE " + rowid + " >= ?1 ORDER BY " + rowid + " LIMIT ?2)");
+        bulk_.insert = Statement(db_->db, "INSERT INTO " + db_->tableRef(*table_) + " (" + columns + ") SELECT " +
+                                              columns + " FROM " + from + " WHERE " + rowid + " BETWEEN ?1 AND ?2 AND " +
+                                              keep + " ORDER BY " + rowid);
+        bulk_.exact = Statement(db_->db, "SELECT EXISTS (SELECT 1 FROM _talmera_exact_values WHERE table_name = ?1 "
+                                         "AND row_id BETWEEN ?2 AND ?3)");
+        for (const auto& [def, c] : counters)
+            bulk_.counters.emplace_back(def, Statement(db_->db, "SELECT max(" + c + ") FROM " + from + " WHERE " +
+                                                                    rowid + " BETWEEN ?1 AND ?2"));
+    } catch (const ComError&) {
+        bulk_ = BulkMove{};
+        bulk_.sourceTable = source.table_;
+        return false;
+    }
+    bulk_.possible = true;
+    return true;
+}
+
+long RecordsetImpl::AppendFrom(Recordset& from, long limit) {
+    ensureOpen();
+    auto* source = dynamic_cast<RecordsetImpl*>(&from);
+    if (!source || limit <= 0 || db_->writeFailure || state_->pending) return 0;
+    if (source->state_->closed || source->state_->pending || !source->positioned_ || source->eof_ ||
+        !source->state_->hasRowid)
+        return 0;
+    if (bulk_.sourceTable != source->table_) planBulkMove(*source);
+    if (!bulk_.possible) return 0;
+    sqlite3* db = db_->db;
+    // The range: the current record and those after it, up to the limit.
+    const int64_t first = source->state_->currentRowid;
+    bulk_.chunk.reset();
+    bulk_.chunk.bindInt(1, first);
+    bulk_.chunk.bindInt(2, limit);
+    if (bulk_.chunk.step() != SQLITE_ROW) {
+        bulk_.chunk.reset();
+        return 0;
+    }
+    const int64_t count = bulk_.chunk.integer(0);
+    const int64_t last = bulk_.chunk.integer(1);
+    bulk_.chunk.reset();
+    if (count <= 0) return 0;
+    // Exact texts are keyed by the rowid each record gets: the loop carries them.
+    if (db_->exactValueTables.count(Fold(source->table_->name_))) {
+        Statement& exact = bulk_.exact;
+        exact.reset();
+        exact.bindText(1, SqliteName(source->table_->name_));
+        exact.bindInt(2, first);
+        exact.bindInt(3, last);
+        const bool kept = exact.step() != SQLITE_ROW || exact.integer(0) != 0;
+        exact.reset();
+        if (kept) return 0;
+    }
+    // The source's reading stops while the range is stored (a rollback of
+    // the range would end it) and starts again at its current record or
+    // after the range.
+    source->select_.reset();
+    try {
+        execute(db, "SAVEPOINT bulk_move");
+    } catch (const ComError& e) {
+        db_->noteWriteFailure(e);
+        source->position(first);
+        return 0;
+    }
+    Statement& insert = bulk_.insert;
+    insert.reset();
+    insert.bindInt(1, first);
+    insert.bindInt(2, last);
+    const int rc = insert.step();
+    const int64_t stored = rc == SQLITE_DONE ? sqlite3_changes64(db) : -1;
+    const std::string message = sqlite3_errmsg(db);
+    insert.reset();
+    if (stored != count) {
+        // A record the table refuses, or one the loop would treat otherwise:
+        // nothing of the range stays, and the loop moves it.
+        if (daoCodeOf(rc) != kErrGeneric && rc != SQLITE_DONE)
+            db_->noteWriteFailure(ComError(daoCodeOf(rc), kSource,
+                                           std::string(daoCodeOf(rc) == kErrDiskFull ? "Not enough space on disk. "
+                                                                                     : "Disk or network error. ") +
+                                               "The records were not stored in table '" + table_->name_ + "': " + message));
+        try {
+            execute(db, "ROLLBACK TO bulk_move; RELEASE bulk_move");
+        } catch (const ComError& e) {
+            db_->noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+        }
+        source->position(first);
+        return 0;
+    }
+    try {
+        execute(db, "RELEASE bulk_move");
+    } catch (const ComError& e) {
+        db_->noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+        throw;
+    }
+    // Numbers given to an auto-number field move its counter on, as Update does.
+    for (auto& [def, largest] : bulk_.counters) {
+        if (!def->nextAutoNumber_) continue;
+        largest.reset();
+        largest.bindInt(1, first);
+        largest.bindInt(2, last);
+        if (largest.step() == SQLITE_ROW && sqlite3_column_type(largest.get(), 0) == SQLITE_INTEGER &&
+            largest.integer(0) >= *def->nextAutoNumber_)
+            def->nextAutoNumber_ = largest.integer(0) + 1;
+        largest.reset();
+    }
+    // The source goes on after the range.
+    if (last == std::numeric_limits<int64_t>::max()) {
+        source->select_.reset();
+        source->eof_ = true;
+        for (const auto& f : source->fields_) f->hasCurrent_ = false;
+    } else {
+        source->position(last + 1);
+    }
+    return static_cast<long>(count);
 }
 
 // --- complex fields ----------------------------------------------------------------
