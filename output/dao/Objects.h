@@ -381,6 +381,8 @@ void StoreExactValue(DbState& db, const std::string& table, const std::string& f
                      const std::string& text);
 std::optional<std::string> ExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid);
 
+// The SQL functions of the bulk move (RecordsetImpl::AppendFrom) on a connection.
+void RegisterBulkMoveFunctions(sqlite3* db);
 class RecordsetImpl : public Recordset {
 public:
     RecordsetImpl(std::shared_ptr<DbState> db, std::shared_ptr<TableImpl> table);

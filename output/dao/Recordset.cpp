@@ -2,7 +2,9 @@
 // and stored with one prepared INSERT each, inside the transaction that lasts
 // while recordsets are open; reading walks the table in rowid order.
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <memory>
 
 #include "output/dao/Objects.h"
 
@@ -461,44 +463,127 @@ long RecordsetImpl::RecordCount() const {
 
 namespace {
 
-// The SQL condition under which the value of column `c`, stored by a field of
-// shape `from`, is one that storedAsIs hands over as it is to a field of shape
-// `to` (a Null included); empty when none is.
-std::string storedAsIsSql(const FieldShape& from, const FieldShape& to, const std::string& c) {
-    if (from.type != to.type) return {};
-    const std::string type = "typeof(" + c + ")";
-    std::string same;
+// What a value of one column must be for the bulk move to hand it over: one
+// of the storage classes in `kinds` (bits 1 << SQLITE_INTEGER ... SQLITE_NULL),
+// a text of at most `size` UTF-16 units or a blob of at most `size` bytes
+// (0: any), 0 or 1 for a Yes/No, not an empty text where that is refused.
+struct MovableRule {
+    unsigned kinds = 0;
+    int64_t size = 0;
+    bool zeroOrOne = false;
+    bool noEmptyText = false;
+};
+
+// The SQL function talmera_movable(rules, value, ...): 1 when every value
+// meets its column's rule, else 0. The rules are a constant text
+// ("kinds:size:flags;" per column), parsed once per statement.
+void movableFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    auto* rules = static_cast<std::vector<MovableRule>*>(sqlite3_get_auxdata(context, 0));
+    if (!rules) {
+        auto parsed = std::make_unique<std::vector<MovableRule>>();
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        for (const char* p = text ? text : ""; *p;) {
+            MovableRule rule;
+            char* end = nullptr;
+            rule.kinds = static_cast<unsigned>(std::strtoul(p, &end, 10));
+            rule.size = std::strtoll(end + 1, &end, 10);
+            const long flags = std::strtol(end + 1, &end, 10);
+            rule.zeroOrOne = flags & 1;
+            rule.noEmptyText = flags & 2;
+            parsed->push_back(rule);
+            p = *end ? end + 1 : end;
+        }
+        rules = parsed.get();
+        sqlite3_set_auxdata(context, 0, parsed.release(),
+                            [](void* p) { delete static_cast<std::vector<MovableRule>*>(p); });
+        // SQLite may drop it at once; then it is parsed again next time.
+        if (sqlite3_get_auxdata(context, 0) != rules) {
+            sqlite3_result_error(context, "talmera_movable: no rules", -1);
+            return;
+        }
+    }
+    if (static_cast<size_t>(argc - 1) != rules->size()) {
+        sqlite3_result_error(context, "talmera_movable: one rule per value", -1);
+        return;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const MovableRule& rule = (*rules)[static_cast<size_t>(i - 1)];
+        sqlite3_value* v = argv[i];
+        const int kind = sqlite3_value_type(v);
+        bool ok = (rule.kinds >> kind) & 1u;
+        if (ok && kind == SQLITE_TEXT) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+            const auto bytes = static_cast<size_t>(sqlite3_value_bytes(v));
+            if (rule.noEmptyText && bytes == 0) ok = false;
+            // A text has no more UTF-16 units than UTF-8 bytes.
+            if (ok && rule.size > 0 && bytes > static_cast<size_t>(rule.size))
+                ok = text && Utf16Length(std::string_view(text, bytes)) <= static_cast<size_t>(rule.size);
+        } else if (ok && kind == SQLITE_BLOB) {
+            if (rule.size > 0 && sqlite3_value_bytes(v) > rule.size) ok = false;
+        } else if (ok && kind == SQLITE_INTEGER && rule.zeroOrOne) {
+            const sqlite3_int64 n = sqlite3_value_int64(v);
+            ok = n == 0 || n == 1;
+        }
+        if (!ok) {
+            sqlite3_result_int(context, 0);
+            return;
+        }
+    }
+    sqlite3_result_int(context, 1);
+}
+
+const char* const kMovableFunction = "talmera_movable";
+
+// The rule under which the value of a column, stored by a field of shape
+// `from`, is one that storedAsIs hands over as it is to a field of shape `to`
+// (a Null included); nullopt when no value is (the types differ).
+std::optional<MovableRule> storedAsIsRule(const FieldShape& from, const FieldShape& to) {
+    if (from.type != to.type) return std::nullopt;
+    MovableRule rule;
+    auto allow = [&](std::initializer_list<int> kinds) {
+        rule.kinds = 1u << SQLITE_NULL;
+        for (int k : kinds) rule.kinds |= 1u << k;
+    };
     switch (to.type) {
         case dbText:
-            same = type + " = 'text'";
-            if (to.size > 0) same += " AND talmera_utf16_length(" + c + ") <= " + std::to_string(to.size);
+            allow({SQLITE_TEXT});
+            rule.size = to.size > 0 ? to.size : 0;
             break;
         case dbMemo:
-        case dbGUID: same = type + " = 'text'"; break;
+        case dbGUID: allow({SQLITE_TEXT}); break;
         case dbBinary:
-            same = type + " = 'blob'";
-            if (to.size > 0) same += " AND length(" + c + ") <= " + std::to_string(to.size);
+            allow({SQLITE_BLOB});
+            rule.size = to.size > 0 ? to.size : 0;
             break;
-        case dbLongBinary: same = type + " = 'blob'"; break;
-        case dbBoolean: same = type + " = 'integer' AND " + c + " IN (0, 1)"; break;
+        case dbLongBinary: allow({SQLITE_BLOB}); break;
+        case dbBoolean:
+            allow({SQLITE_INTEGER});
+            rule.zeroOrOne = true;
+            break;
         case dbByte:
         case dbInteger:
         case dbLong:
-        case dbBigInt: same = type + " = 'integer'"; break;
+        case dbBigInt: allow({SQLITE_INTEGER}); break;
         case dbSingle:
-        case dbDouble: same = type + " = 'real'"; break;
-        case dbCurrency: same = type + " IN ('real', 'integer')"; break;
-        case dbDate: same = type + " IN ('text', 'real')"; break;
+        case dbDouble: allow({SQLITE_FLOAT}); break;
+        case dbCurrency: allow({SQLITE_FLOAT, SQLITE_INTEGER}); break;
+        case dbDate: allow({SQLITE_TEXT, SQLITE_FLOAT}); break;
         case dbDecimal:
-            if (from.precision != to.precision || from.scale != to.scale) return {};
-            same = type + " IN ('real', 'integer')";
+            if (from.precision != to.precision || from.scale != to.scale) return std::nullopt;
+            allow({SQLITE_FLOAT, SQLITE_INTEGER});
             break;
-        default: return {};
+        default: return std::nullopt;
     }
-    return c + " IS NULL OR (" + same + ")";
+    return rule;
 }
 
 }  // namespace
+
+void RegisterBulkMoveFunctions(sqlite3* db) {
+    // For this connection's own statements only: never part of the schema.
+    sqlite3_create_function_v2(db, kMovableFunction, -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY, nullptr,
+                               movableFunction, nullptr, nullptr, nullptr);
+}
 
 bool RecordsetImpl::planBulkMove(const RecordsetImpl& source) {
     bulk_ = BulkMove{};
@@ -507,7 +592,7 @@ bool RecordsetImpl::planBulkMove(const RecordsetImpl& source) {
     // complex values are rows of their own and take the record loop.
     if (source.db_ != db_ || source.table_ == table_ || source.rowid_.empty() || source.fields_.size() != fields_.size())
         return false;
-    std::string columns, keep;
+    std::string columns, rules;
     std::vector<std::pair<FieldImpl*, std::string>> counters;
     for (size_t i = 0; i < fields_.size(); ++i) {
         const RecordsetField& to = *fields_[i];
@@ -515,17 +600,16 @@ bool RecordsetImpl::planBulkMove(const RecordsetImpl& source) {
         FieldImpl& def = *to.def_;
         if (def.name_ != from.def_->name_ || def.isComplex() || from.def_->isComplex()) return false;
         const std::string c = QuoteIdentifier(def.name_);
-        const std::string asIs = storedAsIsSql(from.shape_, to.shape_, c);
-        if (asIs.empty()) return false;
+        std::optional<MovableRule> rule = storedAsIsRule(from.shape_, to.shape_);
+        if (!rule) return false;
         // Records whose values Update would refuse or change (a Null where
         // the field needs a value, a Null Yes/No, an empty text the field
         // does not allow) are left out, and so is the whole range.
-        std::string cond = "(" + asIs + ")";
         if (def.required_ || to.inPrimaryKey_ || def.type_ == dbBoolean || def.autoIncrement())
-            cond += " AND " + c + " IS NOT NULL";
-        if (def.isTextual() && !def.allowZeroLength_)
-            cond += " AND NOT (typeof(" + c + ") = 'text' AND length(CAST(" + c + " AS BLOB)) = 0)";
-        keep += (keep.empty() ? "" : " AND ") + cond;
+            rule->kinds &= ~(1u << SQLITE_NULL);
+        rule->noEmptyText = def.isTextual() && !def.allowZeroLength_;
+        rules += std::to_string(rule->kinds) + ":" + std::to_string(rule->size) + ":" +
+                 std::to_string((rule->zeroOrOne ? 1 : 0) | (rule->noEmptyText ? 2 : 0)) + ";";
         columns += (columns.empty() ? "" : ", ") + c;
         if (def.autoIncrement() && def.type_ == dbLong) counters.emplace_back(&def, c);
     }
@@ -536,7 +620,7 @@ bool RecordsetImpl::planBulkMove(const RecordsetImpl& source) {
                                              " WHERE " + rowid + " >= ?1 ORDER BY " + rowid + " LIMIT ?2)");
         bulk_.insert = Statement(db_->db, "INSERT INTO " + db_->tableRef(*table_) + " (" + columns + ") SELECT " +
                                               columns + " FROM " + from + " WHERE " + rowid + " BETWEEN ?1 AND ?2 AND " +
-                                              keep + " ORDER BY " + rowid);
+                                              kMovableFunction + "('" + rules + "', " + columns + ") ORDER BY " + rowid);
         bulk_.exact = Statement(db_->db, "SELECT EXISTS (SELECT 1 FROM _talmera_exact_values WHERE table_name = ?1 "
                                          "AND row_id BETWEEN ?2 AND ?3)");
         for (const auto& [def, c] : counters)

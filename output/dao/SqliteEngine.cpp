@@ -225,20 +225,6 @@ Stored storedProperty(const Variant& v) {
     return Stored{};
 }
 
-void utf16LengthFunction(sqlite3_context* context, int, sqlite3_value** argv) {
-    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
-        sqlite3_result_null(context);
-        return;
-    }
-    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-    const int bytes = sqlite3_value_bytes(argv[0]);
-    if (!text) {
-        sqlite3_result_error_nomem(context);
-        return;
-    }
-    sqlite3_result_int64(context, static_cast<sqlite3_int64>(Utf16Length(std::string_view(text, static_cast<size_t>(bytes)))));
-}
-
 std::string formatName(int option) {
     if (option & dbVersion120) return "ACE";
     if (option & dbVersion30) return "Jet3";
@@ -1248,11 +1234,7 @@ public:
         }
         try {
             sqlite3_extended_result_codes(state->db, 1);
-            // The length of a text as a Text field's size counts it (UTF-16
-            // code units), for statements of this connection only.
-            sqlite3_create_function_v2(state->db, "talmera_utf16_length", 1,
-                                       SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY, nullptr,
-                                       utf16LengthFunction, nullptr, nullptr, nullptr);
+            RegisterBulkMoveFunctions(state->db);
             // A new file, written by one connection: no journal on disk and no
             // waiting for the disk; Close makes the file durable. Large pages
             // for bulk loading; a bounded cache, and sorting (index builds) in
