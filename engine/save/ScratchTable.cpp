@@ -13,6 +13,13 @@
 
 namespace talmera {
 
+namespace {
+// Records the engine is asked to move at once, at most; and the range the
+// record loop moves after the engine declined one that small.
+constexpr long kBulkRange = 65536;
+constexpr long kLoopRange = 64;
+}  // namespace
+
 void COutputDatabase::PrepareScratchTable(const std::string& scratchName, const tableInfo& table) {
     // Errors of the first steps reach the save run, which then writes the
     // rows straight into the real table.
@@ -94,47 +101,77 @@ COutputDatabase::ScratchMove COutputDatabase::MoveScratchRecords(const std::stri
                 pair.complex = pair.to->Type() >= dao::dbAttachment && pair.to->Type() <= dao::dbVersionHistory;
                 pairs.push_back(std::move(pair));
             }
-            while (!source->EOF_()) {
-                target->AddNew();
-                for (const Pair& pair : pairs) {
-                    if (pair.fetchError) {
-                        NoteOutputError(*pair.fetchError);
+            // The engine may move a range of records at once where that gives
+            // exactly what the record loop gives. A range it declines is tried
+            // smaller, down to a few records that the loop moves one by one,
+            // so that a refused record costs the loop a small range, not a
+            // large one; each range moved in bulk lets the next one grow.
+            const bool bulk = static_cast<int>(pairs.size()) == n &&
+                              std::all_of(pairs.begin(), pairs.end(), [](const Pair& p) {
+                                  return !p.fetchError && !p.complex;
+                              });
+            long range = kBulkRange;
+            bool failed = false;
+            while (!failed && !source->EOF_()) {
+                if (bulk) {
+                    const long stored = target->AppendFrom(*source, range);
+                    if (stored > 0) {
+                        result.moved += static_cast<uint64_t>(stored);
+                        for (long k = 0; k < stored; ++k) progress(kProgressStep, 0);
+                        range = std::min(range * 2, kBulkRange);
                         continue;
                     }
-                    if (pair.complex) {
-                        try {
-                            CopyAttachments(*pair.from, *pair.to);
-                        } catch (const dao::ComError& error) {
-                            NoteOutputError(error);
+                    if (range > kLoopRange) {
+                        range = std::max(range / 8, kLoopRange);
+                        continue;
+                    }
+                }
+                for (long k = 0; (!bulk || k < range) && !source->EOF_(); ++k) {
+                    target->AddNew();
+                    for (const Pair& pair : pairs) {
+                        if (pair.fetchError) {
+                            NoteOutputError(*pair.fetchError);
+                            continue;
                         }
-                        continue;
+                        if (pair.complex) {
+                            try {
+                                CopyAttachments(*pair.from, *pair.to);
+                            } catch (const dao::ComError& error) {
+                                NoteOutputError(error);
+                            }
+                            continue;
+                        }
+                        // The target's Value := the source's Value, in one step.
+                        // A source value that cannot be read costs that field
+                        // with ACE output and ends the move with other output; a
+                        // value the target refuses is ignored.
+                        try {
+                            pair.to->SetValueFrom(*pair.from);
+                        } catch (const dao::FieldReadError& error) {
+                            if (!aceFormat) throw;
+                            NoteOutputError(error);
+                        } catch (const dao::ComError& error) {
+                            NoteOutputError(error);  // its result is ignored
+                        }
                     }
-                    // The target's Value := the source's Value, in one step.
-                    // A source value that cannot be read costs that field
-                    // with ACE output and ends the move with other output; a
-                    // value the target refuses is ignored.
                     try {
-                        pair.to->SetValueFrom(*pair.from);
-                    } catch (const dao::FieldReadError& error) {
-                        if (!aceFormat) throw;
-                        NoteOutputError(error);
+                        target->Update(1, false);  // dbUpdateRegular, not forced (RecordTransfer.cpp)
+                        ++result.moved;
                     } catch (const dao::ComError& error) {
-                        NoteOutputError(error);  // its result is ignored
+                        // The table refuses what its scratch table took (a rule
+                        // or key of its own): the record is counted as refused.
+                        NoteOutputError(error);
+                        target->CancelUpdate(2);
+                        ++result.refused;
+                        if (WriteFailed()) {
+                            failed = true;
+                            break;
+                        }
                     }
+                    source->MoveNext();
+                    progress(kProgressStep, 0);
                 }
-                try {
-                    target->Update(1, false);  // dbUpdateRegular, not forced (RecordTransfer.cpp)
-                    ++result.moved;
-                } catch (const dao::ComError& error) {
-                    // The table refuses what its scratch table took (a rule
-                    // or key of its own): the record is counted as refused.
-                    NoteOutputError(error);
-                    target->CancelUpdate(2);
-                    ++result.refused;
-                    if (WriteFailed()) break;
-                }
-                source->MoveNext();
-                progress(kProgressStep, 0);
+                // The range grows again as ranges are moved in bulk.
             }
             progress(kProgressEnd, 0);
         }

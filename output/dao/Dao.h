@@ -250,6 +250,20 @@ public:
     virtual void MoveNext() = 0;
     virtual bool EOF_() const = 0;
     virtual long RecordCount() const = 0;
+    // The scratch-table move in bulk: stores up to `limit` records of
+    // `source`, from its current one on, as new records of this recordset and
+    // moves `source` past them, exactly as AddNew, SetValueFrom of each field
+    // from the source field of the same ordinal and Update would, record by
+    // record. An engine does it only where it can be sure of that result for
+    // every one of them; otherwise (a record it would refuse, a value it
+    // would convert, fields not paired one to one) it stores nothing, leaves
+    // both recordsets as they were and returns 0, and the caller moves those
+    // records one by one. Returns how many records it stored.
+    virtual long AppendFrom(Recordset& source, long limit) {
+        (void)source;
+        (void)limit;
+        return 0;
+    }
 };
 using RecordsetPtr = std::shared_ptr<Recordset>;
 

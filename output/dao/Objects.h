@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -380,6 +381,8 @@ void StoreExactValue(DbState& db, const std::string& table, const std::string& f
                      const std::string& text);
 std::optional<std::string> ExactValue(DbState& db, const std::string& table, const std::string& field, int64_t rowid);
 
+// The SQL functions of the bulk move (RecordsetImpl::AppendFrom) on a connection.
+void RegisterBulkMoveFunctions(sqlite3* db);
 class RecordsetImpl : public Recordset {
 public:
     RecordsetImpl(std::shared_ptr<DbState> db, std::shared_ptr<TableImpl> table);
@@ -396,11 +399,24 @@ public:
     void MoveNext() override;
     bool EOF_() const override;
     long RecordCount() const override;
+    long AppendFrom(Recordset& source, long limit) override;
 
 private:
+    // How the records of one source recordset are moved in bulk into this
+    // one: the statements, prepared once, and what they rely on.
+    struct BulkMove {
+        std::shared_ptr<TableImpl> sourceTable;  // the plan holds for this table's recordsets
+        bool possible = false;
+        Statement chunk;    // count and last rowid of the next records of the source
+        Statement insert;   // INSERT ... SELECT of a rowid range, leaving out records the loop would treat otherwise
+        Statement exact;    // whether exact values of the range are kept apart
+        std::vector<std::pair<FieldImpl*, Statement>> counters;  // auto-numbers: the largest number of the range
+    };
+    bool planBulkMove(const RecordsetImpl& source);
     void ensureOpen() const;
     void discardPending();
-    void position() const;
+    // Positions the reading at the first record whose rowid is at least `from`.
+    void position(int64_t from = std::numeric_limits<int64_t>::min()) const;
     void readRow() const;
     [[noreturn]] void refuseFromSqlite(int rc);
     int64_t nextAutoNumber(FieldImpl& def);
@@ -415,6 +431,7 @@ private:
     mutable bool positioned_ = false;
     mutable bool eof_ = true;
     std::string rowid_;  // a name of the rowid no column hides ("rowid", "oid" or "_rowid_"), or empty
+    BulkMove bulk_;
 };
 
 // --- the database ----------------------------------------------------------------------

@@ -2,7 +2,9 @@
 // and stored with one prepared INSERT each, inside the transaction that lasts
 // while recordsets are open; reading walks the table in rowid order.
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
+#include <memory>
 
 #include "output/dao/Objects.h"
 
@@ -374,6 +376,7 @@ void RecordsetImpl::Close() {
     state_->closed = true;
     insert_ = Statement();
     select_ = Statement();
+    bulk_ = BulkMove{};
     for (const auto& f : fields_) f->hasCurrent_ = false;
     // The last recordset on a table built its plain indexes once its rows are in.
     std::optional<ComError> failure;
@@ -415,15 +418,16 @@ void RecordsetImpl::readRow() const {
     if (rc != SQLITE_DONE) sqliteFailure(db_->db, "Cannot read table '" + table_->name_ + "'");
 }
 
-void RecordsetImpl::position() const {
+void RecordsetImpl::position(int64_t from) const {
     if (!select_) {
         std::string columns;
         for (const auto& f : fields_) columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(f->def_->name_);
-        const std::string order = rowid_.empty() ? "" : " ORDER BY " + rowid_;
+        const std::string order = rowid_.empty() ? "" : " WHERE " + rowid_ + " >= ?1 ORDER BY " + rowid_;
         select_ = Statement(db_->db, "SELECT " + (rowid_.empty() ? "" : rowid_ + ", ") + columns + " FROM " +
                                          db_->tableRef(*table_) + order);
     }
     select_.reset();
+    if (!rowid_.empty()) select_.bindInt(1, from);
     positioned_ = true;
     readRow();
 }
@@ -453,6 +457,279 @@ long RecordsetImpl::RecordCount() const {
     Statement count(db_->db, "SELECT count(*) FROM " + db_->tableRef(*table_));
     if (count.step() != SQLITE_ROW) sqliteFailure(db_->db, "Cannot count the records of '" + table_->name_ + "'");
     return static_cast<long>(count.integer(0));
+}
+
+// --- the scratch-table move in bulk -----------------------------------------------------
+
+namespace {
+
+// What a value of one column must be for the bulk move to hand it over: one
+// of the storage classes in `kinds` (bits 1 << SQLITE_INTEGER ... SQLITE_NULL),
+// a text of at most `size` UTF-16 units or a blob of at most `size` bytes
+// (0: any), 0 or 1 for a Yes/No, not an empty text where that is refused.
+struct MovableRule {
+    unsigned kinds = 0;
+    int64_t size = 0;
+    bool zeroOrOne = false;
+    bool noEmptyText = false;
+};
+
+// The SQL function talmera_movable(rules, value, ...): 1 when every value
+// meets its column's rule, else 0. The rules are a constant text
+// ("kinds:size:flags;" per column), parsed once per statement.
+void movableFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    auto* rules = static_cast<std::vector<MovableRule>*>(sqlite3_get_auxdata(context, 0));
+    if (!rules) {
+        auto parsed = std::make_unique<std::vector<MovableRule>>();
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        for (const char* p = text ? text : ""; *p;) {
+            MovableRule rule;
+            char* end = nullptr;
+            rule.kinds = static_cast<unsigned>(std::strtoul(p, &end, 10));
+            rule.size = std::strtoll(end + 1, &end, 10);
+            const long flags = std::strtol(end + 1, &end, 10);
+            rule.zeroOrOne = flags & 1;
+            rule.noEmptyText = flags & 2;
+            parsed->push_back(rule);
+            p = *end ? end + 1 : end;
+        }
+        rules = parsed.get();
+        sqlite3_set_auxdata(context, 0, parsed.release(),
+                            [](void* p) { delete static_cast<std::vector<MovableRule>*>(p); });
+        // SQLite may drop it at once; then it is parsed again next time.
+        if (sqlite3_get_auxdata(context, 0) != rules) {
+            sqlite3_result_error(context, "talmera_movable: no rules", -1);
+            return;
+        }
+    }
+    if (static_cast<size_t>(argc - 1) != rules->size()) {
+        sqlite3_result_error(context, "talmera_movable: one rule per value", -1);
+        return;
+    }
+    for (int i = 1; i < argc; ++i) {
+        const MovableRule& rule = (*rules)[static_cast<size_t>(i - 1)];
+        sqlite3_value* v = argv[i];
+        const int kind = sqlite3_value_type(v);
+        bool ok = (rule.kinds >> kind) & 1u;
+        if (ok && kind == SQLITE_TEXT) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+            const auto bytes = static_cast<size_t>(sqlite3_value_bytes(v));
+            if (rule.noEmptyText && bytes == 0) ok = false;
+            // A text has no more UTF-16 units than UTF-8 bytes.
+            if (ok && rule.size > 0 && bytes > static_cast<size_t>(rule.size))
+                ok = text && Utf16Length(std::string_view(text, bytes)) <= static_cast<size_t>(rule.size);
+        } else if (ok && kind == SQLITE_BLOB) {
+            if (rule.size > 0 && sqlite3_value_bytes(v) > rule.size) ok = false;
+        } else if (ok && kind == SQLITE_INTEGER && rule.zeroOrOne) {
+            const sqlite3_int64 n = sqlite3_value_int64(v);
+            ok = n == 0 || n == 1;
+        }
+        if (!ok) {
+            sqlite3_result_int(context, 0);
+            return;
+        }
+    }
+    sqlite3_result_int(context, 1);
+}
+
+const char* const kMovableFunction = "talmera_movable";
+
+// The rule under which the value of a column, stored by a field of shape
+// `from`, is one that storedAsIs hands over as it is to a field of shape `to`
+// (a Null included); nullopt when no value is (the types differ).
+std::optional<MovableRule> storedAsIsRule(const FieldShape& from, const FieldShape& to) {
+    if (from.type != to.type) return std::nullopt;
+    MovableRule rule;
+    auto allow = [&](std::initializer_list<int> kinds) {
+        rule.kinds = 1u << SQLITE_NULL;
+        for (int k : kinds) rule.kinds |= 1u << k;
+    };
+    switch (to.type) {
+        case dbText:
+            allow({SQLITE_TEXT});
+            rule.size = to.size > 0 ? to.size : 0;
+            break;
+        case dbMemo:
+        case dbGUID: allow({SQLITE_TEXT}); break;
+        case dbBinary:
+            allow({SQLITE_BLOB});
+            rule.size = to.size > 0 ? to.size : 0;
+            break;
+        case dbLongBinary: allow({SQLITE_BLOB}); break;
+        case dbBoolean:
+            allow({SQLITE_INTEGER});
+            rule.zeroOrOne = true;
+            break;
+        case dbByte:
+        case dbInteger:
+        case dbLong:
+        case dbBigInt: allow({SQLITE_INTEGER}); break;
+        case dbSingle:
+        case dbDouble: allow({SQLITE_FLOAT}); break;
+        case dbCurrency: allow({SQLITE_FLOAT, SQLITE_INTEGER}); break;
+        case dbDate: allow({SQLITE_TEXT, SQLITE_FLOAT}); break;
+        case dbDecimal:
+            if (from.precision != to.precision || from.scale != to.scale) return std::nullopt;
+            allow({SQLITE_FLOAT, SQLITE_INTEGER});
+            break;
+        default: return std::nullopt;
+    }
+    return rule;
+}
+
+}  // namespace
+
+void RegisterBulkMoveFunctions(sqlite3* db) {
+    // For this connection's own statements only: never part of the schema.
+    sqlite3_create_function_v2(db, kMovableFunction, -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY, nullptr,
+                               movableFunction, nullptr, nullptr, nullptr);
+}
+
+bool RecordsetImpl::planBulkMove(const RecordsetImpl& source) {
+    bulk_ = BulkMove{};
+    bulk_.sourceTable = source.table_;
+    // Field by field, by ordinal and the same name, as the move pairs them;
+    // complex values are rows of their own and take the record loop.
+    if (source.db_ != db_ || source.table_ == table_ || source.rowid_.empty() || source.fields_.size() != fields_.size())
+        return false;
+    std::string columns, rules;
+    std::vector<std::pair<FieldImpl*, std::string>> counters;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        const RecordsetField& to = *fields_[i];
+        const RecordsetField& from = *source.fields_[i];
+        FieldImpl& def = *to.def_;
+        if (def.name_ != from.def_->name_ || def.isComplex() || from.def_->isComplex()) return false;
+        const std::string c = QuoteIdentifier(def.name_);
+        std::optional<MovableRule> rule = storedAsIsRule(from.shape_, to.shape_);
+        if (!rule) return false;
+        // Records whose values Update would refuse or change (a Null where
+        // the field needs a value, a Null Yes/No, an empty text the field
+        // does not allow) are left out, and so is the whole range.
+        if (def.required_ || to.inPrimaryKey_ || def.type_ == dbBoolean || def.autoIncrement())
+            rule->kinds &= ~(1u << SQLITE_NULL);
+        rule->noEmptyText = def.isTextual() && !def.allowZeroLength_;
+        rules += std::to_string(rule->kinds) + ":" + std::to_string(rule->size) + ":" +
+                 std::to_string((rule->zeroOrOne ? 1 : 0) | (rule->noEmptyText ? 2 : 0)) + ";";
+        columns += (columns.empty() ? "" : ", ") + c;
+        if (def.autoIncrement() && def.type_ == dbLong) counters.emplace_back(&def, c);
+    }
+    const std::string from = db_->tableRef(*source.table_);
+    const std::string& rowid = source.rowid_;
+    try {
+        bulk_.chunk = Statement(db_->db, "SELECT count(*), max(r) FROM (SELECT " + rowid + " AS r FROM " + from +
+                                             " WHERE " + rowid + " >= ?1 ORDER BY " + rowid + " LIMIT ?2)");
+        bulk_.insert = Statement(db_->db, "INSERT INTO " + db_->tableRef(*table_) + " (" + columns + ") SELECT " +
+                                              columns + " FROM " + from + " WHERE " + rowid + " BETWEEN ?1 AND ?2 AND " +
+                                              kMovableFunction + "('" + rules + "', " + columns + ") ORDER BY " + rowid);
+        bulk_.exact = Statement(db_->db, "SELECT EXISTS (SELECT 1 FROM _talmera_exact_values WHERE table_name = ?1 "
+                                         "AND row_id BETWEEN ?2 AND ?3)");
+        for (const auto& [def, c] : counters)
+            bulk_.counters.emplace_back(def, Statement(db_->db, "SELECT max(" + c + ") FROM " + from + " WHERE " +
+                                                                    rowid + " BETWEEN ?1 AND ?2"));
+    } catch (const ComError&) {
+        bulk_ = BulkMove{};
+        bulk_.sourceTable = source.table_;
+        return false;
+    }
+    bulk_.possible = true;
+    return true;
+}
+
+long RecordsetImpl::AppendFrom(Recordset& from, long limit) {
+    ensureOpen();
+    auto* source = dynamic_cast<RecordsetImpl*>(&from);
+    if (!source || limit <= 0 || db_->writeFailure || state_->pending) return 0;
+    if (source->state_->closed || source->state_->pending || !source->positioned_ || source->eof_ ||
+        !source->state_->hasRowid)
+        return 0;
+    if (bulk_.sourceTable != source->table_) planBulkMove(*source);
+    if (!bulk_.possible) return 0;
+    sqlite3* db = db_->db;
+    // The range: the current record and those after it, up to the limit.
+    const int64_t first = source->state_->currentRowid;
+    bulk_.chunk.reset();
+    bulk_.chunk.bindInt(1, first);
+    bulk_.chunk.bindInt(2, limit);
+    if (bulk_.chunk.step() != SQLITE_ROW) {
+        bulk_.chunk.reset();
+        return 0;
+    }
+    const int64_t count = bulk_.chunk.integer(0);
+    const int64_t last = bulk_.chunk.integer(1);
+    bulk_.chunk.reset();
+    if (count <= 0) return 0;
+    // Exact texts are keyed by the rowid each record gets: the loop carries them.
+    if (db_->exactValueTables.count(Fold(source->table_->name_))) {
+        Statement& exact = bulk_.exact;
+        exact.reset();
+        exact.bindText(1, SqliteName(source->table_->name_));
+        exact.bindInt(2, first);
+        exact.bindInt(3, last);
+        const bool kept = exact.step() != SQLITE_ROW || exact.integer(0) != 0;
+        exact.reset();
+        if (kept) return 0;
+    }
+    // The source's reading stops while the range is stored (a rollback of
+    // the range would end it) and starts again at its current record or
+    // after the range.
+    source->select_.reset();
+    try {
+        execute(db, "SAVEPOINT bulk_move");
+    } catch (const ComError& e) {
+        db_->noteWriteFailure(e);
+        source->position(first);
+        return 0;
+    }
+    Statement& insert = bulk_.insert;
+    insert.reset();
+    insert.bindInt(1, first);
+    insert.bindInt(2, last);
+    const int rc = insert.step();
+    const int64_t stored = rc == SQLITE_DONE ? sqlite3_changes64(db) : -1;
+    const std::string message = sqlite3_errmsg(db);
+    insert.reset();
+    if (stored != count) {
+        // A record the table refuses, or one the loop would treat otherwise:
+        // nothing of the range stays, and the loop moves it.
+        if (daoCodeOf(rc) != kErrGeneric && rc != SQLITE_DONE)
+            db_->noteWriteFailure(ComError(daoCodeOf(rc), kSource,
+                                           std::string(daoCodeOf(rc) == kErrDiskFull ? "Not enough space on disk. "
+                                                                                     : "Disk or network error. ") +
+                                               "The records were not stored in table '" + table_->name_ + "': " + message));
+        try {
+            execute(db, "ROLLBACK TO bulk_move; RELEASE bulk_move");
+        } catch (const ComError& e) {
+            db_->noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+        }
+        source->position(first);
+        return 0;
+    }
+    try {
+        execute(db, "RELEASE bulk_move");
+    } catch (const ComError& e) {
+        db_->noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+        throw;
+    }
+    // Numbers given to an auto-number field move its counter on, as Update does.
+    for (auto& [def, largest] : bulk_.counters) {
+        if (!def->nextAutoNumber_) continue;
+        largest.reset();
+        largest.bindInt(1, first);
+        largest.bindInt(2, last);
+        if (largest.step() == SQLITE_ROW && sqlite3_column_type(largest.get(), 0) == SQLITE_INTEGER &&
+            largest.integer(0) >= *def->nextAutoNumber_)
+            def->nextAutoNumber_ = largest.integer(0) + 1;
+        largest.reset();
+    }
+    // The source goes on after the range.
+    if (last == std::numeric_limits<int64_t>::max()) {
+        source->select_.reset();
+        source->eof_ = true;
+        for (const auto& f : source->fields_) f->hasCurrent_ = false;
+    } else {
+        source->position(last + 1);
+    }
+    return static_cast<long>(count);
 }
 
 // --- complex fields ----------------------------------------------------------------

@@ -1234,6 +1234,7 @@ public:
         }
         try {
             sqlite3_extended_result_codes(state->db, 1);
+            RegisterBulkMoveFunctions(state->db);
             // A new file, written by one connection: no journal on disk and no
             // waiting for the disk; Close makes the file durable. Large pages
             // for bulk loading; a bounded cache, and sorting (index builds) in
