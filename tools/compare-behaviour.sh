@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Shows that a change of structure changed no behaviour: builds talmera-repair
 # at an earlier commit (in a temporary worktree) and in this working tree, runs
-# both on the same files (every file of ../shared/corpus, and demo databases of
+# both on the same files (every file of ../shared/corpus beside the repository
+# or its main checkout, or of TALMERA_SHARED_DIR/corpus, and demo databases of
 # each format written by this tree's talmera-jetwriter), and compares what they
 # print and save (tools/behaviour-snapshot.sh). Exits 0 when they agree; else
 # prints the differences and exits 1.
@@ -45,7 +46,14 @@ for format in jet3 jet4 ace; do
   "$writer" demo --format "$format" --object-storage "$inputs/demo-$format.mdb" >/dev/null
 done
 files=("$inputs"/*)
-corpus="$repo/../shared/corpus"
+# The real files: ../shared/ beside the repository (or, from a worktree, beside
+# its main checkout), or TALMERA_SHARED_DIR.
+shared="${TALMERA_SHARED_DIR:-$repo/../shared}"
+if [ -z "${TALMERA_SHARED_DIR:-}" ] && [ ! -d "$shared" ]; then
+  common="$(git -C "$repo" rev-parse --path-format=absolute --git-common-dir 2>/dev/null || true)"
+  [ -n "$common" ] && shared="$(dirname "$common")/../shared"
+fi
+corpus="$shared/corpus"
 if [ -d "$corpus" ]; then
   while IFS= read -r f; do files+=("$f"); done < <(find "$corpus" -type f \( -name '*.mdb' -o -name '*.accdb' \) | sort)
 fi
