@@ -90,7 +90,6 @@ uint32_t SlotTable::rowEndAfter(uint32_t offset) const {
     return end;
 }
 
-
 bool RowFrame::read(const uint8_t* row, uint32_t size, bool jet4, const FrameShape& shape) {
     row_ = row;
     size_ = row ? size : 0;
@@ -141,7 +140,6 @@ bool RowFrame::read(const uint8_t* row, uint32_t size, bool jet4, const FrameSha
     return true;
 }
 
-
 uint32_t RowFrame::offsetAt(uint32_t k) const {
     if (jet4_) {
         const int64_t at = entryBase_ - 2 * static_cast<int64_t>(k);
@@ -155,6 +153,5 @@ uint32_t RowFrame::offsetAt(uint32_t k) const {
     }
     return byteAt(at) + 256 * used;
 }
-
 
 }  // namespace talmera
