@@ -360,10 +360,8 @@ void RecordsetImpl::refuseFromSqlite(int rc) {
     }
     // A full disk or an I/O error is the file's failure, not this record's.
     if (daoCodeOf(rc) != kErrGeneric) {
-        const ComError failure(daoCodeOf(rc), kSource,
-                               std::string(daoCodeOf(rc) == kErrDiskFull ? "Not enough space on disk. "
-                                                                         : "Disk or network error. ") +
-                                   "The record was not stored in table '" + table + "': " + message);
+        const ComError failure =
+            FileFailure(rc, kSource, "The record was not stored in table '" + table + "': " + message);
         db_->noteWriteFailure(failure);
         throw failure;
     }
@@ -692,14 +690,12 @@ long RecordsetImpl::AppendFrom(Recordset& from, long limit) {
         // A record the table refuses, or one the loop would treat otherwise:
         // nothing of the range stays, and the loop moves it.
         if (daoCodeOf(rc) != kErrGeneric && rc != SQLITE_DONE)
-            db_->noteWriteFailure(ComError(daoCodeOf(rc), kSource,
-                                           std::string(daoCodeOf(rc) == kErrDiskFull ? "Not enough space on disk. "
-                                                                                     : "Disk or network error. ") +
-                                               "The records were not stored in table '" + table_->name_ + "': " + message));
+            db_->noteWriteFailure(
+                FileFailure(rc, kSource, "The records were not stored in table '" + table_->name_ + "': " + message));
         try {
             execute(db, "ROLLBACK TO bulk_move; RELEASE bulk_move");
         } catch (const ComError& e) {
-            db_->noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+            db_->noteWriteFailure(AsWriteFailure(e));
         }
         source->position(first);
         return 0;
@@ -707,7 +703,7 @@ long RecordsetImpl::AppendFrom(Recordset& from, long limit) {
     try {
         execute(db, "RELEASE bulk_move");
     } catch (const ComError& e) {
-        db_->noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+        db_->noteWriteFailure(AsWriteFailure(e));
         throw;
     }
     // Numbers given to an auto-number field move its counter on, as Update does.

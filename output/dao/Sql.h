@@ -28,6 +28,20 @@ inline int32_t daoCodeOf(int result) {
     }
 }
 
+// A failure of the file itself (daoCodeOf(result) is not kErrGeneric) as DAO
+// words it: its code, and the reason first.
+inline ComError FileFailure(int result, const std::string& source, const std::string& text) {
+    const int32_t code = daoCodeOf(result);
+    return ComError(code, source,
+                    std::string(code == kErrDiskFull ? "Not enough space on disk. " : "Disk or network error. ") + text);
+}
+
+// What a failed COMMIT, SAVEPOINT or RELEASE raised, as the write failure it
+// is whatever its code.
+inline ComError AsWriteFailure(const ComError& e) {
+    return IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description);
+}
+
 // The failure of the last call on db, raised as DAO raises it.
 [[noreturn]] inline void sqliteFailure(sqlite3* db, const std::string& what) {
     const int32_t code = db ? daoCodeOf(sqlite3_extended_errcode(db)) : kErrGeneric;

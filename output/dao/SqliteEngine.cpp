@@ -32,10 +32,7 @@ void executeSchema(sqlite3* db, const std::string& sql, const std::string& table
     sqlite3_free(message);
     if (daoCodeOf(result) != kErrGeneric) {
         // The file, not the statement: a full disk or an I/O error.
-        throw ComError(daoCodeOf(result), kDatabaseSource,
-                       std::string(daoCodeOf(result) == kErrDiskFull ? "Not enough space on disk. "
-                                                                     : "Disk or network error. ") +
-                           text + " (in \"" + sql.substr(0, 200) + "\")");
+        throw FileFailure(result, kDatabaseSource, text + " (in \"" + sql.substr(0, 200) + "\")");
     }
     if ((sqlite3_errcode(db) & 0xFF) == SQLITE_CONSTRAINT)
         throw ComError(kErrDuplicate, kDatabaseSource,
@@ -322,7 +319,7 @@ void DbState::endWrite() {
             execute(db, "COMMIT");
         } catch (const ComError& e) {
             // A commit that fails is a write that failed, whatever its code.
-            noteWriteFailure(IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description));
+            noteWriteFailure(AsWriteFailure(e));
             ensureWritable();
             throw;
         }
@@ -860,7 +857,7 @@ void DbState::close() {
             try {
                 execute(db, "COMMIT");
             } catch (const ComError& e) {
-                throw IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description);
+                throw AsWriteFailure(e);
             }
         });
     } else if (writeDepth > 0) {
@@ -963,7 +960,7 @@ void DbState::close() {
         try {
             execute(db, "COMMIT");
         } catch (const ComError& e) {
-            throw IsWriteFailure(e.code) ? e : ComError(kErrDiskIO, e.source, "Disk or network error. " + e.description);
+            throw AsWriteFailure(e);
         }
     });
     if (!sqlite3_get_autocommit(db)) {
