@@ -142,9 +142,11 @@ private:
     dao::RecordsetPtr inner_;
 };
 
-class LoopOnlyDatabase : public dao::Database {
+// An output database that hands every call to another; the fixtures below
+// change the calls they are about.
+class ForwardingDatabase : public dao::Database {
 public:
-    explicit LoopOnlyDatabase(dao::DatabasePtr inner) : inner_(std::move(inner)) {}
+    explicit ForwardingDatabase(dao::DatabasePtr inner) : inner_(std::move(inner)) {}
     dao::TableDefPtr CreateTableDef(const std::string& name) override { return inner_->CreateTableDef(name); }
     void AppendTableDef(const dao::TableDefPtr& table) override { inner_->AppendTableDef(table); }
     dao::TableDefPtr TableDefItem(const std::string& name) const override { return inner_->TableDefItem(name); }
@@ -152,7 +154,7 @@ public:
     void DeleteTableDef(const std::string& name) override { inner_->DeleteTableDef(name); }
     void RefreshTableDefs() override { inner_->RefreshTableDefs(); }
     dao::RecordsetPtr OpenRecordset(const std::string& table, int type, int options, int lock) override {
-        return std::make_shared<LoopOnlyRecordset>(inner_->OpenRecordset(table, type, options, lock));
+        return inner_->OpenRecordset(table, type, options, lock);
     }
     dao::QueryDefPtr CreateQueryDef(const std::string& name, const std::string& sql) override {
         return inner_->CreateQueryDef(name, sql);
@@ -168,6 +170,14 @@ public:
 
 private:
     dao::DatabasePtr inner_;
+};
+
+class LoopOnlyDatabase : public ForwardingDatabase {
+public:
+    using ForwardingDatabase::ForwardingDatabase;
+    dao::RecordsetPtr OpenRecordset(const std::string& table, int type, int options, int lock) override {
+        return std::make_shared<LoopOnlyRecordset>(ForwardingDatabase::OpenRecordset(table, type, options, lock));
+    }
 };
 
 class LoopOnlyEngine : public dao::Engine {
@@ -592,31 +602,12 @@ TEST(Save, ExistingOutputWithoutANewName) {
 }
 
 // An output database whose final close fails: the run must not say it saved.
-struct UnclosableDatabase : dao::Database {
-    explicit UnclosableDatabase(dao::DatabasePtr inner) : d(std::move(inner)) {}
-    dao::TableDefPtr CreateTableDef(const std::string& n) override { return d->CreateTableDef(n); }
-    void AppendTableDef(const dao::TableDefPtr& t) override { d->AppendTableDef(t); }
-    dao::TableDefPtr TableDefItem(const std::string& n) const override { return d->TableDefItem(n); }
-    int TableDefCount() const override { return d->TableDefCount(); }
-    void DeleteTableDef(const std::string& n) override { d->DeleteTableDef(n); }
-    void RefreshTableDefs() override { d->RefreshTableDefs(); }
-    dao::RecordsetPtr OpenRecordset(const std::string& t, int type, int options, int lock) override {
-        return d->OpenRecordset(t, type, options, lock);
-    }
-    dao::QueryDefPtr CreateQueryDef(const std::string& n, const std::string& sql) override {
-        return d->CreateQueryDef(n, sql);
-    }
-    void AppendQueryDef(const dao::QueryDefPtr& q) override { d->AppendQueryDef(q); }
-    dao::RelationPtr CreateRelation(const std::string& n, const std::string& t, const std::string& f,
-                                    int32_t a) override {
-        return d->CreateRelation(n, t, f, a);
-    }
-    void AppendRelation(const dao::RelationPtr& r) override { d->AppendRelation(r); }
+struct UnclosableDatabase : ForwardingDatabase {
+    using ForwardingDatabase::ForwardingDatabase;
     void Close() override {
-        d->Close();
+        ForwardingDatabase::Close();
         throw dao::ComError(int32_t(0x800A0BB8), "DAO.Database", "Disk or network error.");
     }
-    dao::DatabasePtr d;
 };
 
 TEST(Save, FailedCloseIsNotReportedAsSaved) {
