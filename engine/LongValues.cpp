@@ -66,12 +66,6 @@ bool CMDBRecovery::LocateLongValueRow(uint64_t pagePosition, uint32_t r, uint32_
     return true;
 }
 
-std::string CMDBRecovery::ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated) {
-    std::string text;
-    ReadLongTextSingleInto(pagePosition, length, row, calculated, text);
-    return text;
-}
-
 void CMDBRecovery::ReadLongTextSingleInto(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated,
                                           std::string& text) {
     text.clear();
@@ -135,13 +129,6 @@ static std::vector<uint8_t> readChain(CMDBRecovery& e, uint64_t pagePosition, ui
     // page of 0, a length beyond the file, a stop): the value is not whole.
     if (bytes.size() < length) incomplete = true;
     return bytes;
-}
-
-std::string CMDBRecovery::ReadLongTextChain(uint64_t pagePosition, uint8_t row, uint32_t length,
-                                            bool& incomplete) {
-    std::vector<uint8_t> bytes = readChain(*this, pagePosition, row, length, incomplete);
-    // Chained text is compressed or not, just like text stored in one row.
-    return DecodeTextBytes(bytes.data(), bytes.size());
 }
 
 bool CMDBRecovery::ReadLongBinarySingle(uint64_t pagePosition, uint32_t length, uint8_t row,

@@ -232,10 +232,9 @@ public:
     // The same into text (its buffer reused from value to value).
     void ReadMemoInto(const uint8_t* column, size_t size, bool followChain, RowValue& value, bool calculated,
                       std::string& text);
-    std::string ReadLongTextSingle(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated = false);
+    // A text kept in one long-value row, into text.
     void ReadLongTextSingleInto(uint64_t pagePosition, uint32_t length, uint8_t row, bool calculated,
                                 std::string& text);
-    std::string ReadLongTextChain(uint64_t pagePosition, uint8_t row, uint32_t length, bool& incomplete);
     // The bytes of a value kept in one long-value row: up to length bytes of
     // the row, never more than the row holds. False when the row holds fewer
     // than length bytes (or cannot be found): the value is incomplete.

@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::vector<uint8_t> bytes;
     RowValue value;
+    std::string text;
     size_t pagesRead = 0;
     for (uint32_t page : image.pageNumbers) {
         if (!over.isLongValuePage(page) || ++pagesRead > 4) continue;
@@ -62,13 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     fuzz::Require(incomplete || bytes.size() == length);
                     break;
                 case 1:
-                    (void)engine.ReadLongTextChain(at, row, length, incomplete);
                     // A single long-value row holds no more than one page.
                     engine.ReadLongBinarySingle(at, length, row, bytes);
                     fuzz::Require(bytes.size() <= image.pageSize && bytes.size() <= length);
                     break;
                 case 2:
-                    (void)engine.ReadLongTextSingle(at, length, row, (r & 8) != 0);
+                    engine.ReadLongTextSingleInto(at, length, row, (r & 8) != 0, text);
                     break;
                 default:
                     for (uint8_t where : {uint8_t{0x40}, uint8_t{0x00}}) {
