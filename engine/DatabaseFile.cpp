@@ -307,28 +307,31 @@ bool CMDBRecovery::CollectTablePages(tableInfo& table) {
     return !table.pages.empty();
 }
 
+namespace {
+
+// The bytes of the page at pagePosition: the mapped page, or for a page past
+// the file's end, or cut by it, a copy in buffer whose missing bytes are zeros.
+const uint8_t* pageBytes(const PageFile& file, uint64_t pagePosition, uint32_t pageSize, std::vector<uint8_t>& buffer) {
+    if (const uint8_t* page = file.view(pagePosition, pageSize)) return page;
+    buffer.resize(pageSize);
+    file.read(pagePosition, pageSize, buffer.data());
+    return buffer.data();
+}
+
+}  // namespace
+
 SlotTable CMDBRecovery::LoadPageRows(uint64_t pagePosition) const {
     SlotTable slots;
     if (!fileOpened) return slots;
-    if (const uint8_t* page = databaseFile.view(pagePosition, pageSize)) {
-        slots.read(page, pageSize, Layout());
-    } else {
-        // A page past the file's end, or cut by it: the missing bytes are zeros.
-        std::vector<uint8_t> bytes(pageSize);
-        databaseFile.read(pagePosition, pageSize, bytes.data());
-        slots.read(bytes.data(), bytes.size(), Layout());
-    }
+    std::vector<uint8_t> buffer;
+    slots.read(pageBytes(databaseFile, pagePosition, pageSize, buffer), pageSize, Layout());
     return slots;
 }
 
 bool CMDBRecovery::LoadPageSlot(uint64_t pagePosition, size_t index, Slot& slot) const {
     if (!fileOpened) return false;
-    if (const uint8_t* page = databaseFile.view(pagePosition, pageSize)) {
-        return SlotTable::readOne(page, pageSize, Layout(), index, slot);
-    }
-    std::vector<uint8_t> bytes(pageSize);
-    databaseFile.read(pagePosition, pageSize, bytes.data());
-    return SlotTable::readOne(bytes.data(), bytes.size(), Layout(), index, slot);
+    std::vector<uint8_t> buffer;
+    return SlotTable::readOne(pageBytes(databaseFile, pagePosition, pageSize, buffer), pageSize, Layout(), index, slot);
 }
 
 std::string CMDBRecovery::DecodeStoredText(const uint8_t* data, size_t size) const {
